@@ -1,0 +1,92 @@
+// Costs of the work done inside the MIDI callback.
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "app/midi_ports.h"
+#include "app/settings.h"
+#include "engine/input_dispatch.h"
+#include "engine/note_allocation.h"
+#include "engine/output_senders.h"
+#include "engine/tuning_table.h"
+#include "scale/scale.h"
+
+namespace {
+
+class DiscardingOutput : public MidiOutput {
+public:
+    void sendShortMessage(uint32_t message) override { benchmark::DoNotOptimize(message); }
+    bool sendLongMessage(const uint8_t*, size_t) override { return true; }
+};
+
+DiscardingOutput discard;
+
+void prepareEngine(bool octave)
+{
+    settings = defaultSettings();
+    buildInstrumentFrequencies();
+    setDefaultScale();
+    if (!octave) {
+        Scale bp = scale;
+        std::strcpy(bp.name, "13 of 3/1");
+        bp.degrees = 13;
+        for (int k = 0; k <= 13; ++k)
+            bp.ratio[k] = std::pow(3.0, k / 13.0);
+        bp.ratio[13] = 3.0;
+        bp.octavePeriod = 0;
+        installScale(bp);
+    }
+    buildTuningTable();
+    midiPorts.midiOut = &discard;
+    resetChannels();
+}
+
+void NoteOnOffThroughInputHandler(benchmark::State& state)
+{
+    prepareEngine(true);
+    uint8_t key = 40;
+    for (auto _ : state) {
+        handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, key, 100), 0);
+        handleMidiInput(nullptr, MimData, 0, packShortMessage(0x80, 0, key, 0), 0);
+        key = key == 90 ? 40 : key + 1;
+    }
+}
+BENCHMARK(NoteOnOffThroughInputHandler);
+
+void BuildTuningTableOctaveMode(benchmark::State& state)
+{
+    prepareEngine(true);
+    for (auto _ : state) {
+        buildTuningTable();
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BuildTuningTableOctaveMode);
+
+void BuildTuningTableLinearMode(benchmark::State& state)
+{
+    prepareEngine(false);
+    for (auto _ : state) {
+        buildTuningTable();
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BuildTuningTableLinearMode);
+
+void MoveCentreModulateAndBack(benchmark::State& state)
+{
+    prepareEngine(false);
+    bool up = true;
+    for (auto _ : state) {
+        moveCentre(67, up ? MoveModulate : MoveDemodulate, 0);
+        up = !up;
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(MoveCentreModulateAndBack);
+
+}  // namespace
+
+BENCHMARK_MAIN();

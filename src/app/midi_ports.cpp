@@ -1,0 +1,3 @@
+#include "app/midi_ports.h"
+
+MidiPorts midiPorts;

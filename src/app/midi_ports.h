@@ -1,0 +1,22 @@
+#pragma once
+// The state of the open MIDI devices: one input, one output, and the single
+// System Exclusive input buffer.
+
+#include <atomic>
+#include <cstdint>
+
+#include "engine/midi_device.h"
+
+struct MidiPorts {
+    MidiInput* midiIn = nullptr;
+    MidiOutput* midiOut = nullptr;  // every engine send goes here; null = lost
+    int32_t inputOpen = 0;
+    int32_t outputOpen = 0;
+    // Handed from the window thread to the input thread: cleared before the
+    // input is reset so that a returned buffer is not queued again.
+    std::atomic<bool> sysexBufferReady{false};
+    uint8_t sysexInputBuffer[SysexBufferSize] = {};
+    SysexBuffer sysexHeader;
+};
+
+extern MidiPorts midiPorts;

@@ -1,0 +1,31 @@
+#include "app/settings.h"
+
+Settings defaultSettings()
+{
+    Settings s{};
+    s.inputDevice = 0;
+    s.outputDevice = -1;
+    s.pitchWheelRange = 2;
+    s.inputChannel = AllChannels;
+    s.referenceKey = 69;
+    s.referenceFrequency = 440.0;
+    for (int32_t& used : s.useChannel)
+        used = 1;
+    s.useChannel[9] = 0;
+    const int32_t relayDefaults[RelaySwitchCount] = {1, 1, 1, 1, 0, 0, 0, 0, 0};
+    for (int i = 0; i < RelaySwitchCount; ++i)
+        s.relay[i] = relayDefaults[i];
+    const uint8_t controllerDefaults[ControlBarCount] = {1, 10, 91, 92, 93, 95, 64, 7};
+    for (int i = 0; i < ControlBarCount; ++i)
+        s.controlBarController[i] = controllerDefaults[i];
+    s.commandKey = NoKey;
+    s.demodulateKey = NoKey;
+    s.resetPitchKey = NoKey;
+    s.initMessageKey = NoKey;
+    s.shiftCentre = 0;
+    s.sendInitOnOpen = 1;
+    s.initEventCount = 0;
+    return s;
+}
+
+Settings settings = defaultSettings();

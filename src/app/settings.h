@@ -1,0 +1,58 @@
+#pragma once
+// The persistent settings record: one process-wide instance, saved whole to
+// the configuration file.
+
+#include <cstdint>
+
+constexpr int MaxInitEvents = 40;
+constexpr int RelaySwitchCount = 9;
+constexpr int ControlBarCount = 8;
+constexpr int ChannelCount = 16;
+constexpr uint8_t AllChannels = 16;  // "All": every used channel, or every input channel
+constexpr uint8_t NoKey = 128;       // matches no incoming key
+
+// One event of the init message.
+struct InitEvent {
+    uint8_t status;   // kind with the low nibble clear, or a system status 0xF1..0xFF
+    uint8_t channel;  // 0..15, or AllChannels for every used channel
+    uint8_t param1;
+    uint8_t param2;
+};
+
+// Indices into Settings::relay, in the order of the "Relay Messages" list.
+enum RelaySwitch : int {
+    RelayAftertouch = 0,
+    RelayControl = 1,
+    RelayProgramChange = 2,
+    RelayChannelPressure = 3,
+    RelaySystemExclusive = 4,
+    RelaySequencing = 5,
+    RelayTuneRequest = 6,
+    RelayActiveSense = 7,
+    RelayReset = 8,
+};
+
+struct Settings {
+    int32_t inputDevice;
+    int32_t outputDevice;  // -1 = the system's MIDI mapper ("Midi Mapper")
+    uint8_t pitchWheelRange;
+    uint8_t inputChannel;  // 0..15, or AllChannels
+    uint8_t referenceKey;
+    double referenceFrequency;
+    int32_t useChannel[ChannelCount];
+    int32_t relay[RelaySwitchCount];
+    uint8_t controlBarController[ControlBarCount];
+    uint8_t commandKey;
+    uint8_t demodulateKey;
+    uint8_t resetPitchKey;
+    uint8_t initMessageKey;
+    int32_t shiftCentre;
+    int32_t sendInitOnOpen;
+    int32_t initEventCount;  // 0..MaxInitEvents
+    InitEvent initMessage[MaxInitEvents];
+};
+
+// The defaults of a program start: every channel in use except channel 10.
+Settings defaultSettings();
+
+extern Settings settings;

@@ -1,0 +1,3 @@
+#include "engine/engine_lock.h"
+
+std::mutex engineMutex;

@@ -1,0 +1,120 @@
+#include "engine/input_dispatch.h"
+
+#include <algorithm>
+
+#include "app/midi_ports.h"
+#include "app/settings.h"
+#include "engine/engine_lock.h"
+#include "engine/note_allocation.h"
+#include "engine/output_senders.h"
+
+namespace {
+
+// Which relay switch lets a system status through; -1 = never relayed.
+int systemRelaySwitch(uint8_t status)
+{
+    switch (status) {
+    case 0xF0:
+    case 0xF7:
+        return RelaySystemExclusive;
+    case 0xF1:
+    case 0xF2:
+    case 0xF3:
+    case 0xF8:
+    case 0xF9:
+    case 0xFA:
+    case 0xFB:
+    case 0xFC:
+        return RelaySequencing;
+    case 0xF6:
+        return RelayTuneRequest;
+    case 0xFE:
+        return RelayActiveSense;
+    case 0xFF:
+        return RelayReset;
+    default:
+        return -1;
+    }
+}
+
+void relayToUsedChannels(int relaySwitch, uint8_t kind, uint8_t data1, uint8_t data2)
+{
+    if (settings.relay[relaySwitch])
+        sendToUsedChannels(kind, data1, data2);
+}
+
+void dispatchShortMessage(uint32_t message)
+{
+    const uint8_t status = message & 0xFF;
+    const uint8_t kind = status & 0xF0;
+    const uint8_t channel = status & 0x0F;
+    const uint8_t data1 = (message >> 8) & 0xFF;
+    const uint8_t data2 = (message >> 16) & 0xFF;
+    if (kind != 0xF0 && settings.inputChannel != AllChannels && channel != settings.inputChannel)
+        return;
+    switch (kind) {
+    case 0x80:
+        handleNoteOff(0x80, channel, data1, data2);
+        break;
+    case 0x90:
+        if (data2 != 0)
+            handleNoteOn(0x90, channel, data1, data2);
+        else
+            handleNoteOff(0x90, channel, data1, 0);
+        break;
+    case 0xA0:
+        relayToUsedChannels(RelayAftertouch, kind, data1, data2);
+        break;
+    case 0xB0:
+        relayToUsedChannels(RelayControl, kind, data1, data2);
+        break;
+    case 0xC0:
+        relayToUsedChannels(RelayProgramChange, kind, data1, data2);
+        break;
+    case 0xD0:
+        relayToUsedChannels(RelayChannelPressure, kind, data1, data2);
+        break;
+    case 0xF0: {
+        const int relaySwitch = systemRelaySwitch(status);
+        if (relaySwitch >= 0 && settings.relay[relaySwitch])
+            sendToChannel(0xF0, channel, data1, data2);
+        break;
+    }
+    default:  // pitch wheel, or no status byte
+        break;
+    }
+}
+
+}  // namespace
+
+void handleMidiInput(MidiInput* port, uint32_t code, uintptr_t /*instance*/, uintptr_t param1, uintptr_t /*param2*/)
+{
+    if (code == MimData) {
+        EngineLock lock(engineMutex);
+        dispatchShortMessage(static_cast<uint32_t>(param1));
+    } else if (code == MimLongData) {
+        auto* received = reinterpret_cast<SysexBuffer*>(param1);
+        bool relayOn;
+        {
+            EngineLock lock(engineMutex);
+            relayOn = settings.relay[RelaySystemExclusive] != 0;
+        }
+        if (relayOn && received)
+            relaySystemExclusive(port, received);
+    }
+}
+
+void relaySystemExclusive(MidiInput* port, SysexBuffer* received)
+{
+    MidiOutput* output;
+    {
+        EngineLock lock(engineMutex);
+        output = midiPorts.midiOut;
+    }
+    // The output stays open while the input runs: ports close input first.
+    const uint32_t count = std::min(received->bytesRecorded, received->bufferLength);
+    if (output && received->data && count > 0)
+        output->sendLongMessage(received->data, count);
+    if (midiPorts.sysexBufferReady.load() && port)
+        port->addBuffer(*received);
+}

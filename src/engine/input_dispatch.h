@@ -1,0 +1,20 @@
+#pragma once
+// The body of the MIDI input callback: notes to the retuning core, other
+// messages relayed or dropped by the relay switches, System Exclusive buffers
+// relayed from the input's own buffer.
+
+#include <cstdint>
+
+#include "engine/midi_device.h"
+
+// Callback codes, as the multimedia input services number them.
+constexpr uint32_t MimData = 963;      // param1: packed short message
+constexpr uint32_t MimLongData = 964;  // param1: address of a SysexBuffer
+
+// Takes the engine lock for a short message; releases it before a System
+// Exclusive relay waits on the output device.
+void handleMidiInput(MidiInput* port, uint32_t code, uintptr_t instance, uintptr_t param1, uintptr_t param2);
+
+// Sends the recorded bytes of received to the output, then hands the buffer
+// back to port while the buffer is still wanted.
+void relaySystemExclusive(MidiInput* port, SysexBuffer* received);

@@ -1,0 +1,64 @@
+#include "engine/output_senders.h"
+
+#include <algorithm>
+
+#include "app/midi_ports.h"
+
+namespace {
+
+void sendWord(uint32_t message)
+{
+    if (midiPorts.midiOut)
+        midiPorts.midiOut->sendShortMessage(message);
+}
+
+}  // namespace
+
+void sendToChannel(uint8_t kind, uint8_t channel, uint8_t data1, uint8_t data2)
+{
+    sendWord(packShortMessage(kind, channel, data1, data2));
+}
+
+void sendPitchBend(uint8_t channel, int32_t value)
+{
+    sendToChannel(0xE0, channel, static_cast<uint8_t>(value & 0x7F), static_cast<uint8_t>((value >> 7) & 0x7F));
+}
+
+void sendToUsedChannels(uint8_t kind, uint8_t data1, uint8_t data2)
+{
+    const uint32_t message = packShortMessage(kind, 0, data1, data2);
+    for (uint32_t c = 0; c < ChannelCount; ++c) {
+        if (settings.useChannel[c])
+            sendWord(message + c);
+    }
+}
+
+void sendController(uint8_t controller, uint8_t value)
+{
+    sendToUsedChannels(0xB0, controller, value);
+}
+
+void sendInitEvent(const InitEvent& event)
+{
+    if (event.status >= 0xF0)
+        sendToChannel(event.status, 0, event.param1, event.param2);
+    else if (event.channel <= 15)
+        sendToChannel(event.status, event.channel, event.param1, event.param2);
+    else
+        sendToUsedChannels(event.status, event.param1, event.param2);
+}
+
+void sendInitMessage()
+{
+    const int count = std::clamp(settings.initEventCount, 0, MaxInitEvents);
+    for (int i = 0; i < count; ++i)
+        sendInitEvent(settings.initMessage[i]);
+}
+
+void sendPitchWheelRange()
+{
+    sendController(101, 0);
+    sendController(100, 0);
+    sendController(6, settings.pitchWheelRange);
+    sendController(38, 0);
+}

@@ -1,0 +1,213 @@
+#include "engine/tuning_table.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/settings.h"
+#include "scale/scale.h"
+
+TuningTable tuningTable{};
+
+namespace {
+
+constexpr double NoQualifyingRatio = 4096.0;  // twelve octaves
+constexpr int FallbackKey = 60;
+
+struct Tuning {
+    int key;
+    int32_t bend;
+};
+
+// Bend units per octave for the current wheel range; 0 keeps every key unbent.
+double bendUnitsPerOctave()
+{
+    if (settings.pitchWheelRange == 0)
+        return 0.0;
+    return (12.0 / settings.pitchWheelRange) * 8192.0;
+}
+
+// A target whose logarithm is undefined (a frequency that is zero, negative
+// or not a number on either side) bends to 0, as an unusable instrument
+// frequency always has.
+int32_t bendFor(double target, double instrument, double unitsPerOctave)
+{
+    const double ratio = target / instrument;
+    if (!(instrument > 0.0) || !(ratio > 0.0) || !std::isfinite(ratio))
+        return 0;
+    const double octaves = std::log10(ratio) / std::log10(2.0);
+    const double units = std::clamp(octaves * unitsPerOctave, -2.0 * BendMax, 2.0 * BendMax);
+    const int32_t bend = static_cast<int32_t>(units) + BendCentre;
+    return std::clamp(bend, int32_t{0}, BendMax);
+}
+
+Tuning tuningFor(double target, double unitsPerOctave)
+{
+    const int key = findNearestKey(target);
+    return {key, bendFor(target, tuningTable.instrumentFrequency[key], unitsPerOctave)};
+}
+
+void writeKey(int key, int outputKey, int32_t bend, int group)
+{
+    if (key < 0 || key >= KeyCount)
+        return;
+    tuningTable.outputKey[key] = static_cast<uint8_t>(std::clamp(outputKey, 0, KeyCount - 1));
+    tuningTable.bendValue[key] = bend;
+    tuningTable.bendGroup[key] = static_cast<uint8_t>(group);
+}
+
+// Each degree once beside the centre, then copied an instrument octave per
+// period up and down the keyboard.
+void buildOctaveMode(double unitsPerOctave)
+{
+    const int degrees = scale.degrees;
+    for (int i = 0; i < degrees; ++i) {
+        const Tuning t = tuningFor(currentPitch * scale.ratio[i], unitsPerOctave);
+        const int c = currentCentre + i;
+        writeKey(c, t.key, t.bend, i);
+        for (int m = 1; c - m * degrees >= 0; ++m)
+            writeKey(c - m * degrees, t.key - 12 * m, t.bend, i);
+        if (c > KeyCount - 1)
+            continue;
+        for (int m = 1; c + m * degrees <= KeyCount - 1; ++m)
+            writeKey(c + m * degrees, t.key + 12 * m, t.bend, i);
+    }
+}
+
+void writeLinearKey(int key, double target, double unitsPerOctave)
+{
+    const Tuning t = tuningFor(target, unitsPerOctave);
+    writeKey(key, t.key, t.bend, key);
+}
+
+// Every key on its own, carrying the period outward from the centre.
+void buildLinearMode(double unitsPerOctave)
+{
+    const int degrees = scale.degrees;
+    const double period = scale.ratio[degrees];
+    if (currentCentre <= KeyCount - 1) {
+        double f = currentPitch;
+        int d = 0;
+        for (int k = currentCentre; k <= KeyCount - 1; ++k) {
+            writeLinearKey(k, f * scale.ratio[d], unitsPerOctave);
+            if (++d >= degrees) {
+                f *= period;
+                d = 0;
+            }
+        }
+    }
+    double f = currentPitch;
+    int d = 0;
+    for (int k = currentCentre; k >= 0; --k) {
+        writeLinearKey(k, f * scale.ratio[d], unitsPerOctave);
+        if (--d < 0) {
+            f /= period;
+            d = degrees - 1;
+        }
+    }
+}
+
+// The interval from the working centre to key, in whole periods plus a degree.
+double intervalToKey(int key)
+{
+    const int degrees = scale.degrees;
+    const double period = scale.ratio[degrees];
+    int c = currentCentre;
+    double r = 1.0;
+    if (c > key) {
+        do {
+            r /= period;
+            c -= degrees;
+        } while (c > key);
+    } else if (key > c + degrees) {
+        do {
+            r *= period;
+            c += degrees;
+        } while (c + degrees < key);
+    }
+    return r * scale.ratio[key - c];
+}
+
+// The nearest-key rule applied to keys first..last in ascending order.
+int scanNearestKey(double frequency, int first, int last, double& best)
+{
+    int result = FallbackKey;
+    for (int k = first; k <= last; ++k) {
+        const double instrument = tuningTable.instrumentFrequency[k];
+        double q = NoQualifyingRatio;
+        if (instrument > 0.0 && frequency > 0.0) {
+            q = frequency / instrument;
+            if (q < 1.0)
+                q = 1.0 / q;
+        }
+        if (q < best) {
+            best = q;
+            result = k;
+        }
+    }
+    return result;
+}
+
+bool isAscending(const double* frequencies)
+{
+    if (!(frequencies[0] > 0.0))
+        return false;
+    for (int k = 1; k < KeyCount; ++k) {
+        if (!(frequencies[k] > frequencies[k - 1]) || !std::isfinite(frequencies[k]))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void buildInstrumentFrequencies()
+{
+    const double semitone = std::log10(2.0) / 12.0;
+    for (int k = 0; k < KeyCount; ++k) {
+        const int steps = k - settings.referenceKey;
+        tuningTable.instrumentFrequency[k] = settings.referenceFrequency * std::pow(10.0, steps * semitone);
+    }
+    tuningTable.instrumentAscending = isAscending(tuningTable.instrumentFrequency);
+}
+
+int findNearestKey(double frequency)
+{
+    double best = NoQualifyingRatio;
+    if (!tuningTable.instrumentAscending || !(frequency > 0.0))
+        return scanNearestKey(frequency, 0, KeyCount - 1, best);
+    // The folded ratio falls towards the target and rises after it, so the
+    // nearest key is one of the two keys around it.
+    const double* begin = tuningTable.instrumentFrequency;
+    const int above = static_cast<int>(std::lower_bound(begin, begin + KeyCount, frequency) - begin);
+    return scanNearestKey(frequency, std::max(above - 2, 0), std::min(above + 1, KeyCount - 1), best);
+}
+
+bool buildTuningTable()
+{
+    if (!hasUsableDegrees(scale))
+        return false;
+    const double unitsPerOctave = bendUnitsPerOctave();
+    if (scale.octavePeriod)
+        buildOctaveMode(unitsPerOctave);
+    else
+        buildLinearMode(unitsPerOctave);
+    return true;
+}
+
+bool moveCentre(uint8_t key, uint8_t mode, int32_t shift)
+{
+    if (!hasUsableDegrees(scale) || (mode != MoveReset && key >= KeyCount))
+        return false;
+    if (mode == MoveReset) {
+        currentCentre = scale.centre;
+        currentPitch = scale.pitch;
+        return buildTuningTable();
+    }
+    double r = intervalToKey(key);
+    if (mode == MoveDemodulate)
+        r = 1.0 / r;
+    currentPitch *= r;
+    if (shift)
+        currentCentre = key;
+    return buildTuningTable();
+}

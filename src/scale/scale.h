@@ -1,0 +1,31 @@
+#pragma once
+// The scale in force and the working centre that modulation moves.
+
+#include <cstdint>
+
+constexpr int MaxScaleNameLength = 100;
+constexpr int MaxDegrees = 127;
+constexpr int RatioCount = 128;
+
+struct Scale {
+    char name[MaxScaleNameLength + 1];
+    double pitch;          // Hz at which degree 0 sounds on the centre key
+    uint8_t centre;        // key of degree 0
+    int32_t octavePeriod;  // 1 when ratio[degrees] is exactly 2.0
+    int32_t degrees;       // degrees per period, 1..MaxDegrees; ratio[degrees] is the period
+    double ratio[RatioCount];
+};
+
+extern Scale scale;
+extern double currentPitch;
+extern uint8_t currentCentre;
+
+// True when degrees lies in 1..MaxDegrees, so that ratio[degrees] exists.
+bool hasUsableDegrees(const Scale& s);
+
+// Installs the built-in "12 tone equal temperament" and its working centre.
+void setDefaultScale();
+
+// Replaces the scale in force with s and discards any modulation. The caller
+// holds the engine lock.
+void installScale(const Scale& s);

@@ -1,0 +1,205 @@
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "engine/input_dispatch.h"
+#include "engine/output_senders.h"
+#include "support/engine_fixture.h"
+
+namespace {
+
+class InputDispatchTest : public EngineTest {
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        resetChannels();
+        output.clear();
+        midiPorts.midiIn = &input;
+    }
+    void receive(uint8_t status, uint8_t data1 = 0, uint8_t data2 = 0)
+    {
+        handleMidiInput(&input, MimData, 0, packShortMessage(status, 0, data1, data2), 0);
+    }
+    // Fills the port's buffer as a device would and delivers it.
+    void receiveSysex(const std::vector<uint8_t>& bytes)
+    {
+        SysexBuffer& header = midiPorts.sysexHeader;
+        header.data = midiPorts.sysexInputBuffer;
+        header.bufferLength = SysexBufferSize;
+        header.bytesRecorded = static_cast<uint32_t>(bytes.size());
+        std::memcpy(header.data, bytes.data(), bytes.size());
+        handleMidiInput(&input, MimLongData, 0, reinterpret_cast<uintptr_t>(&header), 0);
+    }
+
+    RecordingInput input;
+};
+
+TEST_F(InputDispatchTest, NotesGoToTheRetuningCore)
+{
+    receive(0x90, 67, 100);
+    ASSERT_EQ(sent().size(), 2u);
+    EXPECT_EQ(sent()[0].kind(), 0xE0);
+    EXPECT_EQ(sent()[1], (ShortMessage{0x97, 67, 100}));
+    receive(0x90, 67, 0);
+    EXPECT_EQ(sent().back(), (ShortMessage{0x97, 67, 0}));
+    receive(0x95, 60, 1);
+    receive(0x8C, 60, 9);
+    EXPECT_EQ(sent().back(), (ShortMessage{0x80, 60, 9}));
+}
+
+TEST_F(InputDispatchTest, RelayTableFollowsTheSwitches)
+{
+    struct Case {
+        uint8_t status;
+        int relaySwitch;  // -1: never relayed
+        size_t copies;    // messages sent when relayed
+    };
+    const Case cases[] = {
+        {0xA3, RelayAftertouch, 15},     {0xB3, RelayControl, 15},       {0xC3, RelayProgramChange, 15},
+        {0xD3, RelayChannelPressure, 15}, {0xE3, -1, 0},                  {0xF0, RelaySystemExclusive, 1},
+        {0xF7, RelaySystemExclusive, 1}, {0xF1, RelaySequencing, 1},      {0xF2, RelaySequencing, 1},
+        {0xF3, RelaySequencing, 1},      {0xF8, RelaySequencing, 1},      {0xF9, RelaySequencing, 1},
+        {0xFA, RelaySequencing, 1},      {0xFB, RelaySequencing, 1},      {0xFC, RelaySequencing, 1},
+        {0xF6, RelayTuneRequest, 1},     {0xFE, RelayActiveSense, 1},     {0xFF, RelayReset, 1},
+        {0xF4, -1, 0},                   {0xF5, -1, 0},                   {0xFD, -1, 0},
+        {0x40, -1, 0},
+    };
+    for (const Case& c : cases) {
+        for (int32_t on : {0, 1}) {
+            for (int32_t& r : settings.relay)
+                r = on;
+            output.clear();
+            receive(c.status, 0x12, 0x34);
+            const size_t expected = on && c.relaySwitch >= 0 ? c.copies : 0;
+            ASSERT_EQ(sent().size(), expected) << std::hex << int(c.status) << " switch " << on;
+            for (const ShortMessage& m : sent()) {
+                EXPECT_EQ(m.data1, 0x12);
+                EXPECT_EQ(m.data2, 0x34);
+                EXPECT_EQ(m.kind(), c.status & 0xF0);
+                if (c.copies == 1) {
+                    EXPECT_EQ(m.status, c.status);
+                }
+            }
+        }
+    }
+}
+
+TEST_F(InputDispatchTest, EachSwitchGovernsOnlyItsOwnKinds)
+{
+    for (int32_t& r : settings.relay)
+        r = 1;
+    settings.relay[RelayControl] = 0;
+    receive(0xB0, 64, 127);
+    EXPECT_TRUE(sent().empty());
+    settings.relay[RelayControl] = 1;
+    settings.relay[RelayActiveSense] = 0;
+    receive(0xFE);
+    EXPECT_TRUE(sent().empty());
+    receive(0xFF);
+    EXPECT_EQ(sent().size(), 1u);
+}
+
+TEST_F(InputDispatchTest, DefaultSwitchesRelayControlAndDropActiveSense)
+{
+    receive(0xB5, 64, 127);
+    ASSERT_EQ(sent().size(), 15u);
+    EXPECT_EQ(sent()[0], (ShortMessage{0xB0, 64, 127}));
+    EXPECT_EQ(sent()[14], (ShortMessage{0xBF, 64, 127}));
+    output.clear();
+    receive(0xFE);
+    EXPECT_TRUE(sent().empty());
+    receive(0xAE, 61, 5);  // aftertouch keeps the received key number
+    EXPECT_EQ(sent()[0], (ShortMessage{0xA0, 61, 5}));
+}
+
+TEST_F(InputDispatchTest, InputChannelFilterPassesSystemMessages)
+{
+    settings.inputChannel = 0;
+    settings.relay[RelaySequencing] = 1;
+    receive(0x91, 60, 100);
+    EXPECT_TRUE(sent().empty());
+    receive(0xB1, 7, 100);
+    EXPECT_TRUE(sent().empty());
+    receive(0xF8);
+    ASSERT_EQ(sent().size(), 1u);
+    EXPECT_EQ(sent()[0], (ShortMessage{0xF8, 0, 0}));
+    receive(0x90, 60, 100);
+    EXPECT_EQ(sent().size(), 3u);
+}
+
+TEST_F(InputDispatchTest, AllInputChannelsShareOneAllocation)
+{
+    receive(0x90, 60, 100);
+    receive(0x93, 60, 100);
+    EXPECT_EQ(sent().size(), 2u);
+    receive(0x83, 60, 0);
+    EXPECT_EQ(sent().size(), 3u);
+    EXPECT_EQ(noteAllocation.keyChannel[60], 0);
+}
+
+TEST_F(InputDispatchTest, SongPositionIsRelayedOnceWithBothBytes)
+{
+    settings.relay[RelaySequencing] = 1;
+    receive(0xF2, 0x10, 0x20);
+    ASSERT_EQ(sent().size(), 1u);
+    EXPECT_EQ(sent()[0], (ShortMessage{0xF2, 0x10, 0x20}));
+}
+
+TEST_F(InputDispatchTest, OtherCallbackCodesAreIgnored)
+{
+    handleMidiInput(&input, 961, 0, 0x643C90, 0);  // open
+    handleMidiInput(&input, 965, 0, 0x643C90, 0);  // error
+    EXPECT_TRUE(sent().empty());
+}
+
+TEST_F(InputDispatchTest, SysexIsRelayedFromTheInputBufferThenRequeued)
+{
+    settings.relay[RelaySystemExclusive] = 1;
+    midiPorts.sysexBufferReady = true;
+    const std::vector<uint8_t> message = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0x02, 0x03, 0x04, 0x05, 0xF7};
+    receiveSysex(message);
+    ASSERT_EQ(output.longMessages.size(), 1u);
+    EXPECT_EQ(output.longMessages[0], message);
+    ASSERT_EQ(input.requeued.size(), 1u);
+    EXPECT_EQ(input.requeued[0], &midiPorts.sysexHeader);
+}
+
+TEST_F(InputDispatchTest, SysexWithTheSwitchOffIsNeitherRelayedNorRequeued)
+{
+    midiPorts.sysexBufferReady = true;
+    receiveSysex({0xF0, 0x01, 0xF7});
+    EXPECT_TRUE(output.longMessages.empty());
+    EXPECT_TRUE(input.requeued.empty());
+}
+
+TEST_F(InputDispatchTest, ReturnedBufferIsNotRequeuedWhileClosing)
+{
+    settings.relay[RelaySystemExclusive] = 1;
+    midiPorts.sysexBufferReady = false;
+    receiveSysex({0xF0, 0x01, 0xF7});
+    EXPECT_EQ(output.longMessages.size(), 1u);
+    EXPECT_TRUE(input.requeued.empty());
+}
+
+TEST_F(InputDispatchTest, RefusedOrLostSysexStillRequeuesTheBuffer)
+{
+    settings.relay[RelaySystemExclusive] = 1;
+    midiPorts.sysexBufferReady = true;
+    output.acceptLong = false;
+    receiveSysex({0xF0, 0x01, 0xF7});
+    midiPorts.midiOut = nullptr;
+    receiveSysex({0xF0, 0x02, 0xF7});
+    EXPECT_EQ(input.requeued.size(), 2u);
+}
+
+TEST_F(InputDispatchTest, RecordedCountBeyondTheBufferIsBounded)
+{
+    settings.relay[RelaySystemExclusive] = 1;
+    SysexBuffer header{midiPorts.sysexInputBuffer, 16, 5000, 0};
+    handleMidiInput(&input, MimLongData, 0, reinterpret_cast<uintptr_t>(&header), 0);
+    ASSERT_EQ(output.longMessages.size(), 1u);
+    EXPECT_EQ(output.longMessages[0].size(), 16u);
+}
+
+}  // namespace

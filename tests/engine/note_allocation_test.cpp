@@ -1,0 +1,344 @@
+#include <gtest/gtest.h>
+
+#include "engine/output_senders.h"
+#include "support/engine_fixture.h"
+#include "support/scale_builder.h"
+
+namespace {
+
+class NoteAllocationTest : public EngineTest {
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        resetChannels();
+        output.clear();
+    }
+    void noteOn(uint8_t key, uint8_t velocity = 100) { handleNoteOn(0x90, 0, key, velocity); }
+    void noteOff(uint8_t key, uint8_t velocity = 64) { handleNoteOff(0x80, 0, key, velocity); }
+    int channelOf(uint8_t key) const { return noteAllocation.keyChannel[key] - 1; }
+    void useOnlyChannels(std::initializer_list<int> channels)
+    {
+        for (int32_t& used : settings.useChannel)
+            used = 0;
+        for (int c : channels)
+            settings.useChannel[c] = 1;
+        resetChannels();
+        output.clear();
+    }
+};
+
+TEST_F(NoteAllocationTest, NoteOnSendsTheBendThenTheRetunedNote)
+{
+    installScale(makeScale({1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 3.0 / 2, 1.0, 1.0, 1.0, 1.0, 2.0}));
+    buildTuningTable();
+    resetChannels();
+    output.clear();
+    noteOn(67, 100);
+    // Degree 7 goes by group match to the 8th used channel, channel 8.
+    ASSERT_EQ(sent().size(), 2u);
+    EXPECT_EQ(sent()[0], (ShortMessage{0xE7, 8272 & 0x7F, 8272 >> 7}));
+    EXPECT_EQ(sent()[1], (ShortMessage{0x97, 67, 100}));
+    noteOff(67, 33);
+    ASSERT_EQ(sent().size(), 3u);
+    EXPECT_EQ(sent()[2], (ShortMessage{0x87, 67, 33}));
+}
+
+TEST_F(NoteAllocationTest, AfterAResetDegreeNineSoundsOnChannelEleven)
+{
+    for (int degree = 0; degree < 12; ++degree) {
+        noteOn(static_cast<uint8_t>(60 + degree));
+        const int expected = degree < 9 ? degree : degree + 1;
+        EXPECT_EQ(channelOf(static_cast<uint8_t>(60 + degree)), expected) << "degree " << degree;
+    }
+    EXPECT_EQ(channelOf(69), 10);  // MIDI channel 11
+}
+
+TEST_F(NoteAllocationTest, OctavesShareAChannelAndResendTheBend)
+{
+    noteOn(62);
+    noteOn(74);
+    EXPECT_EQ(channelOf(62), channelOf(74));
+    EXPECT_EQ(noteAllocation.channelSlot[channelOf(62)].noteCount, 2);
+    ASSERT_EQ(sent().size(), 4u);
+    EXPECT_EQ(sent()[2].kind(), 0xE0);
+    EXPECT_EQ(sent()[3], (ShortMessage{0x92, 74, 100}));
+    noteOff(62);
+    EXPECT_EQ(noteAllocation.keyChannel[62], 0);
+    EXPECT_EQ(channelOf(74), 2);
+    EXPECT_EQ(noteAllocation.channelSlot[2].noteCount, 1);
+}
+
+TEST_F(NoteAllocationTest, LinearModeDropsTheSixteenthDistinctKey)
+{
+    installScale(equalScale(13, 3.0));
+    buildTuningTable();
+    resetChannels();
+    for (uint8_t k = 40; k < 55; ++k)
+        noteOn(k);
+    output.clear();
+    noteOn(55);
+    EXPECT_TRUE(sent().empty());
+    EXPECT_EQ(noteAllocation.keyChannel[55], 0);
+    const int freed = channelOf(41);
+    noteOff(41);
+    output.clear();
+    noteOn(55);  // a freed channel takes the next new key
+    EXPECT_EQ(channelOf(55), freed);
+    noteOff(55);
+    noteOn(41);  // 41's old channel lost its group to 55
+    EXPECT_EQ(channelOf(41), freed);
+    noteOff(56);  // a note off for a key that never sounded sends nothing
+    EXPECT_EQ(sent().back(), (ShortMessage{static_cast<uint8_t>(0x90 + freed), tuningTable.outputKey[41], 100}));
+}
+
+TEST_F(NoteAllocationTest, DroppedNoteStaysSilentAfterOthersAreReleased)
+{
+    useOnlyChannels({0, 1});
+    installScale(equalScale(13, 3.0));
+    buildTuningTable();
+    resetChannels();
+    noteOn(60);
+    noteOn(61);
+    noteOn(62);  // dropped
+    noteOff(60);
+    output.clear();
+    noteOff(62);
+    EXPECT_TRUE(sent().empty());
+}
+
+TEST_F(NoteAllocationTest, ReleasedKeyReturnsToItsChannelByGroupMatch)
+{
+    installScale(equalScale(13, 3.0));
+    buildTuningTable();
+    resetChannels();
+    noteOn(70);
+    const int first = channelOf(70);
+    noteOn(71);
+    noteOff(70);
+    noteOn(72);
+    noteOn(70);
+    EXPECT_EQ(channelOf(70), first);
+}
+
+TEST_F(NoteAllocationTest, FreeChannelSearchRotatesAfterTheLastRetunedChannel)
+{
+    installScale(equalScale(13, 3.0));
+    buildTuningTable();
+    useOnlyChannels({1, 4, 7, 12});
+    forgetChannelGroups();
+    noteAllocation.lastTunedChannel = 4;
+    noteOn(30);
+    EXPECT_EQ(channelOf(30), 7);
+    EXPECT_EQ(noteAllocation.lastTunedChannel, 7);
+    noteOn(31);
+    EXPECT_EQ(channelOf(31), 12);
+    noteOn(32);  // nothing free above 12: wrap to the lowest free used channel
+    EXPECT_EQ(channelOf(32), 1);
+    noteOff(31);
+    noteOn(33);  // search starts after channel 1 now
+    EXPECT_EQ(channelOf(33), 4);
+}
+
+TEST_F(NoteAllocationTest, RepeatedNoteOnIsIgnoredAndOneNoteOffReleases)
+{
+    noteOn(64);
+    output.clear();
+    noteOn(64, 90);
+    EXPECT_TRUE(sent().empty());
+    noteOff(64);
+    EXPECT_EQ(sent().size(), 1u);
+    noteOff(64);
+    EXPECT_EQ(sent().size(), 1u);
+}
+
+TEST_F(NoteAllocationTest, NoteOffKeepsItsKindAndVelocity)
+{
+    noteOn(60);
+    handleNoteOff(0x90, 0, 60, 0);
+    EXPECT_EQ(sent().back(), (ShortMessage{0x90, 60, 0}));
+    noteOn(61);
+    handleNoteOff(0x80, 0, 61, 77);
+    EXPECT_EQ(sent().back(), (ShortMessage{0x81, 61, 77}));
+}
+
+TEST_F(NoteAllocationTest, NoUsedChannelDropsEveryNote)
+{
+    useOnlyChannels({});
+    noteOn(60);
+    noteOn(61);
+    EXPECT_TRUE(sent().empty());
+}
+
+class CommandKeyTest : public NoteAllocationTest {
+protected:
+    void SetUp() override
+    {
+        NoteAllocationTest::SetUp();
+        settings.commandKey = 36;
+        settings.demodulateKey = 37;
+        settings.resetPitchKey = 38;
+        settings.initMessageKey = 39;
+    }
+};
+
+TEST_F(CommandKeyTest, ModulateUpAFifthSoundsNothingDuringTheGesture)
+{
+    noteOn(36);
+    noteOn(67);
+    noteOn(69);  // a second target in the same hold does nothing
+    EXPECT_TRUE(sent().empty());
+    EXPECT_NEAR(currentPitch, 261.626 * std::pow(2.0, 7.0 / 12), 1e-9);
+    noteOff(67);
+    noteOff(69);
+    noteOff(36);
+    EXPECT_TRUE(sent().empty());
+    EXPECT_EQ(noteAllocation.commandState, CommandIdle);
+    noteOn(60);
+    EXPECT_EQ(sent().back().data1, 67);
+}
+
+TEST_F(CommandKeyTest, DemodulateMovesTheOtherWay)
+{
+    noteOn(36);
+    noteOn(37);
+    EXPECT_EQ(noteAllocation.commandState, CommandDemodulate);
+    noteOn(67);
+    noteOff(37);
+    EXPECT_EQ(noteAllocation.commandState, CommandModulate);
+    noteOff(36);
+    EXPECT_NEAR(currentPitch, 261.626 * std::pow(2.0, -7.0 / 12), 1e-9);
+    noteOn(60);
+    EXPECT_EQ(sent().back().data1, 53);
+}
+
+TEST_F(CommandKeyTest, ShiftCentreMovesTheCentreKey)
+{
+    settings.shiftCentre = 1;
+    noteOn(36);
+    noteOn(64);
+    noteOff(36);
+    EXPECT_EQ(currentCentre, 64);
+    noteOn(36);
+    noteOn(37);
+    noteOn(60);
+    noteOff(36);
+    EXPECT_EQ(currentCentre, 60);
+    EXPECT_NEAR(currentPitch, 261.626 * std::pow(2.0, 8.0 / 12), 1e-9);
+}
+
+TEST_F(CommandKeyTest, ResetPitchAndInitMessageRepeatWithinOneHold)
+{
+    settings.initEventCount = 1;
+    settings.initMessage[0] = {0xC0, 2, 5, 0};
+    noteOn(36);
+    noteOn(67);
+    noteOn(38);
+    EXPECT_EQ(currentPitch, scale.pitch);
+    noteOn(39);
+    noteOn(39);
+    noteOff(36);
+    ASSERT_EQ(sent().size(), 2u);
+    EXPECT_EQ(sent()[0], (ShortMessage{0xC2, 5, 0}));
+    EXPECT_EQ(sent()[1], sent()[0]);
+}
+
+TEST_F(CommandKeyTest, CommandKeysPlayAsNotesWhileIdle)
+{
+    noteOn(38);
+    noteOn(37);
+    noteOn(39);
+    EXPECT_EQ(sent().size(), 6u);
+    EXPECT_EQ(currentPitch, scale.pitch);
+}
+
+TEST_F(CommandKeyTest, NoCommandKeyMeansEveryKeyPlays)
+{
+    settings.commandKey = NoKey;
+    noteOn(36);
+    noteOn(67);
+    EXPECT_EQ(sent().size(), 4u);
+    EXPECT_EQ(currentPitch, scale.pitch);
+}
+
+TEST_F(CommandKeyTest, HeldNoteIsReleasedOnItsOldChannelAfterAModulation)
+{
+    noteOn(62);
+    const ShortMessage heldOn = sent().back();
+    noteOn(36);
+    noteOn(67);
+    noteOff(67);
+    noteOff(36);
+    output.clear();
+    noteOn(62);  // still sounding: ignored
+    EXPECT_TRUE(sent().empty());
+    // Every group is forgotten: a key of the held note's group does not join it.
+    noteOn(74);
+    ASSERT_EQ(sent().size(), 2u);
+    EXPECT_NE(sent().back().channel(), heldOn.channel());
+    EXPECT_EQ(sent().back().data1, 74 + 7);
+    output.clear();
+    noteOff(62);
+    ASSERT_EQ(sent().size(), 1u);
+    EXPECT_EQ(sent()[0], (ShortMessage{static_cast<uint8_t>(0x80 | heldOn.channel()), heldOn.data1, 64}));
+}
+
+int listenerCalls = 0;
+void countListenerCall() { ++listenerCalls; }
+
+TEST_F(CommandKeyTest, EveryNoteOnUpdatesTheLastKeyListener)
+{
+    listenerCalls = 0;
+    setLastKeyListener(countListenerCall, 1);
+    noteOn(36);  // command
+    noteOn(67);  // target
+    noteOff(36);
+    noteOn(70);
+    EXPECT_EQ(listenerCalls, 3);
+    EXPECT_EQ(noteAllocation.lastKey, 70);
+    setLastKeyListener(countListenerCall, 0);
+    noteOn(71);
+    EXPECT_EQ(listenerCalls, 3);
+    EXPECT_EQ(noteAllocation.lastKey, 71);
+}
+
+TEST_F(NoteAllocationTest, ResetSilencesAndRenumbersTheUsedChannels)
+{
+    noteOn(60);
+    noteOn(61);
+    noteAllocation.commandState = CommandModulate;
+    noteAllocation.lastTunedChannel = 5;
+    output.clear();
+    resetChannels();
+    ASSERT_EQ(sent().size(), 15u);
+    for (const ShortMessage& m : sent()) {
+        EXPECT_EQ(m.kind(), 0xB0);
+        EXPECT_EQ(m.data1, 123);
+        EXPECT_NE(m.channel(), 9);
+    }
+    EXPECT_EQ(noteAllocation.channelSlot[10].group, 9);
+    EXPECT_EQ(noteAllocation.commandState, CommandIdle);
+    EXPECT_EQ(noteAllocation.lastTunedChannel, 5);
+    for (int k = 0; k < 128; ++k)
+        EXPECT_EQ(noteAllocation.keyChannel[k], 0);
+}
+
+TEST_F(NoteAllocationTest, OpeningSequenceResetsThenAnnouncesTheRangeThenSendsTheInitMessage)
+{
+    useOnlyChannels({0, 1});
+    settings.initEventCount = 1;
+    settings.initMessage[0] = {0xFF, 3, 0, 0};
+    prepareOutputInstrument();
+    const std::vector<ShortMessage> expected = {
+        {0xB0, 123, 0}, {0xB1, 123, 0}, {0xB0, 101, 0}, {0xB1, 101, 0}, {0xB0, 100, 0},
+        {0xB1, 100, 0}, {0xB0, 6, 2},   {0xB1, 6, 2},   {0xB0, 38, 0},  {0xB1, 38, 0},
+        {0xFF, 0, 0},
+    };
+    EXPECT_EQ(sent(), expected);
+    output.clear();
+    settings.sendInitOnOpen = 0;
+    prepareOutputInstrument();
+    EXPECT_EQ(sent().size(), expected.size() - 1);
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+// The note path runs inside the MIDI callback and must never touch the heap.
+// Every operator new in this test binary is counted.
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include <gtest/gtest.h>
+
+#include "engine/input_dispatch.h"
+#include "engine/output_senders.h"
+#include "support/engine_fixture.h"
+#include "support/scale_builder.h"
+
+namespace {
+std::atomic<long> allocationCount{0};
+}
+
+void* operator new(std::size_t size)
+{
+    ++allocationCount;
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+class NotePathAllocationTest : public EngineTest {
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        midiPorts.midiOut = &discard;
+        settings.commandKey = 36;
+        settings.demodulateKey = 37;
+        settings.resetPitchKey = 38;
+        settings.relay[RelaySystemExclusive] = 1;
+        midiPorts.sysexBufferReady = true;
+    }
+    void receive(uint8_t status, uint8_t data1, uint8_t data2)
+    {
+        handleMidiInput(&input, MimData, 0, packShortMessage(status, 0, data1, data2), 0);
+    }
+    DiscardingOutput discard;
+    RecordingInput input;
+};
+
+TEST_F(NotePathAllocationTest, NotesRelaysAndModulationsAllocateNothing)
+{
+    installScale(equalScale(13, 3.0));
+    buildTuningTable();
+    input.requeued.reserve(16);
+    static uint8_t sysex[3] = {0xF0, 0x01, 0xF7};
+    midiPorts.sysexHeader = SysexBuffer{sysex, 3, 3, 0};
+
+    const long before = allocationCount.load();
+    for (uint8_t k = 40; k < 80; ++k) {
+        receive(0x90, k, 100);
+        receive(0xB0, 1, k);
+        receive(0x80, k, 0);
+    }
+    receive(0x90, 36, 100);
+    receive(0x90, 37, 100);
+    receive(0x90, 70, 100);
+    receive(0x90, 38, 100);
+    receive(0x80, 36, 0);
+    handleMidiInput(&input, MimLongData, 0, reinterpret_cast<uintptr_t>(&midiPorts.sysexHeader), 0);
+    EXPECT_EQ(allocationCount.load() - before, 0);
+    EXPECT_NE(discard.last, 0u);
+}
+
+}  // namespace

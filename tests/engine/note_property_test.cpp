@@ -1,0 +1,174 @@
+// Random keyboard sequences against the note path: the allocation invariants
+// hold after every message, every Note On is preceded by its bend, and once
+// every key is up nothing is left sounding at the output.
+
+#include <map>
+#include <random>
+#include <set>
+#include <utility>
+
+#include <gtest/gtest.h>
+
+#include "engine/engine_lock.h"
+#include "engine/input_dispatch.h"
+#include "engine/output_senders.h"
+#include "support/engine_fixture.h"
+#include "support/scale_builder.h"
+
+namespace {
+
+// What a synthesizer would have sounding, fed from the recorded output.
+class SoundingModel {
+public:
+    void apply(const ShortMessage& m)
+    {
+        const int channel = m.channel();
+        if (m.kind() == 0x90 && m.data2 != 0) {
+            ++sounding_[{channel, m.data1}];
+        } else if (m.kind() == 0x80 || m.kind() == 0x90) {
+            auto it = sounding_.find({channel, m.data1});
+            if (it != sounding_.end() && --it->second == 0)
+                sounding_.erase(it);
+        } else if (m.kind() == 0xB0 && m.data1 == 123) {
+            std::erase_if(sounding_, [&](const auto& entry) { return entry.first.first == channel; });
+        }
+    }
+    size_t soundingCount() const { return sounding_.size(); }
+
+private:
+    std::map<std::pair<int, int>, int> sounding_;
+};
+
+class NotePropertyTest : public EngineTest {
+protected:
+    std::mt19937 rng{20261207};
+
+    int uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
+    bool chance(int percent) { return uniform(1, 100) <= percent; }
+
+    uint8_t randomCommandKey() { return chance(20) ? NoKey : static_cast<uint8_t>(uniform(30, 45)); }
+
+    void randomiseSettings()
+    {
+        settings = defaultSettings();
+        for (int32_t& used : settings.useChannel)
+            used = chance(70) ? 1 : 0;
+        settings.inputChannel = chance(70) ? AllChannels : static_cast<uint8_t>(uniform(0, 3));
+        settings.commandKey = randomCommandKey();
+        settings.demodulateKey = randomCommandKey();
+        settings.resetPitchKey = randomCommandKey();
+        settings.initMessageKey = randomCommandKey();
+        settings.shiftCentre = uniform(0, 1);
+        settings.pitchWheelRange = static_cast<uint8_t>(uniform(0, 24));
+        settings.initEventCount = 2;
+        settings.initMessage[0] = {0xC0, 16, 3, 0};
+        settings.initMessage[1] = {0xB0, 2, 7, 100};
+        for (int32_t& r : settings.relay)
+            r = uniform(0, 1);
+        const int kind = uniform(0, 3);
+        if (kind == 0)
+            setDefaultScale();
+        else if (kind == 1)
+            installScale(makeScale({9.0 / 8, 5.0 / 4, 4.0 / 3, 3.0 / 2, 5.0 / 3, 15.0 / 8, 2.0}));
+        else if (kind == 2)
+            installScale(equalScale(13, 3.0));
+        else
+            installScale(equalScale(uniform(1, 40), 2.0, 261.626, static_cast<uint8_t>(uniform(0, 127))));
+        buildTuningTable();
+        resetChannels();
+    }
+
+    void expectInvariants()
+    {
+        int counts[16] = {};
+        for (int k = 0; k < 128; ++k) {
+            const int slot = noteAllocation.keyChannel[k];
+            if (slot == 0)
+                continue;
+            ASSERT_LE(slot, 16);
+            ++counts[slot - 1];
+            ASSERT_NE(settings.useChannel[slot - 1], 0) << "key " << k << " on an unused channel";
+            const uint8_t group = noteAllocation.channelSlot[slot - 1].group;
+            ASSERT_TRUE(group == NoKey || group == tuningTable.bendGroup[k]) << "key " << k;
+        }
+        for (int c = 0; c < 16; ++c)
+            ASSERT_EQ(noteAllocation.channelSlot[c].noteCount, counts[c]) << "channel " << c;
+        ASSERT_LT(noteAllocation.lastTunedChannel, 16);
+    }
+
+    void send(uint8_t status, uint8_t data1, uint8_t data2)
+    {
+        const size_t before = output.shortMessages.size();
+        handleMidiInput(nullptr, MimData, 0, packShortMessage(status, 0, data1, data2), 0);
+        for (size_t i = before; i < output.shortMessages.size(); ++i) {
+            const ShortMessage& m = output.shortMessages[i];
+            if (m.kind() == 0x90 && m.data2 != 0 && (status & 0xF0) == 0x90) {
+                ASSERT_GT(i, before);
+                const ShortMessage& bend = output.shortMessages[i - 1];
+                ASSERT_EQ(bend.status, 0xE0 | m.channel()) << "no bend before " << m;
+            }
+        }
+    }
+
+    void runSequence(int length)
+    {
+        std::set<std::pair<int, int>> down;  // (input channel, key)
+        for (int step = 0; step < length; ++step) {
+            const int what = uniform(0, 99);
+            if (what < 45) {
+                const int channel = uniform(0, 3);
+                const int key = chance(30) ? uniform(30, 45) : uniform(0, 127);
+                if (down.insert({channel, key}).second)
+                    send(static_cast<uint8_t>(0x90 | channel), static_cast<uint8_t>(key), static_cast<uint8_t>(uniform(1, 127)));
+            } else if (what < 90 && !down.empty()) {
+                auto it = std::next(down.begin(), uniform(0, static_cast<int>(down.size()) - 1));
+                const uint8_t status = static_cast<uint8_t>((chance(50) ? 0x80 : 0x90) | it->first);
+                send(status, static_cast<uint8_t>(it->second), status >= 0x90 ? 0 : static_cast<uint8_t>(uniform(0, 127)));
+                down.erase(it);
+            } else if (what < 95) {
+                const uint8_t statuses[] = {0xA0, 0xB0, 0xC0, 0xD0, 0xE0, 0xF8, 0xFE, 0xF4};
+                send(statuses[uniform(0, 7)], static_cast<uint8_t>(uniform(0, 127)), static_cast<uint8_t>(uniform(0, 127)));
+            } else if (what < 97) {
+                EngineLock lock(engineMutex);
+                resetChannels();
+            } else {
+                EngineLock lock(engineMutex);
+                settings.relay[uniform(0, 8)] = uniform(0, 1);
+            }
+            applyToModel();
+            expectInvariants();
+            if (HasFatalFailure())
+                return;
+        }
+        for (const auto& [channel, key] : down)
+            send(static_cast<uint8_t>(0x80 | channel), static_cast<uint8_t>(key), 0);
+        applyToModel();
+        expectInvariants();
+    }
+
+    void applyToModel()
+    {
+        for (; modelled < output.shortMessages.size(); ++modelled)
+            model.apply(output.shortMessages[modelled]);
+    }
+
+    SoundingModel model;
+    size_t modelled = 0;
+};
+
+TEST_F(NotePropertyTest, RandomSequencesKeepTheInvariantsAndLeaveNothingSounding)
+{
+    for (int sequence = 0; sequence < 3000; ++sequence) {
+        output.clear();
+        model = SoundingModel{};
+        modelled = 0;
+        randomiseSettings();
+        output.clear();
+        runSequence(uniform(10, 150));
+        ASSERT_FALSE(HasFatalFailure()) << "sequence " << sequence;
+        ASSERT_EQ(model.soundingCount(), 0u) << "stuck notes after sequence " << sequence;
+        ASSERT_EQ(output.malformedWords, 0);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include "engine/output_senders.h"
+#include "support/engine_fixture.h"
+
+namespace {
+
+class OutputSendersTest : public EngineTest {};
+
+TEST_F(OutputSendersTest, PackingPutsStatusThenDataBytes)
+{
+    EXPECT_EQ(packShortMessage(0x90, 3, 60, 100), 0x643C93u);
+    EXPECT_EQ(packShortMessage(0xF0, 8, 0, 0), 0xF8u);
+}
+
+TEST_F(OutputSendersTest, PitchBendSendsLeastSignificantBitsFirst)
+{
+    sendPitchBend(0, 16383);
+    sendPitchBend(5, 0);
+    sendPitchBend(15, 8192);
+    sendPitchBend(1, 0x7FFFF);  // bits above 13 are dropped
+    const std::vector<ShortMessage> expected = {{0xE0, 127, 127}, {0xE5, 0, 0}, {0xEF, 0, 64}, {0xE1, 127, 127}};
+    EXPECT_EQ(sent(), expected);
+    EXPECT_EQ(output.malformedWords, 0);
+}
+
+TEST_F(OutputSendersTest, ControllerGoesToEveryUsedChannelInOrder)
+{
+    sendController(7, 100);
+    ASSERT_EQ(sent().size(), 15u);
+    int expectedChannel = 0;
+    for (const ShortMessage& m : sent()) {
+        if (expectedChannel == 9)
+            ++expectedChannel;
+        EXPECT_EQ(m, (ShortMessage{static_cast<uint8_t>(0xB0 + expectedChannel), 7, 100}));
+        ++expectedChannel;
+    }
+}
+
+TEST_F(OutputSendersTest, InitEventsGoToTheirChannelAllUsedChannelsOrOnce)
+{
+    sendInitEvent({0x90, 3, 60, 100});
+    ASSERT_EQ(sent().size(), 1u);
+    EXPECT_EQ(sent()[0], (ShortMessage{0x93, 60, 100}));
+    output.clear();
+    sendInitEvent({0x90, 16, 60, 100});
+    EXPECT_EQ(sent().size(), 15u);
+    output.clear();
+    sendInitEvent({0xFF, 16, 0, 0});
+    sendInitEvent({0xF8, 7, 0, 0});
+    sendInitEvent({0xF2, 16, 5, 6});
+    const std::vector<ShortMessage> expected = {{0xFF, 0, 0}, {0xF8, 0, 0}, {0xF2, 5, 6}};
+    EXPECT_EQ(sent(), expected);
+}
+
+TEST_F(OutputSendersTest, InitMessageSendsEachEventInOrder)
+{
+    sendInitMessage();
+    EXPECT_TRUE(sent().empty());
+    settings.initEventCount = 3;
+    settings.initMessage[0] = {0xC0, 0, 4, 0};
+    settings.initMessage[1] = {0xB0, 1, 7, 90};
+    settings.initMessage[2] = {0xF6, 0, 0, 0};
+    sendInitMessage();
+    const std::vector<ShortMessage> expected = {{0xC0, 4, 0}, {0xB1, 7, 90}, {0xF6, 0, 0}};
+    EXPECT_EQ(sent(), expected);
+}
+
+TEST_F(OutputSendersTest, InitMessageCountOutsideTheArrayIsBounded)
+{
+    settings.initEventCount = 1000;
+    sendInitMessage();
+    EXPECT_EQ(sent().size(), static_cast<size_t>(MaxInitEvents));
+    output.clear();
+    settings.initEventCount = -3;
+    sendInitMessage();
+    EXPECT_TRUE(sent().empty());
+}
+
+TEST_F(OutputSendersTest, PitchWheelRangeIsFourBroadcastsInTurn)
+{
+    for (int32_t& used : settings.useChannel)
+        used = 0;
+    settings.useChannel[0] = settings.useChannel[1] = 1;
+    settings.pitchWheelRange = 12;
+    sendPitchWheelRange();
+    const std::vector<ShortMessage> expected = {{0xB0, 101, 0}, {0xB1, 101, 0}, {0xB0, 100, 0}, {0xB1, 100, 0},
+                                                {0xB0, 6, 12},  {0xB1, 6, 12},  {0xB0, 38, 0},  {0xB1, 38, 0}};
+    EXPECT_EQ(sent(), expected);
+}
+
+TEST_F(OutputSendersTest, WithNoOutputEverySendIsLostWithoutHarm)
+{
+    midiPorts.midiOut = nullptr;
+    sendController(1, 2);
+    sendPitchBend(0, 100);
+    sendPitchWheelRange();
+    sendInitEvent({0xFF, 0, 0, 0});
+    EXPECT_TRUE(sent().empty());
+}
+
+}  // namespace

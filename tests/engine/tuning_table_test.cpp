@@ -1,0 +1,268 @@
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "support/engine_fixture.h"
+#include "support/scale_builder.h"
+
+namespace {
+
+class TuningTableTest : public EngineTest {};
+
+// Frequency that key k actually sounds: the instrument key bent by its value.
+double soundedFrequency(int key)
+{
+    const double semitones = (tuningTable.bendValue[key] - 8192.0) / 8192.0 * settings.pitchWheelRange;
+    return tuningTable.instrumentFrequency[tuningTable.outputKey[key]] * std::pow(2.0, semitones / 12.0);
+}
+
+TEST_F(TuningTableTest, InstrumentFrequenciesFollowTheReference)
+{
+    EXPECT_DOUBLE_EQ(tuningTable.instrumentFrequency[69], 440.0);
+    EXPECT_NEAR(tuningTable.instrumentFrequency[60], 261.6255653, 1e-6);
+    EXPECT_NEAR(tuningTable.instrumentFrequency[81], 880.0, 1e-9);
+    settings.referenceFrequency = 442.0;
+    settings.referenceKey = 57;
+    buildInstrumentFrequencies();
+    EXPECT_DOUBLE_EQ(tuningTable.instrumentFrequency[57], 442.0);
+    EXPECT_NEAR(tuningTable.instrumentFrequency[69], 884.0, 1e-9);
+}
+
+TEST_F(TuningTableTest, DefaultScalePlaysEveryKeyUnbent)
+{
+    for (int k = 0; k < 128; ++k) {
+        EXPECT_EQ(tuningTable.outputKey[k], k) << "key " << k;
+        EXPECT_EQ(tuningTable.bendValue[k], 8192) << "key " << k;
+        EXPECT_EQ(tuningTable.bendGroup[k], (k + 12 * 11 - 60) % 12) << "key " << k;
+    }
+}
+
+TEST_F(TuningTableTest, JustIntervalsGiveTheWorkedBends)
+{
+    installScale(makeScale({1.0, 1.0, 1.0, 5.0 / 4, 1.0, 1.0, 3.0 / 2, 1.0, 1.0, 7.0 / 4, 1.0, 2.0}));
+    ASSERT_TRUE(buildTuningTable());
+    EXPECT_EQ(tuningTable.outputKey[67], 67);
+    EXPECT_EQ(tuningTable.bendValue[67], 8272);
+    EXPECT_EQ(tuningTable.outputKey[64], 64);
+    EXPECT_EQ(tuningTable.bendValue[64], 7632);
+    EXPECT_EQ(tuningTable.outputKey[70], 70);
+    EXPECT_EQ(tuningTable.bendValue[70], 6916);
+    // Octave copies keep the bend and move twelve instrument keys.
+    EXPECT_EQ(tuningTable.outputKey[79], 79);
+    EXPECT_EQ(tuningTable.bendValue[79], 8272);
+    EXPECT_EQ(tuningTable.outputKey[52], 52);
+    EXPECT_EQ(tuningTable.bendValue[52], 7632);
+
+    settings.pitchWheelRange = 12;
+    buildTuningTable();
+    EXPECT_EQ(tuningTable.bendValue[70], 7980);
+}
+
+TEST_F(TuningTableTest, NearestKeyTiesGoToTheLowerKey)
+{
+    const double halfway = std::sqrt(tuningTable.instrumentFrequency[60] * tuningTable.instrumentFrequency[61]);
+    EXPECT_EQ(findNearestKey(halfway), 60);
+    EXPECT_EQ(findNearestKey(halfway * 1.0001), 61);
+    EXPECT_EQ(findNearestKey(1.0), 0);
+    EXPECT_EQ(findNearestKey(1e6), 127);
+}
+
+// The nearest-key rule as written: every key in turn, the first strictly
+// nearer one wins, nothing beyond twelve octaves qualifies.
+int nearestKeyByFullScan(double f)
+{
+    double best = 4096.0;
+    int result = 60;
+    for (int k = 0; k < 128; ++k) {
+        const double instrument = tuningTable.instrumentFrequency[k];
+        if (!(instrument > 0.0) || !(f > 0.0))
+            continue;
+        double q = f / instrument;
+        if (q < 1.0)
+            q = 1.0 / q;
+        if (q < best) {
+            best = q;
+            result = k;
+        }
+    }
+    return result;
+}
+
+TEST_F(TuningTableTest, NearestKeySearchAgreesWithAFullScan)
+{
+    std::mt19937 rng(1);
+    std::uniform_real_distribution<double> octaves(-8.0, 12.0);
+    for (double reference : {440.0, 415.3, 0.001, 1e6}) {
+        settings.referenceFrequency = reference;
+        buildInstrumentFrequencies();
+        for (int i = 0; i < 20000; ++i) {
+            const double f = 8.0 * std::pow(2.0, octaves(rng));
+            ASSERT_EQ(findNearestKey(f), nearestKeyByFullScan(f)) << reference << " " << f;
+        }
+        for (int k = 0; k < 127; ++k) {
+            const double between = std::sqrt(tuningTable.instrumentFrequency[k] * tuningTable.instrumentFrequency[k + 1]);
+            ASSERT_EQ(findNearestKey(between), nearestKeyByFullScan(between)) << k;
+            ASSERT_EQ(findNearestKey(tuningTable.instrumentFrequency[k]), k);
+        }
+    }
+}
+
+TEST_F(TuningTableTest, UnusableFrequenciesGiveKey60AndBendZero)
+{
+    EXPECT_EQ(findNearestKey(0.0), 60);
+    EXPECT_EQ(findNearestKey(-440.0), 60);
+    EXPECT_EQ(findNearestKey(std::nan("")), 60);
+
+    installScale(makeScale({1.5, 2.0}, -261.626));
+    ASSERT_TRUE(buildTuningTable());
+    EXPECT_EQ(tuningTable.outputKey[60], 60);
+    EXPECT_EQ(tuningTable.outputKey[61], 60);
+    for (int k = 0; k < 128; ++k)
+        EXPECT_EQ(tuningTable.bendValue[k], 0);
+
+    settings.referenceFrequency = 0.0;
+    buildInstrumentFrequencies();
+    installScale(makeScale({1.5, 3.0}));
+    ASSERT_TRUE(buildTuningTable());
+    for (int k = 0; k < 128; ++k)
+        EXPECT_EQ(tuningTable.bendValue[k], 0);
+}
+
+TEST_F(TuningTableTest, TargetsBeyondTheKeyboardSaturateTheBend)
+{
+    installScale(makeScale({2.0}, 5.0, 60));  // one degree a period: key k sounds 5 Hz * 2^(k-60)
+    buildTuningTable();
+    EXPECT_EQ(tuningTable.outputKey[60], 0);
+    EXPECT_EQ(tuningTable.bendValue[60], 0);
+    installScale(makeScale({2.0}, 30000.0, 60));
+    buildTuningTable();
+    EXPECT_EQ(tuningTable.outputKey[60], 127);
+    EXPECT_EQ(tuningTable.bendValue[60], 16383);
+}
+
+TEST_F(TuningTableTest, OctaveModeCopiesClampAtTheKeyboardEnds)
+{
+    installScale(equalScale(5, 2.0));
+    ASSERT_EQ(scale.octavePeriod, 1);
+    buildTuningTable();
+    const int n = tuningTable.outputKey[60];
+    EXPECT_EQ(n, 60);
+    for (int m = 1; 60 + 5 * m <= 127; ++m) {
+        const int key = 60 + 5 * m;
+        EXPECT_EQ(tuningTable.outputKey[key], std::min(n + 12 * m, 127)) << "key " << key;
+        EXPECT_EQ(tuningTable.bendValue[key], tuningTable.bendValue[60]);
+        EXPECT_EQ(tuningTable.bendGroup[key], 0);
+    }
+    EXPECT_EQ(tuningTable.outputKey[125], 127);
+    EXPECT_EQ(tuningTable.outputKey[0], 0);
+    EXPECT_EQ(tuningTable.bendGroup[61], 1);
+    EXPECT_EQ(tuningTable.bendGroup[59], 4);
+}
+
+TEST_F(TuningTableTest, LinearModeWalksWholePeriodsFromTheCentre)
+{
+    const Scale bp = equalScale(13, 3.0);
+    installScale(bp);
+    ASSERT_EQ(scale.octavePeriod, 0);
+    ASSERT_TRUE(buildTuningTable());
+    EXPECT_NEAR(soundedFrequency(73), 3 * 261.626, 3 * 261.626 * 0.0003);
+    EXPECT_NEAR(soundedFrequency(59), 261.626 / 3 * bp.ratio[12], 0.05);
+    for (int k = 0; k < 128; ++k)
+        EXPECT_EQ(tuningTable.bendGroup[k], k);
+    // Every key in the playable range lands within a bend unit of its target.
+    for (int k = 30; k < 100; ++k) {
+        const int offset = k - 60;
+        const int q = offset >= 0 ? offset / 13 : -((-offset + 12) / 13);
+        const int r = offset - 13 * q;
+        const double target = 261.626 * std::pow(3.0, q) * bp.ratio[r];
+        EXPECT_NEAR(std::log2(soundedFrequency(k) / target) * 1200, 0.0, 0.05) << "key " << k;
+    }
+}
+
+TEST_F(TuningTableTest, ModulateAndDemodulateMoveThePitch)
+{
+    ASSERT_TRUE(moveCentre(67, MoveModulate, 0));
+    EXPECT_NEAR(currentPitch, 391.995, 0.01);
+    EXPECT_EQ(currentCentre, 60);
+    EXPECT_EQ(tuningTable.outputKey[60], 67);
+    for (int k = 120; k < 128; ++k)
+        EXPECT_EQ(tuningTable.outputKey[k], 127);
+    for (int k = 0; k < 128; ++k)
+        EXPECT_EQ(tuningTable.bendValue[k], 8192);
+
+    ASSERT_TRUE(moveCentre(67, MoveDemodulate, 0));
+    EXPECT_NEAR(currentPitch, 261.626, 1e-9);
+    EXPECT_EQ(tuningTable.outputKey[60], 60);
+}
+
+TEST_F(TuningTableTest, ModulateWithShiftCentreKeepsEqualTemperedPitches)
+{
+    ASSERT_TRUE(moveCentre(67, MoveModulate, 1));
+    EXPECT_EQ(currentCentre, 67);
+    for (int k = 0; k < 128; ++k) {
+        EXPECT_EQ(tuningTable.outputKey[k], k);
+        EXPECT_EQ(tuningTable.bendValue[k], 8192);
+    }
+}
+
+TEST_F(TuningTableTest, ModulationAcrossPeriodsIncludesWholePeriods)
+{
+    ASSERT_TRUE(moveCentre(43, MoveModulate, 0));  // 17 keys down: an octave and a fourth
+    EXPECT_NEAR(currentPitch, 261.626 * std::pow(2.0, -17.0 / 12), 1e-9);
+    ASSERT_TRUE(moveCentre(91, MoveModulate, 0));  // 31 keys up from the centre
+    EXPECT_NEAR(currentPitch, 261.626 * std::pow(2.0, 14.0 / 12), 1e-9);
+    ASSERT_TRUE(moveCentre(72, MoveModulate, 0));  // exactly one period: ratio[degrees]
+    EXPECT_NEAR(currentPitch, 261.626 * std::pow(2.0, 26.0 / 12), 1e-9);
+}
+
+TEST_F(TuningTableTest, ShiftCentreRerootsAJustScale)
+{
+    installScale(makeScale({9.0 / 8, 5.0 / 4, 4.0 / 3, 3.0 / 2, 5.0 / 3, 15.0 / 8, 2.0}));
+    buildTuningTable();
+    const double before = soundedFrequency(64);  // degree 4 above centre 60: 3/2
+    ASSERT_TRUE(moveCentre(64, MoveModulate, 1));
+    EXPECT_EQ(currentCentre, 64);
+    EXPECT_NEAR(soundedFrequency(64), before, 0.05);
+    EXPECT_NEAR(soundedFrequency(66), before * 5.0 / 4, 0.1);
+}
+
+TEST_F(TuningTableTest, ResetRestoresTheScaleCentreExactly)
+{
+    moveCentre(67, MoveModulate, 1);
+    moveCentre(50, MoveDemodulate, 1);
+    moveCentre(71, MoveModulate, 0);
+    ASSERT_TRUE(moveCentre(0, MoveReset, 0));
+    EXPECT_EQ(currentPitch, scale.pitch);
+    EXPECT_EQ(currentCentre, scale.centre);
+    for (int k = 0; k < 128; ++k)
+        EXPECT_EQ(tuningTable.outputKey[k], k);
+}
+
+TEST_F(TuningTableTest, ZeroWheelRangeLeavesEveryKeyUnbent)
+{
+    settings.pitchWheelRange = 0;
+    installScale(makeScale({9.0 / 8, 5.0 / 4, 2.0}));
+    buildTuningTable();
+    for (int k = 0; k < 128; ++k)
+        EXPECT_EQ(tuningTable.bendValue[k], 8192);
+}
+
+TEST_F(TuningTableTest, ScalesWithUnusableDegreesAreRefused)
+{
+    const TuningTable before = tuningTable;
+    for (int degrees : {0, -5, 128, 100000}) {
+        Scale bad = makeScale({2.0});
+        bad.degrees = degrees;
+        bad.octavePeriod = 0;
+        installScale(bad);
+        EXPECT_FALSE(buildTuningTable()) << degrees;
+        EXPECT_FALSE(moveCentre(70, MoveModulate, 1)) << degrees;
+        EXPECT_FALSE(moveCentre(0, MoveReset, 0)) << degrees;
+        EXPECT_EQ(currentCentre, 60);
+        EXPECT_EQ(std::memcmp(&before, &tuningTable, sizeof before), 0) << degrees;
+    }
+}
+
+}  // namespace

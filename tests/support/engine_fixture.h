@@ -1,0 +1,46 @@
+#pragma once
+// Puts every process-wide engine record back to its start-up state, with the
+// default scale installed, the table built and a recording output open.
+
+#include <gtest/gtest.h>
+
+#include "app/midi_ports.h"
+#include "app/settings.h"
+#include "engine/note_allocation.h"
+#include "engine/tuning_table.h"
+#include "scale/scale.h"
+#include "support/recording_midi.h"
+
+inline void resetEngineRecords()
+{
+    settings = defaultSettings();
+    tuningTable = TuningTable{};
+    noteAllocation = initialNoteAllocation();
+    scale = Scale{};
+    currentPitch = 0.0;
+    currentCentre = 0;
+    midiPorts.midiIn = nullptr;
+    midiPorts.midiOut = nullptr;
+    midiPorts.inputOpen = 0;
+    midiPorts.outputOpen = 0;
+    midiPorts.sysexBufferReady = false;
+    midiPorts.sysexHeader = SysexBuffer{};
+}
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetEngineRecords();
+        buildInstrumentFrequencies();
+        setDefaultScale();
+        buildTuningTable();
+        midiPorts.midiOut = &output;
+        midiPorts.outputOpen = 1;
+    }
+    void TearDown() override { resetEngineRecords(); }
+
+    const std::vector<ShortMessage>& sent() const { return output.shortMessages; }
+
+    RecordingOutput output;
+};
