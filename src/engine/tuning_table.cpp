@@ -46,10 +46,11 @@ Tuning tuningFor(double target, double unitsPerOctave)
     return {key, bendFor(target, tuningTable.instrumentFrequency[key], unitsPerOctave)};
 }
 
-void writeKey(int key, int outputKey, int32_t bend, int group)
+void writeKey(int key, int outputKey, int32_t bend, int group, double target)
 {
     if (key < 0 || key >= KeyCount)
         return;
+    tuningTable.targetFrequency[key] = target;
     tuningTable.outputKey[key] = static_cast<uint8_t>(std::clamp(outputKey, 0, KeyCount - 1));
     tuningTable.bendValue[key] = bend;
     tuningTable.bendGroup[key] = static_cast<uint8_t>(group);
@@ -61,22 +62,23 @@ void buildOctaveMode(double unitsPerOctave)
 {
     const int degrees = scale.degrees;
     for (int i = 0; i < degrees; ++i) {
-        const Tuning t = tuningFor(currentPitch * scale.ratio[i], unitsPerOctave);
+        const double target = currentPitch * scale.ratio[i];
+        const Tuning t = tuningFor(target, unitsPerOctave);
         const int c = currentCentre + i;
-        writeKey(c, t.key, t.bend, i);
+        writeKey(c, t.key, t.bend, i, target);
         for (int m = 1; c - m * degrees >= 0; ++m)
-            writeKey(c - m * degrees, t.key - 12 * m, t.bend, i);
+            writeKey(c - m * degrees, t.key - 12 * m, t.bend, i, std::ldexp(target, -m));
         if (c > KeyCount - 1)
             continue;
         for (int m = 1; c + m * degrees <= KeyCount - 1; ++m)
-            writeKey(c + m * degrees, t.key + 12 * m, t.bend, i);
+            writeKey(c + m * degrees, t.key + 12 * m, t.bend, i, std::ldexp(target, m));
     }
 }
 
 void writeLinearKey(int key, double target, double unitsPerOctave)
 {
     const Tuning t = tuningFor(target, unitsPerOctave);
-    writeKey(key, t.key, t.bend, key);
+    writeKey(key, t.key, t.bend, key, target);
 }
 
 // Every key on its own, carrying the period outward from the centre.

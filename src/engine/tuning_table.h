@@ -13,6 +13,9 @@ struct TuningTable {
     uint8_t outputKey[KeyCount];
     int32_t bendValue[KeyCount];
     uint8_t bendGroup[KeyCount];
+    // The frequency the scale asks of each key; what outputKey and bendValue
+    // play comes as close to it as the instrument's range allows.
+    double targetFrequency[KeyCount];
     // Set by buildInstrumentFrequencies when every frequency is positive and
     // strictly rising, which lets findNearestKey search instead of scanning.
     int32_t instrumentAscending;

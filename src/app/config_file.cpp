@@ -1,0 +1,228 @@
+#include "app/config_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <unistd.h>
+#endif
+
+#include "engine/engine_lock.h"
+
+namespace {
+
+// Walks the file layout field by field, in order; the same walk writes a
+// file image and reads one, so the two cannot drift apart.
+class Writer {
+public:
+    explicit Writer(uint8_t* out) : out_(out) {}
+    void u8(uint8_t v) { out_[at_++] = v; }
+    void i32(int32_t v)
+    {
+        const auto u = static_cast<uint32_t>(v);
+        for (int i = 0; i < 4; ++i)
+            out_[at_++] = static_cast<uint8_t>(u >> (8 * i));
+    }
+    void f64(double v)
+    {
+        uint64_t u;
+        std::memcpy(&u, &v, sizeof u);
+        for (int i = 0; i < 8; ++i)
+            out_[at_++] = static_cast<uint8_t>(u >> (8 * i));
+    }
+    int size() const { return at_; }
+
+private:
+    uint8_t* out_;
+    int at_ = 0;
+};
+
+class Reader {
+public:
+    Reader(const uint8_t* in, int length) : in_(in), length_(length) {}
+    void u8(uint8_t& v)
+    {
+        if (take(1))
+            v = in_[at_ - 1];
+    }
+    void i32(int32_t& v)
+    {
+        if (take(4))
+            v = static_cast<int32_t>(little(4));
+    }
+    void f64(double& v)
+    {
+        if (take(8)) {
+            const uint64_t u = little(8);
+            std::memcpy(&v, &u, sizeof v);
+        }
+    }
+    bool reachedEnd() const { return at_ > length_; }
+
+private:
+    // Advances over a field; true when the field lies wholly in the data.
+    bool take(int size)
+    {
+        at_ += size;
+        return at_ <= length_;
+    }
+    uint64_t little(int size) const
+    {
+        uint64_t u = 0;
+        for (int i = 0; i < size; ++i)
+            u |= uint64_t{in_[at_ - size + i]} << (8 * i);
+        return u;
+    }
+
+    const uint8_t* in_;
+    int length_;
+    int at_ = 0;
+};
+
+template <typename Walker, typename S>
+void walkHeader(Walker& w, S& s)
+{
+    w.i32(s.inputDevice);
+    w.i32(s.outputDevice);
+    w.u8(s.pitchWheelRange);
+    w.u8(s.inputChannel);
+    w.u8(s.referenceKey);
+    w.f64(s.referenceFrequency);
+    for (auto& used : s.useChannel)
+        w.i32(used);
+    for (auto& relay : s.relay)
+        w.i32(relay);
+    for (auto& controller : s.controlBarController)
+        w.u8(controller);
+    w.u8(s.commandKey);
+    w.u8(s.demodulateKey);
+    w.u8(s.resetPitchKey);
+    w.u8(s.initMessageKey);
+    w.i32(s.shiftCentre);
+    w.i32(s.sendInitOnOpen);
+    w.i32(s.initEventCount);
+}
+
+template <typename Walker, typename E>
+void walkEvent(Walker& w, E& e)
+{
+    w.u8(e.status);
+    w.u8(e.channel);
+    w.u8(e.param1);
+    w.u8(e.param2);
+}
+
+int clampedEventCount(int32_t count)
+{
+    return std::clamp(count, 0, MaxInitEvents);
+}
+
+bool writeAll(std::FILE* file, const uint8_t* data, int length)
+{
+    return std::fwrite(data, 1, static_cast<size_t>(length), file) == static_cast<size_t>(length) &&
+           std::fflush(file) == 0;
+}
+
+// Asks the system to put the bytes on disk before the rename makes them the
+// configuration, so that a crash cannot leave an empty file behind.
+bool syncToDisk(std::FILE* file)
+{
+#if defined(__unix__) || defined(__APPLE__)
+    return ::fsync(::fileno(file)) == 0;
+#else
+    (void)file;
+    return true;
+#endif
+}
+
+bool writeFile(const std::string& path, const uint8_t* data, int length)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    const bool written = writeAll(file, data, length) && syncToDisk(file);
+    const bool closed = std::fclose(file) == 0;
+    return written && closed;
+}
+
+}  // namespace
+
+int encodeConfig(const Settings& s, uint8_t (&image)[MaxConfigFileSize])
+{
+    Settings copy = s;
+    copy.initEventCount = clampedEventCount(s.initEventCount);
+    Writer w(image);
+    walkHeader(w, copy);
+    for (int i = 0; i < copy.initEventCount; ++i)
+        walkEvent(w, copy.initMessage[i]);
+    return w.size();
+}
+
+void decodeConfig(const uint8_t* image, int length, Settings& s)
+{
+    Reader header(image, length);
+    walkHeader(header, s);
+    if (header.reachedEnd()) {
+        s.initEventCount = 0;
+        return;
+    }
+    s.initEventCount = clampedEventCount(s.initEventCount);
+    Reader events(image + ConfigHeaderSize, length - ConfigHeaderSize);
+    for (int i = 0; i < s.initEventCount; ++i) {
+        InitEvent e = s.initMessage[i];
+        walkEvent(events, e);
+        if (!events.reachedEnd())
+            s.initMessage[i] = e;
+    }
+}
+
+int saveConfig(const char* path)
+{
+    uint8_t image[MaxConfigFileSize];
+    const int length = encodeConfig(settings, image);
+    const std::string target(path);
+    const std::string temporary = target + ".saving";
+    if (!writeFile(temporary, image, length)) {
+        std::remove(temporary.c_str());
+        return -1;
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, target, error);
+    if (error) {
+        std::remove(temporary.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+bool readConfig(std::FILE* file, Settings& s)
+{
+    uint8_t image[MaxConfigFileSize];
+    const size_t length = std::fread(image, 1, sizeof image, file);
+    if (std::ferror(file))
+        return false;
+    decodeConfig(image, static_cast<int>(length), s);
+    return true;
+}
+
+int loadConfig(const char* path)
+{
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file)
+        return -1;
+    Settings loaded;
+    {
+        EngineLock lock(engineMutex);
+        loaded = settings;
+    }
+    const bool read = readConfig(file, loaded);
+    std::fclose(file);
+    if (!read)
+        return -1;
+    EngineLock lock(engineMutex);
+    settings = loaded;
+    return 0;
+}

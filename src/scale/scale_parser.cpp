@@ -1,0 +1,255 @@
+#include "scale/scale_parser.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/engine_lock.h"
+
+namespace {
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+char foldCase(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalsIgnoringCase(const std::string& word, const char* command)
+{
+    size_t i = 0;
+    for (; i < word.size() && command[i]; ++i) {
+        if (foldCase(word[i]) != command[i])
+            return false;
+    }
+    return i == word.size() && command[i] == '\0';
+}
+
+// As atoi reads, but saturating instead of overflowing.
+int32_t readInteger(const char* text)
+{
+    errno = 0;
+    const long long value = std::strtoll(text, nullptr, 10);
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    if (value < INT32_MIN)
+        return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+double readDecimal(const char* text)
+{
+    return std::strtod(text, nullptr);
+}
+
+size_t skipBlanks(const std::string& line, size_t from)
+{
+    while (from < line.size() && isBlank(line[from]))
+        ++from;
+    return from;
+}
+
+double powerOfTwo(double exponent)
+{
+    return std::pow(10.0, exponent * std::log10(2.0));
+}
+
+void setFileDefaults(Scale& s)
+{
+    s = Scale{};
+    std::strcpy(s.name, "Default Scale");
+    s.pitch = 261.626;
+    s.centre = 60;
+    s.octavePeriod = 0;
+    s.degrees = 12;
+    for (double& r : s.ratio)
+        r = 1.0;
+}
+
+// The ratio a degree line asks for, or the error that refuses it.
+const char* degreeRatio(char type, const char* value, double& ratio)
+{
+    switch (foldCase(type)) {
+    case 'c':
+        ratio = powerOfTwo(readDecimal(value) / 1200.0);
+        return nullptr;
+    case 'e': {
+        const NumberPair p = splitNumberPair(value, ':');
+        if (p.b == 0)
+            return ScaleError::DivideByZero;
+        if (p.b < 0)
+            return ScaleError::NegativeEqualTempered;
+        ratio = powerOfTwo(static_cast<double>(p.a) / p.b);
+        return nullptr;
+    }
+    case 'j': {
+        const NumberPair p = splitNumberPair(value, '/');
+        if (p.b == 0)
+            return ScaleError::DivideByZero;
+        if (p.a < 1 || p.b < 1)
+            return ScaleError::NegativeJustInterval;
+        ratio = static_cast<double>(p.a) / p.b;
+        return nullptr;
+    }
+    case 'r':
+        ratio = readDecimal(value);
+        return ratio > 0.0 ? nullptr : ScaleError::NegativeRatio;
+    default:
+        return ScaleError::UnrecognisedDegreeType;
+    }
+}
+
+const char* parseDegreeLine(const std::string& line, size_t afterWord, int32_t number, Scale& s)
+{
+    if (number < 1 || number > MaxDegrees)
+        return ScaleError::DegreeOutOfRange;
+    // A number running straight into its letter (1r1.5) leaves nothing
+    // after the first word, like a line with no letter at all.
+    const size_t letter = skipBlanks(line, afterWord);
+    if (letter >= line.size())
+        return ScaleError::UnrecognisedDegreeType;
+    double ratio = 1.0;
+    if (const char* error = degreeRatio(line[letter], line.c_str() + letter + 1, ratio))
+        return error;
+    s.ratio[number] = ratio;
+    return nullptr;
+}
+
+void setName(Scale& s, const std::string& line, size_t afterWord)
+{
+    const size_t start = skipBlanks(line, afterWord);
+    const size_t length = std::min(line.size() - start, static_cast<size_t>(MaxScaleNameLength));
+    std::memcpy(s.name, line.data() + start, length);
+    s.name[length] = '\0';
+}
+
+// One examined line; sets ended on an end command.
+const char* parseLine(const std::string& line, Scale& s, bool& ended)
+{
+    const size_t wordStart = skipBlanks(line, 0);
+    size_t wordEnd = wordStart;
+    while (wordEnd < line.size() && !isBlank(line[wordEnd]))
+        ++wordEnd;
+    const std::string word = line.substr(wordStart, wordEnd - wordStart);
+    const char* rest = line.c_str() + wordEnd;
+    int32_t number = 0;
+    switch (classifyToken(word, number)) {
+    case LineKind::End:
+        ended = true;
+        return nullptr;
+    case LineKind::Name:
+        setName(s, line, wordEnd);
+        return nullptr;
+    case LineKind::Degrees:
+        s.degrees = readInteger(rest);
+        return hasUsableDegrees(s) ? nullptr : ScaleError::DegreesOutOfRange;
+    case LineKind::Pitch:
+        s.pitch = readDecimal(rest);
+        return s.pitch > 0.0 && std::isfinite(s.pitch) ? nullptr : ScaleError::PitchOutOfRange;
+    case LineKind::Centre: {
+        const int32_t centre = readInteger(rest);
+        if (centre < 0 || centre > 127)
+            return ScaleError::CentreOutOfRange;
+        s.centre = static_cast<uint8_t>(centre);
+        return nullptr;
+    }
+    case LineKind::Blank:
+    case LineKind::Comment:
+        return nullptr;
+    case LineKind::Unrecognised:
+        return ScaleError::UnrecognisedCommand;
+    case LineKind::Degree:
+        return parseDegreeLine(line, wordEnd, number, s);
+    }
+    return ScaleError::UnrecognisedCommand;
+}
+
+}  // namespace
+
+LineRead readScaleLine(std::FILE* file, std::string& line)
+{
+    line.clear();
+    for (;;) {
+        const int c = std::getc(file);
+        if (c == EOF)
+            return std::ferror(file) ? LineRead::Failed : LineRead::LastLine;
+        if (c == '\r' || c == '\n')
+            return LineRead::Line;
+        if (line.size() >= MaxScaleLineLength)
+            return LineRead::TooLong;
+        line.push_back(static_cast<char>(c));
+    }
+}
+
+LineKind classifyToken(const std::string& word, int32_t& number)
+{
+    static const struct {
+        const char* word;
+        LineKind kind;
+    } commands[] = {{"end", LineKind::End},
+                    {"name", LineKind::Name},
+                    {"degrees", LineKind::Degrees},
+                    {"pitch", LineKind::Pitch},
+                    {"centre", LineKind::Centre}};
+    for (const auto& command : commands) {
+        if (equalsIgnoringCase(word, command.word))
+            return command.kind;
+    }
+    if (word.empty())
+        return LineKind::Blank;
+    if (word[0] == '/' || word[0] == ';')
+        return LineKind::Comment;
+    if (word[0] < '0' || word[0] > '9')
+        return LineKind::Unrecognised;
+    number = readInteger(word.c_str());
+    return LineKind::Degree;
+}
+
+NumberPair splitNumberPair(const char* text, char separator)
+{
+    const char* split = std::strchr(text, separator);
+    if (!split)
+        return {readInteger(text), 1};
+    const std::string before(text, split);
+    return {readInteger(before.c_str()), readInteger(split + 1)};
+}
+
+const char* parseScale(std::FILE* file, Scale& result)
+{
+    setFileDefaults(result);
+    std::string line;
+    bool ended = false;
+    while (!ended) {
+        const LineRead read = readScaleLine(file, line);
+        if (read == LineRead::Failed)
+            return ScaleError::ReadError;
+        if (read == LineRead::TooLong)
+            return ScaleError::LineTooLong;
+        if (const char* error = parseLine(line, result, ended))
+            return error;
+        if (read == LineRead::LastLine)
+            break;
+    }
+    result.octavePeriod = result.ratio[result.degrees] == 2.0 ? 1 : 0;
+    return nullptr;
+}
+
+const char* loadScale(const char* path)
+{
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file)
+        return ScaleError::FileNotFound;
+    Scale loaded;
+    const char* error = parseScale(file, loaded);
+    std::fclose(file);
+    if (error)
+        return error;
+    EngineLock lock(engineMutex);
+    installScale(loaded);
+    return nullptr;
+}

@@ -1,0 +1,204 @@
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <csignal>
+#include <unistd.h>
+
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "app/config_file.h"
+#include "support/engine_fixture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class ConfigFileTest : public EngineTest {
+protected:
+    void fillEvents(int count)
+    {
+        settings.initEventCount = count;
+        for (int i = 0; i < count; ++i)
+            settings.initMessage[i] = {static_cast<uint8_t>(0x80 + 16 * (i % 7)), static_cast<uint8_t>(i % 17),
+                                       static_cast<uint8_t>(i), static_cast<uint8_t>(127 - i)};
+    }
+    std::vector<uint8_t> defaultImage()
+    {
+        const Settings s = defaultSettings();
+        uint8_t image[MaxConfigFileSize];
+        const int length = encodeConfig(s, image);
+        return {image, image + length};
+    }
+    TempDir dir;
+};
+
+TEST_F(ConfigFileTest, DefaultsGiveTheDocumentedBytes)
+{
+    const std::string path = dir.file("vanto.cfg");
+    ASSERT_EQ(saveConfig(path.c_str()), 0);
+    const std::vector<uint8_t> bytes = readBytes(path);
+    ASSERT_EQ(bytes.size(), 143u);
+    const std::vector<uint8_t> start = {0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x10, 0x45,
+                                        0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x7B, 0x40};
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 19), start);
+    // useChannel: channel 10 off; relays 1,1,1,1,0...; controllers; keys 128.
+    EXPECT_EQ(bytes[19], 1);
+    EXPECT_EQ(bytes[19 + 4 * 9], 0);
+    EXPECT_EQ(bytes[83 + 4 * 3], 1);
+    EXPECT_EQ(bytes[83 + 4 * 4], 0);
+    const std::vector<uint8_t> tail = {1, 10, 91, 92, 93, 95, 64, 7, 128, 128, 128, 128, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 119, bytes.end()), tail);
+}
+
+TEST_F(ConfigFileTest, RoundTripsKeepEveryField)
+{
+    for (int count : {0, 3, 40}) {
+        settings = defaultSettings();
+        settings.inputDevice = 3;
+        settings.outputDevice = 7;
+        settings.pitchWheelRange = 12;
+        settings.inputChannel = 4;
+        settings.referenceKey = 57;
+        settings.referenceFrequency = 442.125;
+        settings.useChannel[9] = 1;
+        settings.useChannel[2] = 0;
+        settings.relay[8] = 1;
+        settings.controlBarController[5] = 74;
+        settings.commandKey = 36;
+        settings.demodulateKey = 37;
+        settings.resetPitchKey = 38;
+        settings.initMessageKey = 128;
+        settings.shiftCentre = 1;
+        settings.sendInitOnOpen = 0;
+        fillEvents(count);
+        const Settings saved = settings;
+        const std::string path = dir.file("round.cfg");
+        ASSERT_EQ(saveConfig(path.c_str()), 0);
+        EXPECT_EQ(readBytes(path).size(), static_cast<size_t>(143 + 4 * count));
+        settings = defaultSettings();
+        ASSERT_EQ(loadConfig(path.c_str()), 0);
+        uint8_t a[MaxConfigFileSize], b[MaxConfigFileSize];
+        ASSERT_EQ(encodeConfig(settings, a), encodeConfig(saved, b));
+        EXPECT_EQ(std::memcmp(a, b, static_cast<size_t>(143 + 4 * count)), 0) << count;
+        EXPECT_EQ(settings.initEventCount, count);
+        EXPECT_EQ(settings.referenceFrequency, 442.125);
+    }
+}
+
+TEST_F(ConfigFileTest, ShortFilesOverlayOnlyTheirLeadingFields)
+{
+    fillEvents(3);
+    const Settings before = settings;
+    std::vector<uint8_t> image = defaultImage();
+    image[139] = 3;  // count 3, no events stored
+    image[8] = 24;
+    ASSERT_EQ(loadConfig(dir.writeBytes("143.cfg", image).c_str()), 0);
+    EXPECT_EQ(settings.initEventCount, 3);
+    EXPECT_EQ(settings.pitchWheelRange, 24);
+    EXPECT_EQ(std::memcmp(settings.initMessage, before.initMessage, sizeof before.initMessage), 0);
+
+    image[139] = 0;
+    ASSERT_EQ(loadConfig(dir.writeBytes("143.cfg", image).c_str()), 0);
+    EXPECT_EQ(settings.initEventCount, 0);
+
+    fillEvents(3);
+    settings.sendInitOnOpen = 0;
+    image.resize(139);
+    image[8] = 5;
+    ASSERT_EQ(loadConfig(dir.writeBytes("139.cfg", image).c_str()), 0);
+    EXPECT_EQ(settings.pitchWheelRange, 5);
+    EXPECT_EQ(settings.sendInitOnOpen, 1);
+    EXPECT_EQ(settings.initEventCount, 0);
+
+    settings.referenceFrequency = 415.0;
+    settings.outputDevice = 9;
+    image.resize(14);  // cuts referenceFrequency in two
+    ASSERT_EQ(loadConfig(dir.writeBytes("14.cfg", image).c_str()), 0);
+    EXPECT_EQ(settings.referenceFrequency, 415.0);
+    EXPECT_EQ(settings.outputDevice, -1);
+    EXPECT_EQ(settings.initEventCount, 0);
+}
+
+TEST_F(ConfigFileTest, EventCountsOutsideTheArrayAreClamped)
+{
+    std::vector<uint8_t> image = defaultImage();
+    for (int32_t stored : {41, 100000, -1, INT32_MIN}) {
+        image.resize(143);
+        for (int i = 0; i < 4; ++i)
+            image[139 + i] = static_cast<uint8_t>(static_cast<uint32_t>(stored) >> (8 * i));
+        for (int i = 0; i < 60 * 4; ++i)
+            image.push_back(0xAB);
+        ASSERT_EQ(loadConfig(dir.writeBytes("big.cfg", image).c_str()), 0);
+        EXPECT_GE(settings.initEventCount, 0) << stored;
+        EXPECT_LE(settings.initEventCount, MaxInitEvents) << stored;
+        EXPECT_EQ(settings.initEventCount, stored > 0 ? MaxInitEvents : 0);
+    }
+    EXPECT_EQ(settings.initMessage[39].param2, 0xAB);
+}
+
+TEST_F(ConfigFileTest, EventCutByTheEndKeepsItsPreviousContents)
+{
+    fillEvents(3);
+    const InitEvent third = settings.initMessage[2];
+    std::vector<uint8_t> image = defaultImage();
+    image[139] = 3;
+    const std::vector<uint8_t> events = {0x90, 1, 2, 3, 0xB0, 4, 5, 6, 0xC0, 7};
+    image.insert(image.end(), events.begin(), events.end());
+    ASSERT_EQ(loadConfig(dir.writeBytes("cut.cfg", image).c_str()), 0);
+    EXPECT_EQ(settings.initEventCount, 3);
+    EXPECT_EQ(settings.initMessage[1].status, 0xB0);
+    EXPECT_EQ(std::memcmp(&settings.initMessage[2], &third, sizeof third), 0);
+}
+
+TEST_F(ConfigFileTest, UnreadableFilesLeaveTheSettingsUntouched)
+{
+    settings.pitchWheelRange = 7;
+    EXPECT_EQ(loadConfig(dir.file("missing.cfg").c_str()), -1);
+    EXPECT_EQ(loadConfig(dir.path().c_str()), -1);
+    EXPECT_EQ(settings.pitchWheelRange, 7);
+}
+
+TEST_F(ConfigFileTest, FailedSaveKeepsTheExistingFile)
+{
+    const std::string path = dir.file("vanto.cfg");
+    settings.pitchWheelRange = 9;
+    ASSERT_EQ(saveConfig(path.c_str()), 0);
+    const std::vector<uint8_t> before = readBytes(path);
+    settings.pitchWheelRange = 3;
+
+    // The temporary file cannot be created: a folder stands in its place.
+    std::filesystem::create_directory(path + ".saving");
+    EXPECT_EQ(saveConfig(path.c_str()), -1);
+    EXPECT_EQ(readBytes(path), before);
+    std::filesystem::remove(path + ".saving");
+
+    // The data cannot all be written: the file size limit stops it part-way.
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 100;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int result = saveConfig(path.c_str());
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(readBytes(path), before);
+    EXPECT_FALSE(std::filesystem::exists(path + ".saving"));
+
+    EXPECT_EQ(saveConfig(dir.file("no/such/folder/x.cfg").c_str()), -1);
+    EXPECT_EQ(saveConfig("/proc/vanto-test.cfg"), -1);
+}
+
+TEST_F(ConfigFileTest, FolderThatCannotBeWrittenRefusesTheSave)
+{
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0500), 0);
+    const bool modesApply = ::access(dir.path().c_str(), W_OK) != 0;  // not so for root
+    const int result = saveConfig(dir.file("vanto.cfg").c_str());
+    ::chmod(dir.path().c_str(), 0700);
+    if (!modesApply)
+        GTEST_SKIP() << "folder modes do not bind this user; covered above";
+    EXPECT_EQ(result, -1);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("vanto.cfg")));
+}
+
+}  // namespace

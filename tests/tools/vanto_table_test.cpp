@@ -1,0 +1,102 @@
+// Runs the built vanto-table as a scale author would.
+
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/config_file.h"
+#include "support/engine_fixture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct ToolRun {
+    int exitCode;
+    std::vector<std::string> lines;
+};
+
+ToolRun runTool(const std::string& arguments)
+{
+    const std::string command = std::string(VANTO_TABLE_PATH) + " " + arguments + " 2>&1";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    ToolRun run{-1, {}};
+    if (!pipe)
+        return run;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe)) {
+        std::string line(buffer);
+        if (!line.empty() && line.back() == '\n')
+            line.pop_back();
+        run.lines.push_back(line);
+    }
+    const int status = ::pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+class VantoTableTest : public EngineTest {
+protected:
+    TempDir dir;
+    // Quoted for the shell: the name has a space in it.
+    std::string justMajor()
+    {
+        return "'" + dir.write("just major.txt", "name Just major\ndegrees 7\n1 j9/8\n2 j5/4\n3 j4/3\n4 j3/2\n5 j5/3\n6 j15/8\n7 j2/1\n") + "'";
+    }
+};
+
+TEST_F(VantoTableTest, PrintsTheTableOfAScaleFile)
+{
+    const ToolRun run = runTool(justMajor());
+    ASSERT_EQ(run.exitCode, 0);
+    ASSERT_EQ(run.lines.size(), 129u);
+    EXPECT_EQ(run.lines[0], "key outputKey bendValue bendGroup targetHz");
+    EXPECT_EQ(run.lines[1 + 60], "60 60 8192 0 261.626000");
+    EXPECT_EQ(run.lines[1 + 64], "64 67 8272 4 392.439000");  // 3/2: +2 cents
+    EXPECT_EQ(run.lines[1 + 67], "67 72 8192 0 523.252000");  // one octave up
+    EXPECT_EQ(run.lines[1 + 62], "62 64 7632 2 327.032500");  // 5/4: -14 cents
+}
+
+TEST_F(VantoTableTest, AppliesMovesAndTheConfiguredInstrument)
+{
+    settings.pitchWheelRange = 12;
+    settings.referenceFrequency = 442.0;
+    const std::string config = dir.file("vanto.cfg");
+    ASSERT_EQ(saveConfig(config.c_str()), 0);
+    const ToolRun run = runTool("--config " + config + " --modulate 64 --shift-centre " + justMajor());
+    ASSERT_EQ(run.exitCode, 0);
+    std::istringstream line(run.lines[1 + 64]);
+    int key, outputKey, bend, group;
+    double target;
+    line >> key >> outputKey >> bend >> group >> target;
+    EXPECT_EQ(group, 0);  // re-rooted on key 64
+    EXPECT_NEAR(target, 261.626 * 1.5, 1e-6);
+    EXPECT_EQ(outputKey, 67);
+    EXPECT_NEAR(bend, 8192 + (1200 * std::log2(1.5) - 700 - 1200 * std::log2(442.0 / 440)) / 100 * 8192 / 12, 1);
+
+    const ToolRun back = runTool("--modulate 64 --reset " + justMajor());
+    ASSERT_EQ(back.exitCode, 0);
+    EXPECT_EQ(back.lines[1 + 60], "60 60 8192 0 261.626000");
+}
+
+TEST_F(VantoTableTest, ReportsBadScalesAndBadArguments)
+{
+    const ToolRun bad = runTool(dir.write("bad.txt", "1 j0/5\n"));
+    EXPECT_EQ(bad.exitCode, 1);
+    ASSERT_EQ(bad.lines.size(), 1u);
+    EXPECT_EQ(bad.lines[0], "Negative just intervals do not exist.");
+    EXPECT_EQ(runTool(dir.file("missing.txt")).lines.at(0), "File not found.");
+    EXPECT_EQ(runTool("").exitCode, 2);
+    EXPECT_EQ(runTool("--modulate 200 " + justMajor()).exitCode, 2);
+    EXPECT_EQ(runTool("--modulate").exitCode, 2);
+    EXPECT_EQ(runTool("--frobnicate " + justMajor()).exitCode, 2);
+    EXPECT_EQ(runTool("a.txt b.txt").exitCode, 2);
+    EXPECT_EQ(runTool("--config " + dir.file("none.cfg") + " " + justMajor()).exitCode, 1);
+}
+
+}  // namespace

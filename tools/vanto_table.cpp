@@ -1,0 +1,119 @@
+// vanto-table: prints the tuning table a scale file gives, after the same
+// command-key moves a player would make, without any MIDI device.
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/config_file.h"
+#include "app/settings.h"
+#include "engine/tuning_table.h"
+#include "scale/scale.h"
+#include "scale/scale_parser.h"
+
+namespace {
+
+const char* const Usage =
+    "usage: vanto-table [--config FILE] [--modulate KEY | --demodulate KEY | --reset]... [--shift-centre] "
+    "SCALE_FILE\n";
+
+struct Move {
+    uint8_t mode;
+    uint8_t key;
+};
+
+struct Arguments {
+    const char* configPath = nullptr;
+    const char* scalePath = nullptr;
+    bool shiftCentre = false;
+    std::vector<Move> moves;
+};
+
+bool parseKey(const char* text, uint8_t& key)
+{
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < 0 || value > 127)
+        return false;
+    key = static_cast<uint8_t>(value);
+    return true;
+}
+
+bool parseArguments(int argc, char** argv, Arguments& args)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (a == "--config" && hasValue) {
+            args.configPath = argv[++i];
+        } else if ((a == "--modulate" || a == "--demodulate") && hasValue) {
+            Move move{a == "--modulate" ? MoveModulate : MoveDemodulate, 0};
+            if (!parseKey(argv[++i], move.key))
+                return false;
+            args.moves.push_back(move);
+        } else if (a == "--reset") {
+            args.moves.push_back({MoveReset, 0});
+        } else if (a == "--shift-centre") {
+            args.shiftCentre = true;
+        } else if (a.starts_with("--") || args.scalePath) {
+            return false;
+        } else {
+            args.scalePath = argv[i];
+        }
+    }
+    return args.scalePath != nullptr;
+}
+
+// Takes the instrument tuning and bend range of a configuration file.
+bool applyInstrumentTuning(const char* path)
+{
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file)
+        return false;
+    Settings loaded = settings;
+    const bool read = readConfig(file, loaded);
+    std::fclose(file);
+    if (!read)
+        return false;
+    settings.referenceFrequency = loaded.referenceFrequency;
+    settings.referenceKey = loaded.referenceKey;
+    settings.pitchWheelRange = loaded.pitchWheelRange;
+    return true;
+}
+
+void printTable()
+{
+    std::printf("key outputKey bendValue bendGroup targetHz\n");
+    for (int k = 0; k < KeyCount; ++k) {
+        std::printf("%d %d %d %d %.6f\n", k, tuningTable.outputKey[k], tuningTable.bendValue[k],
+                    tuningTable.bendGroup[k], tuningTable.targetFrequency[k]);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Arguments args;
+    if (!parseArguments(argc, argv, args)) {
+        std::fputs(Usage, stderr);
+        return 2;
+    }
+    if (args.configPath && !applyInstrumentTuning(args.configPath)) {
+        std::fprintf(stderr, "Could not read the configuration file %s.\n", args.configPath);
+        return 1;
+    }
+    buildInstrumentFrequencies();
+    setDefaultScale();
+    if (const char* error = loadScale(args.scalePath)) {
+        std::fprintf(stderr, "%s\n", error);
+        return 1;
+    }
+    buildTuningTable();
+    for (const Move& move : args.moves)
+        moveCentre(move.key, move.mode, args.shiftCentre ? 1 : 0);
+    printTable();
+    return 0;
+}
