@@ -1,0 +1,12 @@
+#pragma once
+// How the application shows a message box: the window layer implements it,
+// tests record what would have been shown.
+
+enum class MessageIcon { None, Warning, Stop };
+
+class MessageReporter {
+public:
+    virtual ~MessageReporter() = default;
+    // Shows text under title with one OK button; returns once it is closed.
+    virtual void showMessage(const char* title, const char* text, MessageIcon icon) = 0;
+};

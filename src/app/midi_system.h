@@ -1,0 +1,48 @@
+#pragma once
+// The platform's MIDI device services: the device lists, and opening one
+// input and one output device. RtMidi provides them on Linux and macOS, the
+// multimedia services on Windows; tests provide doubles.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/midi_device.h"
+
+// An open input device. Once started it calls handleMidiInput on its own
+// thread with each short message and each filled System Exclusive buffer.
+class MidiInputDevice : public MidiInput {
+public:
+    // Makes buffer the one System Exclusive buffer; 0 when accepted.
+    virtual int prepareBuffer(SysexBuffer& buffer) = 0;
+    virtual void start() = 0;
+    // Stops input and waits until no call into the handler is running. A
+    // buffer still queued is handed back to the handler as a long-data event.
+    virtual void reset() = 0;
+    virtual void unprepareBuffer(SysexBuffer& buffer) = 0;
+    virtual void close() = 0;
+};
+
+class MidiOutputDevice : public MidiOutput {
+public:
+    virtual void close() = 0;
+};
+
+// Stands for the system's MIDI mapper as an output device position.
+constexpr int32_t MidiMapperDevice = -1;
+
+class MidiSystem {
+public:
+    virtual ~MidiSystem() = default;
+    // Product names, in device-position order; the program's own ports are
+    // never listed.
+    virtual std::vector<std::string> inputDeviceNames() = 0;
+    virtual std::vector<std::string> outputDeviceNames() = 0;
+    // Null when the device cannot be opened.
+    virtual std::unique_ptr<MidiInputDevice> openInput(int32_t device) = 0;
+    virtual std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) = 0;
+};
+
+// The services in use; null means there are none and every open fails.
+extern MidiSystem* midiSystem;

@@ -1,0 +1,374 @@
+#include "platform/rtmidi_system.h"
+
+#include <RtMidi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstring>
+#include <mutex>
+
+#include "engine/input_dispatch.h"
+
+namespace {
+
+// The first compiled API that has ports; failing that, the first that can be
+// used at all. An API whose service is missing (no ALSA sequencer, no JACK
+// server) throws or lists nothing, and is passed over.
+bool chooseApi(RtMidi::Api& chosen)
+{
+    std::vector<RtMidi::Api> apis;
+    RtMidi::getCompiledApi(apis);
+    bool found = false;
+    for (RtMidi::Api api : apis) {
+        try {
+            RtMidiIn in(api, "Vanto Probe");
+            RtMidiOut out(api, "Vanto Probe");
+            if (in.getPortCount() + out.getPortCount() > 0) {
+                chosen = api;
+                return true;
+            }
+            if (!found) {
+                chosen = api;
+                found = true;
+            }
+        } catch (const RtMidiError&) {
+        }
+    }
+    return found;
+}
+
+// The ports of a probe other than this program's own, as port numbers.
+std::vector<unsigned> foreignPorts(RtMidi& probe, std::vector<std::string>* names)
+{
+    std::vector<unsigned> ports;
+    const unsigned count = probe.getPortCount();
+    for (unsigned i = 0; i < count; ++i) {
+        const std::string name = probe.getPortName(i);
+        if (name.empty() || isOwnPortName(name))
+            continue;
+        ports.push_back(i);
+        if (names)
+            names->push_back(name);
+    }
+    return ports;
+}
+
+template <typename Probe>
+std::vector<std::string> deviceNames()
+{
+    std::vector<std::string> names;
+    try {
+        RtMidi::Api api;
+        if (!chooseApi(api))
+            return names;
+        Probe probe(api, "Vanto Probe");
+        foreignPorts(probe, &names);
+    } catch (const RtMidiError&) {
+        names.clear();
+    }
+    return names;
+}
+
+// Finds the port number behind a device position of the filtered list.
+bool portForDevice(RtMidi& rtmidi, int32_t device, unsigned& port)
+{
+    const std::vector<unsigned> ports = foreignPorts(rtmidi, nullptr);
+    if (device < 0 || static_cast<size_t>(device) >= ports.size())
+        return false;
+    port = ports[static_cast<size_t>(device)];
+    return true;
+}
+
+uint32_t packBytes(const std::vector<unsigned char>& bytes)
+{
+    uint32_t word = 0;
+    for (size_t i = 0; i < bytes.size() && i < 3; ++i)
+        word |= uint32_t{bytes[i]} << (8 * i);
+    return word;
+}
+
+// The length of the short message a status byte begins; 0 for one that
+// cannot be sent as a short message.
+size_t shortMessageLength(uint8_t status)
+{
+    if (status < 0x80)
+        return 0;
+    if (status < 0xF0)
+        return (status & 0xE0) == 0xC0 ? 2 : 3;
+    switch (status) {
+    case 0xF0:  // System Exclusive only travels as a long message
+    case 0xF7:
+        return 0;
+    case 0xF1:
+    case 0xF3:
+        return 2;
+    case 0xF2:
+        return 3;
+    default:
+        return 1;
+    }
+}
+
+class RtMidiInputDevice : public MidiInputDevice {
+public:
+    RtMidiInputDevice(RtMidi::Api api, int32_t device)
+    {
+        in_ = std::make_unique<RtMidiIn>(api, InputClientName);
+        unsigned port = 0;
+        if (!portForDevice(*in_, device, port))
+            throw RtMidiError("no such input device", RtMidiError::INVALID_DEVICE);
+        // Every kind is received; the relay switches decide what goes on.
+        in_->ignoreTypes(false, false, false);
+        in_->setCallback(&RtMidiInputDevice::receive, this);
+        in_->openPort(port, InputPortName);
+    }
+    ~RtMidiInputDevice() override { close(); }
+
+    int prepareBuffer(SysexBuffer& buffer) override
+    {
+        if (!buffer.data || buffer.bufferLength == 0)
+            return 1;
+        prepared_ = &buffer;
+        return 0;
+    }
+    int addBuffer(SysexBuffer& buffer) override
+    {
+        if (&buffer != prepared_)
+            return 1;
+        queued_ = true;
+        return 0;
+    }
+    void start() override { started_ = true; }
+    void reset() override
+    {
+        started_ = false;
+        close();  // destroying the client waits for its callback to return
+        if (queued_.exchange(false) && prepared_) {
+            prepared_->bytesRecorded = 0;
+            handleMidiInput(this, MimLongData, 0, reinterpret_cast<uintptr_t>(prepared_), 0);
+        }
+    }
+    void unprepareBuffer(SysexBuffer& buffer) override
+    {
+        if (&buffer == prepared_)
+            prepared_ = nullptr;
+    }
+    void close() override
+    {
+        try {
+            in_.reset();
+        } catch (const RtMidiError&) {
+        }
+    }
+
+private:
+    static void receive(double, std::vector<unsigned char>* message, void* self)
+    {
+        auto* device = static_cast<RtMidiInputDevice*>(self);
+        if (!message || message->empty() || !device->started_)
+            return;
+        if ((*message)[0] == 0xF0)
+            device->receiveSystemExclusive(*message);
+        else
+            handleMidiInput(device, MimData, 0, packBytes(*message), 0);
+    }
+
+    // Hands the message to the handler a buffer at a time. The buffer comes
+    // back through addBuffer while the relay wants more; once it stays out,
+    // the rest of this message and every later one are dropped.
+    void receiveSystemExclusive(const std::vector<unsigned char>& message)
+    {
+        size_t offset = 0;
+        while (offset < message.size()) {
+            SysexBuffer* buffer = prepared_;
+            if (!buffer || !queued_.exchange(false))
+                return;
+            const size_t chunk = std::min<size_t>(buffer->bufferLength, message.size() - offset);
+            std::memcpy(buffer->data, message.data() + offset, chunk);
+            buffer->bytesRecorded = static_cast<uint32_t>(chunk);
+            offset += chunk;
+            handleMidiInput(this, MimLongData, 0, reinterpret_cast<uintptr_t>(buffer), 0);
+        }
+    }
+
+    std::unique_ptr<RtMidiIn> in_;
+    SysexBuffer* prepared_ = nullptr;
+    std::atomic<bool> queued_{false};
+    std::atomic<bool> started_{false};
+};
+
+}  // namespace
+
+// An output client and its port. The virtual "Vanto Out" port outlives the
+// devices opened on it, so that the connections a user made to it in the
+// patchbay survive every reopening of the devices.
+struct OutputPort {
+    std::mutex mutex;
+    std::unique_ptr<RtMidiOut> out;
+    RtMidi::Api api = RtMidi::UNSPECIFIED;
+};
+
+namespace {
+
+class RtMidiOutputDevice : public MidiOutputDevice {
+public:
+    // The longest System Exclusive message held while its parts arrive.
+    static constexpr size_t MaxSysexMessage = 1 << 20;
+
+    RtMidiOutputDevice(std::shared_ptr<OutputPort> port, bool keepPortOnClose)
+        : port_(std::move(port)), keepPortOnClose_(keepPortOnClose)
+    {
+        pending_.reserve(4 * SysexBufferSize);
+    }
+    ~RtMidiOutputDevice() override { close(); }
+
+    void sendShortMessage(uint32_t message) override
+    {
+        const uint8_t status = message & 0xFF;
+        const size_t length = shortMessageLength(status);
+        if (length == 0)
+            return;
+        const unsigned char bytes[3] = {status, static_cast<unsigned char>((message >> 8) & 0x7F),
+                                        static_cast<unsigned char>((message >> 16) & 0x7F)};
+        std::lock_guard<std::mutex> lock(mutex_);
+        send(bytes, length);
+    }
+
+    // A message longer than the input buffer arrives in parts; message APIs
+    // want it whole, so the parts are gathered until its F7 arrives.
+    bool sendLongMessage(const uint8_t* data, size_t count) override
+    {
+        if (!data || count == 0)
+            return false;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (data[0] == 0xF0) {
+            pending_.clear();
+            discarding_ = false;
+        } else if (pending_.empty()) {
+            return false;  // the rest of a message whose start was not sent
+        }
+        if (discarding_ || pending_.size() + count > MaxSysexMessage) {
+            discarding_ = true;
+            pending_.clear();
+            return false;
+        }
+        pending_.insert(pending_.end(), data, data + count);
+        if (pending_.back() == 0xF7) {
+            send(pending_.data(), pending_.size());
+            pending_.clear();
+        }
+        return true;
+    }
+
+    void close() override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!port_)
+            return;
+        if (!keepPortOnClose_) {
+            std::lock_guard<std::mutex> portLock(port_->mutex);
+            port_->out.reset();
+        }
+        port_.reset();
+    }
+
+private:
+    void send(const unsigned char* bytes, size_t length)
+    {
+        if (!port_)
+            return;
+        std::lock_guard<std::mutex> portLock(port_->mutex);
+        if (!port_->out)
+            return;
+        try {
+            port_->out->sendMessage(bytes, length);
+        } catch (const RtMidiError&) {
+        }
+    }
+
+    std::mutex mutex_;
+    std::shared_ptr<OutputPort> port_;
+    bool keepPortOnClose_;
+    std::vector<unsigned char> pending_;
+    bool discarding_ = false;
+};
+
+std::shared_ptr<OutputPort> openOutputPort(RtMidi::Api api, int32_t device)
+{
+    auto port = std::make_shared<OutputPort>();
+    port->api = api;
+    port->out = std::make_unique<RtMidiOut>(api, OutputClientName);
+    if (device == MidiMapperDevice) {
+        port->out->openVirtualPort(OutputPortName);
+        return port;
+    }
+    unsigned number = 0;
+    if (!portForDevice(*port->out, device, number))
+        return nullptr;
+    port->out->openPort(number, OutputPortName);
+    return port;
+}
+
+}  // namespace
+
+bool isOwnPortName(const std::string& portName)
+{
+    std::string client = portName.substr(0, portName.find(':'));
+    // JACK renames a second client of the same name "Name-01".
+    const size_t dash = client.rfind('-');
+    if (dash != std::string::npos && dash + 1 < client.size() &&
+        std::all_of(client.begin() + static_cast<long>(dash) + 1, client.end(),
+                    [](unsigned char c) { return std::isdigit(c); }))
+        client.erase(dash);
+    return client == OutputClientName || client == InputClientName;
+}
+
+RtMidiSystem::RtMidiSystem() = default;
+RtMidiSystem::~RtMidiSystem() = default;
+
+std::vector<std::string> RtMidiSystem::inputDeviceNames()
+{
+    return deviceNames<RtMidiIn>();
+}
+
+std::vector<std::string> RtMidiSystem::outputDeviceNames()
+{
+    return deviceNames<RtMidiOut>();
+}
+
+std::unique_ptr<MidiInputDevice> RtMidiSystem::openInput(int32_t device)
+{
+    try {
+        RtMidi::Api api;
+        if (!chooseApi(api))
+            return nullptr;
+        return std::make_unique<RtMidiInputDevice>(api, device);
+    } catch (const RtMidiError&) {
+        return nullptr;
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+std::unique_ptr<MidiOutputDevice> RtMidiSystem::openOutput(int32_t device)
+{
+    try {
+        RtMidi::Api api;
+        if (!chooseApi(api))
+            return nullptr;
+        if (device == MidiMapperDevice) {
+            if (!mapperPort_ || mapperPort_->api != api)
+                mapperPort_ = openOutputPort(api, device);
+            return std::make_unique<RtMidiOutputDevice>(mapperPort_, true);
+        }
+        std::shared_ptr<OutputPort> port = openOutputPort(api, device);
+        if (!port)
+            return nullptr;
+        return std::make_unique<RtMidiOutputDevice>(port, false);
+    } catch (const RtMidiError&) {
+        return nullptr;
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include "app/port_opening.h"
+#include "engine/engine_lock.h"
+#include "support/engine_fixture.h"
+#include "support/fake_midi_system.h"
+
+namespace {
+
+class PortOpeningTest : public EngineTest {
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        midiPorts.midiOut = nullptr;
+        midiPorts.outputOpen = 0;
+        midiSystem = &system;
+    }
+    void TearDown() override
+    {
+        closePorts();
+        midiSystem = nullptr;
+        EngineTest::TearDown();
+    }
+    const std::vector<ShortMessage>& sentToDevice() const { return system.log.output.shortMessages; }
+    void useOnlyChannels(std::initializer_list<int> channels)
+    {
+        for (int32_t& used : settings.useChannel)
+            used = 0;
+        for (int c : channels)
+            settings.useChannel[c] = 1;
+    }
+
+    FakeMidiSystem system;
+    RecordingReporter reporter;
+};
+
+TEST_F(PortOpeningTest, OpensInputWithItsBufferThenOutputThenPreparesTheInstrument)
+{
+    useOnlyChannels({0, 1});
+    settings.pitchWheelRange = 12;
+    settings.initEventCount = 1;
+    settings.initMessage[0] = {0xC0, 16, 5, 0};
+    openPorts(reporter);
+    const std::vector<std::string> order = {"open input 0", "prepare", "queue", "start", "open output -1"};
+    EXPECT_EQ(system.log.events, order);
+    EXPECT_TRUE(reporter.shown.empty());
+    EXPECT_EQ(midiPorts.inputOpen, 1);
+    EXPECT_EQ(midiPorts.outputOpen, 1);
+    EXPECT_TRUE(midiPorts.sysexBufferReady);
+    EXPECT_EQ(midiPorts.sysexHeader.data, midiPorts.sysexInputBuffer);
+    EXPECT_EQ(midiPorts.sysexHeader.bufferLength, 2048u);
+    const std::vector<ShortMessage> expected = {
+        {0xB0, 123, 0}, {0xB1, 123, 0}, {0xB0, 101, 0}, {0xB1, 101, 0}, {0xB0, 100, 0}, {0xB1, 100, 0},
+        {0xB0, 6, 12},  {0xB1, 6, 12},  {0xB0, 38, 0},  {0xB1, 38, 0},  {0xC0, 5, 0},   {0xC1, 5, 0},
+    };
+    EXPECT_EQ(sentToDevice(), expected);
+}
+
+TEST_F(PortOpeningTest, ReopeningClosesInputFirstAndSendsTheOpeningSequenceAgain)
+{
+    openPorts(reporter);
+    const size_t firstOpening = sentToDevice().size();
+    system.log.events.clear();
+    openPorts(reporter);
+    const std::vector<std::string> order = {"reset", "unprepare", "close input", "close output",
+                                            "open input 0", "prepare", "queue", "start", "open output -1"};
+    EXPECT_EQ(system.log.events, order);
+    EXPECT_FALSE(system.log.sysexReadyAtReset);
+    EXPECT_EQ(sentToDevice().size(), 2 * firstOpening);
+}
+
+TEST_F(PortOpeningTest, BothDevicesFailingShowInputThenOutputAndSendNothing)
+{
+    settings.inputDevice = 5;
+    settings.outputDevice = 7;
+    openPorts(reporter);
+    ASSERT_EQ(reporter.shown.size(), 2u);
+    EXPECT_EQ(reporter.shown[0].text, "Could not open the specified\nmidi input device.");
+    EXPECT_EQ(reporter.shown[1].text, "Could not open the specified\nmidi output device.");
+    for (const ShownMessage& m : reporter.shown) {
+        EXPECT_EQ(m.title, "Error");
+        EXPECT_EQ(m.icon, MessageIcon::Stop);
+    }
+    EXPECT_TRUE(sentToDevice().empty());
+    EXPECT_EQ(midiPorts.inputOpen, 0);
+    EXPECT_EQ(midiPorts.outputOpen, 0);
+    EXPECT_FALSE(midiPorts.sysexBufferReady);
+}
+
+TEST_F(PortOpeningTest, MissingInputStillOpensAndPreparesTheOutput)
+{
+    settings.inputDevice = 3;
+    settings.sendInitOnOpen = 1;
+    openPorts(reporter);
+    ASSERT_EQ(reporter.shown.size(), 1u);
+    EXPECT_EQ(reporter.shown[0].text, InputDeviceError);
+    EXPECT_EQ(midiPorts.inputOpen, 0);
+    EXPECT_EQ(midiPorts.outputOpen, 1);
+    EXPECT_EQ(sentToDevice().size(), 15u * 5);  // All Notes Off and four range controllers
+}
+
+TEST_F(PortOpeningTest, BufferThatCannotBeQueuedLeavesInputRunningWithoutSysex)
+{
+    system.failQueue = true;
+    openPorts(reporter);
+    EXPECT_EQ(midiPorts.inputOpen, 1);
+    EXPECT_FALSE(midiPorts.sysexBufferReady);
+    closePorts();
+    system.failQueue = false;
+    system.failPrepare = true;
+    system.log.events.clear();
+    openPorts(reporter);
+    EXPECT_EQ(system.log.events, (std::vector<std::string>{"open input 0", "prepare", "start", "open output -1"}));
+    EXPECT_FALSE(midiPorts.sysexBufferReady);
+}
+
+TEST_F(PortOpeningTest, ClosingReturnsAQueuedBufferWithoutQueueingItAgain)
+{
+    settings.relay[RelaySystemExclusive] = 1;
+    openPorts(reporter);
+    FakeInputDevice* input = system.lastInput;
+    ASSERT_TRUE(input->queued());
+    system.log.events.clear();
+    closePorts();
+    EXPECT_EQ(system.log.events,
+              (std::vector<std::string>{"reset", "unprepare", "close input", "close output"}));
+    EXPECT_EQ(std::count(system.log.events.begin(), system.log.events.end(), "queue"), 0);
+    EXPECT_EQ(midiPorts.inputOpen, 0);
+    EXPECT_EQ(midiPorts.outputOpen, 0);
+    EXPECT_EQ(midiPorts.midiIn, nullptr);
+    EXPECT_EQ(midiPorts.midiOut, nullptr);
+    EXPECT_FALSE(midiPorts.sysexBufferReady);
+}
+
+TEST_F(PortOpeningTest, WithoutAnyMidiServiceBothOpeningsFail)
+{
+    midiSystem = nullptr;
+    openPorts(reporter);
+    EXPECT_EQ(reporter.shown.size(), 2u);
+    EXPECT_EQ(midiPorts.inputOpen, 0);
+    EXPECT_EQ(midiPorts.outputOpen, 0);
+}
+
+TEST_F(PortOpeningTest, NoMessageIsSentBeforeTheOutputCloses)
+{
+    openPorts(reporter);
+    const size_t before = sentToDevice().size();
+    closePorts();
+    EXPECT_EQ(sentToDevice().size(), before);
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+#pragma once
+// A private JACK server with the dummy driver, under a name of its own, for
+// the tests of this process only. It goes down with the process even when a
+// test crashes.
+
+#include <jack/jack.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+class JackServer {
+public:
+    JackServer()
+    {
+        name_ = "vanto-test-" + std::to_string(::getpid()) + "-" + std::to_string(std::rand() % 100000);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            const int quiet = ::open("/dev/null", O_WRONLY);
+            if (quiet >= 0 && !std::getenv("VANTO_JACK_VERBOSE")) {
+                ::dup2(quiet, 1);
+                ::dup2(quiet, 2);
+            }
+            ::execlp("jackd", "jackd", "-n", name_.c_str(), "--no-realtime", "-d", "dummy", "-r", "48000", "-p",
+                     "128", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+        ::setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
+        running_ = waitUntilServing();
+    }
+    ~JackServer() { stop(); }
+    JackServer(const JackServer&) = delete;
+    JackServer& operator=(const JackServer&) = delete;
+
+    bool running() const { return running_; }
+    const std::string& name() const { return name_; }
+
+    void stop()
+    {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        for (int i = 0; i < 100 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (::waitpid(pid_, &status, WNOHANG) == 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+        }
+        pid_ = -1;
+        running_ = false;
+    }
+
+private:
+    static void silent(const char*) {}
+
+    bool waitUntilServing()
+    {
+        jack_set_error_function(silent);
+        jack_set_info_function(silent);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            jack_status_t status;
+            jack_client_t* probe = jack_client_open("vanto-probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                                                    &status, name_.c_str());
+            if (probe) {
+                jack_client_close(probe);
+                return true;
+            }
+            int exitStatus;
+            if (::waitpid(pid_, &exitStatus, WNOHANG) == pid_) {
+                pid_ = -1;
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+
+    std::string name_;
+    pid_t pid_ = -1;
+    bool running_ = false;
+};
