@@ -81,7 +81,11 @@ private:
 
 class MidiKeyboard {
 public:
-    explicit MidiKeyboard(const std::string& port = "keys") : out_(RtMidi::UNIX_JACK, "Tester") { out_.openVirtualPort(port); }
+    explicit MidiKeyboard(const std::string& port = "keys", const std::string& client = "Tester")
+        : out_(RtMidi::UNIX_JACK, client)
+    {
+        out_.openVirtualPort(port);
+    }
     void send(const MidiBytes& bytes) { out_.sendMessage(&bytes); }
 
 private:
