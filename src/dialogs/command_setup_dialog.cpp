@@ -1,0 +1,179 @@
+#include "dialogs/command_setup_dialog.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <utility>
+
+#include "app/config_file.h"
+#include "dialogs/dialog_fields.h"
+#include "dialogs/event_editor.h"
+#include "dialogs/setting_names.h"
+#include "engine/engine_lock.h"
+
+namespace {
+
+constexpr uint32_t MaxCommandKey = NoKey;  // 128 switches a command off
+
+const char* const keyCaptions[4] = {"Command / Modulate", "Demodulate", "Reset Pitch", "Send Init Message"};
+const char* const keyNames[4] = {"commandKeyField", "demodulateKeyField", "resetPitchKeyField", "initMessageKeyField"};
+
+uint8_t* keySetting(int index)
+{
+    uint8_t* keys[4] = {&settings.commandKey, &settings.demodulateKey, &settings.resetPitchKey,
+                        &settings.initMessageKey};
+    return keys[index];
+}
+
+QPushButton* button(const char* text, const char* name)
+{
+    auto* b = new QPushButton(text);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    return b;
+}
+
+}  // namespace
+
+CommandSetupDialog::CommandSetupDialog(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle("Command Setup");
+    setObjectName("commandSetupDialog");
+    workingCount_ = std::clamp(settings.initEventCount, 0, MaxInitEvents);
+    std::copy(settings.initMessage, settings.initMessage + workingCount_, workingMessage_);
+    buildControls();
+    for (int i = 0; i < 4; ++i)
+        showUnsigned(keyFields_[i], *keySetting(i));
+    shiftCentre_->setChecked(settings.shiftCentre == 1);
+    sendOnOpen_->setChecked(settings.sendInitOnOpen == 1);
+    refillInitMessageList();
+}
+
+void CommandSetupDialog::buildControls()
+{
+    auto* keys = new QGroupBox("Command Keys");
+    auto* keyLayout = new QFormLayout(keys);
+    for (int i = 0; i < 4; ++i) {
+        keyFields_[i] = makeDigitField(this, keyNames[i]);
+        keyLayout->addRow(keyCaptions[i], keyFields_[i]);
+    }
+    shiftCentre_ = new QCheckBox("Shift Centre");
+    shiftCentre_->setObjectName("shiftCentreBox");
+    keyLayout->addRow(shiftCentre_);
+
+    initMessage_ = new QListWidget;
+    initMessage_->setObjectName("initMessageList");
+    initMessage_->setSelectionMode(QAbstractItemView::SingleSelection);
+    QFont fixed("monospace");
+    fixed.setStyleHint(QFont::TypeWriter);
+    initMessage_->setFont(fixed);
+    sendOnOpen_ = new QCheckBox("Send on Open");
+    sendOnOpen_->setObjectName("sendOnOpenBox");
+    auto* middle = new QVBoxLayout;
+    middle->addWidget(new QLabel("Init Message"));
+    middle->addWidget(initMessage_);
+    middle->addWidget(sendOnOpen_);
+
+    auto* add = button("Add", "addButton");
+    auto* edit = button("Edit", "editButton");
+    auto* remove = button("Delete", "deleteButton");
+    auto* ok = button("OK", "okButton");
+    ok->setDefault(true);
+    auto* cancel = button("Cancel", "cancelButton");
+    connect(add, &QPushButton::clicked, this, &CommandSetupDialog::addEvent);
+    connect(edit, &QPushButton::clicked, this, &CommandSetupDialog::editEvent);
+    connect(remove, &QPushButton::clicked, this, &CommandSetupDialog::deleteEvent);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* right = new QVBoxLayout;
+    right->addWidget(add);
+    right->addWidget(edit);
+    right->addWidget(remove);
+    right->addStretch();
+    right->addWidget(ok);
+    right->addWidget(cancel);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(keys);
+    layout->addLayout(middle);
+    layout->addLayout(right);
+}
+
+void CommandSetupDialog::refillInitMessageList()
+{
+    initMessage_->clear();
+    for (int i = 0; i < workingCount_; ++i)
+        initMessage_->addItem(QString::fromStdString(formatInitEvent(workingMessage_[i])));
+    initMessage_->setCurrentRow(-1);
+}
+
+void CommandSetupDialog::addEvent()
+{
+    if (workingCount_ >= MaxInitEvents)
+        return;
+    selectedRow_ = workingCount_ == 0 ? 0 : initMessage_->currentRow();
+    InitEvent& added = workingMessage_[workingCount_];
+    EventEditor editor(added, EditorMode::Add, this);
+    if (editor.exec() != QDialog::Accepted)
+        return;
+    if (workingCount_ != 0)
+        selectedRow_ += 1;
+    // A swap, not a shift: the event that stood at the new row goes to the end.
+    std::swap(workingMessage_[selectedRow_], workingMessage_[workingCount_]);
+    ++workingCount_;
+    refillInitMessageList();
+    initMessage_->setCurrentRow(selectedRow_);
+}
+
+void CommandSetupDialog::editEvent()
+{
+    selectedRow_ = initMessage_->currentRow();
+    if (workingCount_ == 0 || selectedRow_ < 0 || selectedRow_ >= workingCount_)
+        return;
+    EventEditor editor(workingMessage_[selectedRow_], EditorMode::Edit, this);
+    if (editor.exec() != QDialog::Accepted)
+        return;
+    refillInitMessageList();
+    initMessage_->setCurrentRow(selectedRow_);
+}
+
+void CommandSetupDialog::deleteEvent()
+{
+    const int row = initMessage_->currentRow();
+    if (workingCount_ == 0 || row < 0 || row >= workingCount_)
+        return;
+    --workingCount_;
+    selectedRow_ = row;
+    if (selectedRow_ == workingCount_)
+        --selectedRow_;
+    else
+        std::move(workingMessage_ + row + 1, workingMessage_ + workingCount_ + 1, workingMessage_ + row);
+    refillInitMessageList();
+    if (workingCount_ > 0)
+        initMessage_->setCurrentRow(selectedRow_);
+}
+
+void CommandSetupDialog::accept()
+{
+    {
+        EngineLock lock(engineMutex);
+        settings.initEventCount = workingCount_;
+        std::copy(workingMessage_, workingMessage_ + workingCount_, settings.initMessage);
+        for (int i = 0; i < 4; ++i) {
+            uint32_t key = 0;
+            if (readUnsignedField(keyFields_[i], key) && key <= MaxCommandKey)
+                *keySetting(i) = static_cast<uint8_t>(key);
+        }
+        settings.shiftCentre = shiftCentre_->isChecked() ? 1 : 0;
+        settings.sendInitOnOpen = sendOnOpen_->isChecked() ? 1 : 0;
+    }
+    saveConfig(DefaultConfigFile);
+    QDialog::accept();
+}

@@ -1,0 +1,98 @@
+#include "dialogs/control_bars_window.h"
+
+#include <QEvent>
+#include <QGridLayout>
+#include <QLineEdit>
+
+#include <algorithm>
+
+#include "app/config_file.h"
+#include "app/midi_ports.h"
+#include "app/settings.h"
+#include "dialogs/dialog_fields.h"
+#include "engine/engine_lock.h"
+#include "engine/output_senders.h"
+
+int32_t controlBarsOpen = 0;
+
+namespace {
+
+constexpr int BarMaximum = 127;
+constexpr int BarStart = 64;
+
+}  // namespace
+
+ControlBar::ControlBar(QWidget* parent) : QScrollBar(Qt::Horizontal, parent) {}
+
+void ControlBar::mouseReleaseEvent(QMouseEvent* event)
+{
+    QScrollBar::mouseReleaseEvent(event);
+    emit scrollEnded();
+}
+
+ControlBarsWindow::ControlBarsWindow(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setWindowTitle("Control Bars");
+    setObjectName("controlBarsWindow");
+    setAttribute(Qt::WA_DeleteOnClose);
+    auto* layout = new QGridLayout(this);
+    for (int i = 0; i < ControlBarCount; ++i) {
+        fields_[i] = makeDigitField(this, qPrintable(QString("controllerField%1").arg(i + 1)));
+        fields_[i]->setMaximumWidth(48);
+        showUnsigned(fields_[i], settings.controlBarController[i]);
+        fields_[i]->installEventFilter(this);
+        bars_[i] = new ControlBar(this);
+        bars_[i]->setObjectName(QString("controlBar%1").arg(i + 1));
+        bars_[i]->setRange(0, BarMaximum);
+        bars_[i]->setSingleStep(1);
+        bars_[i]->setPageStep(0);  // a click in the trough does not move the bar
+        bars_[i]->setValue(BarStart);
+        bars_[i]->setMinimumWidth(256);
+        layout->addWidget(fields_[i], i, 0);
+        layout->addWidget(bars_[i], i, 1);
+        ControlBar* bar = bars_[i];
+        connect(bar, &QAbstractSlider::actionTriggered, this, [this, i, bar] { scrolled(i, bar->sliderPosition()); });
+        connect(bar, &QAbstractSlider::sliderReleased, this, [this, i, bar] { scrolled(i, bar->sliderPosition()); });
+        connect(bar, &ControlBar::scrollEnded, this, [this, i, bar] { scrolled(i, bar->value()); });
+    }
+    controlBarsOpen = 1;
+}
+
+ControlBarsWindow::~ControlBarsWindow()
+{
+    controlBarsOpen = 0;
+    saveConfig(DefaultConfigFile);
+}
+
+void ControlBarsWindow::commitControllerField(int bar)
+{
+    uint32_t value = 0;
+    if (readUnsignedField(fields_[bar], value)) {
+        EngineLock lock(engineMutex);
+        settings.controlBarController[bar] = static_cast<uint8_t>(std::min<uint32_t>(value, BarMaximum));
+    }
+    showUnsigned(fields_[bar], settings.controlBarController[bar]);
+}
+
+void ControlBarsWindow::scrolled(int bar, int position)
+{
+    commitControllerField(bar);
+    position = std::clamp(position, 0, BarMaximum);
+    {
+        EngineLock lock(engineMutex);
+        if (midiPorts.outputOpen)
+            sendController(settings.controlBarController[bar], static_cast<uint8_t>(position));
+    }
+    bars_[bar]->setValue(position);
+}
+
+bool ControlBarsWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+        for (int i = 0; i < ControlBarCount; ++i) {
+            if (watched == fields_[i])
+                commitControllerField(i);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}

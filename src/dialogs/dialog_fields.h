@@ -1,0 +1,33 @@
+#pragma once
+// Edit fields that hold an unsigned number, and the message boxes of the
+// window layer.
+
+#include <QLineEdit>
+#include <QWidget>
+
+#include <cstdint>
+
+#include "app/message_reporter.h"
+
+// A field that accepts digits only.
+QLineEdit* makeDigitField(QWidget* parent, const char* objectName);
+
+// The field's number; false when it holds none or one too large to read.
+bool readUnsignedField(const QLineEdit* field, uint32_t& value);
+
+void showUnsigned(QLineEdit* field, unsigned value);
+
+// Message boxes owned by a window, with one OK button.
+class WidgetMessageReporter : public MessageReporter {
+public:
+    explicit WidgetMessageReporter(QWidget* owner) : owner_(owner) {}
+    void showMessage(const char* title, const char* text, MessageIcon icon) override;
+
+private:
+    QWidget* owner_;
+};
+
+// Where a window shows its boxes: its own, unless a test has put a recorder
+// in their place.
+MessageReporter& reporterOr(WidgetMessageReporter& own);
+extern MessageReporter* messageReporterOverride;

@@ -1,0 +1,197 @@
+#include "dialogs/midi_setup_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "app/config_file.h"
+#include "app/midi_system.h"
+#include "app/port_opening.h"
+#include "app/settings.h"
+#include "dialogs/setting_names.h"
+#include "engine/engine_lock.h"
+#include "engine/tuning_table.h"
+
+namespace {
+
+constexpr uint32_t MaxPitchWheelRange = 24;
+constexpr uint32_t MaxMidiNote = 127;
+constexpr int FrequencyTextLength = 19;
+
+QWidget* captioned(const char* caption, QWidget* control)
+{
+    auto* box = new QWidget;
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new QLabel(caption));
+    layout->addWidget(control);
+    return box;
+}
+
+QWidget* labelled(const char* caption, QWidget* control)
+{
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new QLabel(caption));
+    layout->addWidget(control);
+    return row;
+}
+
+// Stores a digit field's number, limited to limit, when it holds one; a
+// stored value above the limit is limited either way. True when the stored
+// value changed.
+bool storeLimited(const QLineEdit* field, uint32_t limit, uint8_t& stored)
+{
+    const uint8_t before = stored;
+    uint32_t value = 0;
+    if (readUnsignedField(field, value))
+        stored = static_cast<uint8_t>(std::min(value, limit));
+    if (stored > limit)
+        stored = static_cast<uint8_t>(limit);
+    return stored != before;
+}
+
+}  // namespace
+
+MidiSetupDialog::MidiSetupDialog(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle("Midi Setup");
+    setObjectName("midiSetupDialog");
+    buildControls();
+    fillFromSettings();
+}
+
+void MidiSetupDialog::buildControls()
+{
+    inputList_ = new QListWidget;
+    inputList_->setObjectName("inputDeviceList");
+    outputList_ = new QListWidget;
+    outputList_->setObjectName("outputDeviceList");
+    auto* devices = new QHBoxLayout;
+    devices->addWidget(captioned("Midi Input Device", inputList_));
+    devices->addWidget(captioned("Midi Output Device", outputList_));
+
+    auto* channels = new QGridLayout;
+    channels->addWidget(new QLabel("Use Channels:"), 0, 0);
+    for (int c = 0; c < 16; ++c) {
+        useChannel_[c] = new QCheckBox;
+        useChannel_[c]->setObjectName(QString("useChannel%1").arg(c + 1));
+        channels->addWidget(useChannel_[c], 0, c + 1, Qt::AlignHCenter);
+        channels->addWidget(new QLabel(QString::number(c + 1)), 1, c + 1, Qt::AlignHCenter);
+    }
+
+    pitchWheelRange_ = makeDigitField(this, "pitchWheelRangeField");
+    inputChannel_ = new QComboBox;
+    inputChannel_->setObjectName("inputChannelList");
+    frequency_ = new QLineEdit;
+    frequency_->setObjectName("frequencyField");
+    frequency_->setMaxLength(FrequencyTextLength);
+    midiNote_ = makeDigitField(this, "midiNoteField");
+    auto* tuning = new QGroupBox("Instrument Tuning");
+    auto* tuningLayout = new QVBoxLayout(tuning);
+    tuningLayout->addWidget(labelled("Frequency:", frequency_));
+    tuningLayout->addWidget(labelled("MIDI Note:", midiNote_));
+    auto* left = new QVBoxLayout;
+    left->addWidget(labelled("Pitch Wheel Range:", pitchWheelRange_));
+    left->addWidget(labelled("Input Channel:", inputChannel_));
+    left->addWidget(tuning);
+
+    relayList_ = new QListWidget;
+    relayList_->setObjectName("relayList");
+    relayList_->setSelectionMode(QAbstractItemView::MultiSelection);
+    auto* middle = new QHBoxLayout;
+    middle->addLayout(left);
+    middle->addWidget(captioned("Relay Messages", relayList_));
+
+    auto* ok = new QPushButton("OK");
+    ok->setObjectName("okButton");
+    ok->setDefault(true);
+    auto* cancel = new QPushButton("Cancel");
+    cancel->setObjectName("cancelButton");
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    buttons->addStretch();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(devices);
+    layout->addLayout(channels);
+    layout->addLayout(middle);
+    layout->addLayout(buttons);
+}
+
+void MidiSetupDialog::fillFromSettings()
+{
+    const std::vector<std::string> inputs = midiSystem ? midiSystem->inputDeviceNames() : std::vector<std::string>{};
+    const std::vector<std::string> outputs = midiSystem ? midiSystem->outputDeviceNames() : std::vector<std::string>{};
+    for (const std::string& name : inputs)
+        inputList_->addItem(QString::fromStdString(name));
+    inputList_->setCurrentRow(settings.inputDevice);
+    outputList_->addItem("Midi Mapper");
+    for (const std::string& name : outputs)
+        outputList_->addItem(QString::fromStdString(name));
+    outputList_->setCurrentRow(settings.outputDevice + 1);
+
+    for (int c = 0; c < 16; ++c)
+        useChannel_[c]->setChecked(settings.useChannel[c] == 1);
+    for (int i = 0; i < RelaySwitchCount; ++i) {
+        relayList_->addItem(relayNames[static_cast<size_t>(i)]);
+        relayList_->item(i)->setSelected(settings.relay[i] != 0);
+    }
+    for (const char* name : channelNames)
+        inputChannel_->addItem(name);
+    inputChannel_->setCurrentIndex(settings.inputChannel);
+    showUnsigned(pitchWheelRange_, settings.pitchWheelRange);
+    showUnsigned(midiNote_, settings.referenceKey);
+    frequency_->setText(QString::fromStdString(formatFrequency(settings.referenceFrequency)));
+}
+
+bool MidiSetupDialog::storeSettings()
+{
+    settings.inputDevice = inputList_->currentRow();
+    settings.outputDevice = outputList_->currentRow() - 1;
+    for (int c = 0; c < 16; ++c)
+        settings.useChannel[c] = useChannel_[c]->isChecked() ? 1 : 0;
+    for (int i = 0; i < RelaySwitchCount; ++i)
+        settings.relay[i] = relayList_->item(i)->isSelected() ? 1 : 0;
+    bool tuningChanged = storeLimited(pitchWheelRange_, MaxPitchWheelRange, settings.pitchWheelRange);
+    if (inputChannel_->currentIndex() >= 0)
+        settings.inputChannel = static_cast<uint8_t>(inputChannel_->currentIndex());
+    tuningChanged |= storeLimited(midiNote_, MaxMidiNote, settings.referenceKey);
+    const std::string text = frequency_->text().left(FrequencyTextLength).toStdString();
+    if (!text.empty()) {
+        const double frequency = std::atof(text.c_str());
+        if (frequency != settings.referenceFrequency) {
+            settings.referenceFrequency = frequency;
+            tuningChanged = true;
+        }
+    }
+    return tuningChanged;
+}
+
+void MidiSetupDialog::accept()
+{
+    {
+        EngineLock lock(engineMutex);
+        if (storeSettings()) {
+            buildInstrumentFrequencies();
+            buildTuningTable();
+        }
+    }
+    openPorts(reporterOr(reporter_));
+    saveConfig(DefaultConfigFile);
+    QDialog::accept();
+}

@@ -1,0 +1,35 @@
+#pragma once
+// "Midi Setup": devices, channels in use, relay switches, pitch-wheel range,
+// input channel and instrument tuning.
+
+#include <QDialog>
+
+#include "dialogs/dialog_fields.h"
+
+class QCheckBox;
+class QComboBox;
+class QListWidget;
+
+class MidiSetupDialog : public QDialog {
+public:
+    explicit MidiSetupDialog(QWidget* parent = nullptr);
+
+    // OK: stores every control, rebuilds the tuning when its reference
+    // changed, reopens both devices and saves "vanto.cfg".
+    void accept() override;
+
+private:
+    void buildControls();
+    void fillFromSettings();
+    bool storeSettings();  // true when the tuning reference changed
+
+    QListWidget* inputList_;
+    QListWidget* outputList_;
+    QCheckBox* useChannel_[16];
+    QListWidget* relayList_;
+    QLineEdit* pitchWheelRange_;
+    QComboBox* inputChannel_;
+    QLineEdit* frequency_;
+    QLineEdit* midiNote_;
+    WidgetMessageReporter reporter_{this};
+};

@@ -1,0 +1,502 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QListWidget>
+#include <QScrollBar>
+#include <QtTest>
+
+#include <thread>
+
+#include "app/config_file.h"
+#include "app/port_opening.h"
+#include "dialogs/command_setup_dialog.h"
+#include "dialogs/control_bars_window.h"
+#include "dialogs/event_editor.h"
+#include "dialogs/last_key_window.h"
+#include "dialogs/midi_setup_dialog.h"
+#include "dialogs/setting_names.h"
+#include "engine/input_dispatch.h"
+#include "engine/output_senders.h"
+#include "support/qt_test_support.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::vector<uint8_t> savedConfig(const QtTestPlace& place)
+{
+    return readBytes(place.path("vanto.cfg").toStdString());
+}
+
+std::vector<uint8_t> imageOf(const Settings& s)
+{
+    uint8_t image[MaxConfigFileSize];
+    const int length = encodeConfig(s, image);
+    return {image, image + length};
+}
+
+QStringList rows(QListWidget* list)
+{
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
+}  // namespace
+
+class DialogsTest : public QObject {
+    Q_OBJECT
+
+private:
+    QtTestPlace place;
+
+    // Fills the Event Editor that opens next and confirms it.
+    void confirmNextEvent(int typeRow, int channel, int param1, int param2)
+    {
+        whenModalOpens([=](QWidget* editor) {
+            child<QComboBox>(editor, "typeList")->setCurrentIndex(typeRow);
+            child<QComboBox>(editor, "channelList")->setCurrentIndex(channel);
+            setField(editor, "parameter1Field", QString::number(param1));
+            setField(editor, "parameter2Field", QString::number(param2));
+            press(editor, "okButton");
+        });
+    }
+    // Three events P, Q, R: program changes 1, 2, 3 on channel 1.
+    void addPQR(CommandSetupDialog& dialog)
+    {
+        for (int p = 1; p <= 3; ++p) {
+            auto* list = child<QListWidget>(&dialog, "initMessageList");
+            list->setCurrentRow(list->count() - 1);
+            confirmNextEvent(4, 0, p, 0);
+            dialog.addEvent();
+        }
+    }
+    const std::vector<ShortMessage>& sent() const { return place.system->log.output.shortMessages; }
+    void openOutput()
+    {
+        RecordingReporter quiet;
+        openPorts(quiet);
+        place.system->log.output.clear();
+    }
+
+private slots:
+    void init() { place.reset(); }
+    void cleanup()
+    {
+        closePorts();
+        messageReporterOverride = nullptr;
+        midiSystem = nullptr;
+    }
+
+    void frequencyAndEventTexts()
+    {
+        QCOMPARE(formatFrequency(440.0), std::string("440.000"));
+        QCOMPARE(formatFrequency(261.6255653), std::string("261.626"));
+        QCOMPARE(formatFrequency(0.5), std::string(".500"));
+        QCOMPARE(formatFrequency(-12.25), std::string("-12.250"));
+        QCOMPARE(formatFrequency(0.0), std::string(".000"));
+        QVERIFY(formatFrequency(1e30).size() <= 19);
+        QCOMPARE(std::atof(formatFrequency(1e30).c_str()), 1e30);
+        QCOMPARE(formatInitEvent({0x90, 0, 0x3C, 0x64}), std::string("90 3C 64"));
+        QCOMPARE(formatInitEvent({0x90, 16, 0x3C, 0x64}), std::string("9X 3C 64"));
+        QCOMPARE(formatInitEvent({0xB0, 15, 7, 127}), std::string("BF 07 7F"));
+        QCOMPARE(formatInitEvent({0xF6, 9, 0, 0}), std::string("F6 00 00"));
+        QCOMPARE(formatInitEvent({0x80, 9, 0x3C, 0x40}), std::string("89 3C 40"));
+    }
+
+    void midiSetupShowsTheSettings()
+    {
+        place.system->inputs = {"Keyboard A", "Keyboard B"};
+        place.system->outputs = {"Synth"};
+        settings.inputDevice = 1;
+        settings.referenceFrequency = 0.5;
+        MidiSetupDialog dialog;
+        QCOMPARE(dialog.windowTitle(), QString("Midi Setup"));
+        QCOMPARE(rows(child<QListWidget>(&dialog, "inputDeviceList")), (QStringList{"Keyboard A", "Keyboard B"}));
+        QCOMPARE(child<QListWidget>(&dialog, "inputDeviceList")->currentRow(), 1);
+        auto* outputs = child<QListWidget>(&dialog, "outputDeviceList");
+        QCOMPARE(rows(outputs), (QStringList{"Midi Mapper", "Synth"}));
+        QCOMPARE(outputs->currentRow(), 0);
+        for (int c = 1; c <= 16; ++c)
+            QCOMPARE(child<QCheckBox>(&dialog, qPrintable(QString("useChannel%1").arg(c)))->isChecked(), c != 10);
+        auto* relays = child<QListWidget>(&dialog, "relayList");
+        QCOMPARE(rows(relays).join(","), QString("Aftertouch,Control,Program Change,Channel Pressure,System Exclusive,"
+                                                 "Sequencing,Tune Request,Active Sense,Reset"));
+        for (int i = 0; i < 9; ++i)
+            QCOMPARE(relays->item(i)->isSelected(), i < 4);
+        auto* channel = child<QComboBox>(&dialog, "inputChannelList");
+        QCOMPARE(channel->count(), 17);
+        QCOMPARE(channel->currentText(), QString("All"));
+        QCOMPARE(child<QLineEdit>(&dialog, "frequencyField")->text(), QString(".500"));
+        QCOMPARE(child<QLineEdit>(&dialog, "pitchWheelRangeField")->text(), QString("2"));
+        QCOMPARE(child<QLineEdit>(&dialog, "midiNoteField")->text(), QString("69"));
+    }
+
+    void midiSetupOkStoresReopensAndSaves()
+    {
+        place.system->outputs = {"Synth"};
+        MidiSetupDialog dialog;
+        child<QListWidget>(&dialog, "outputDeviceList")->setCurrentRow(1);
+        child<QCheckBox>(&dialog, "useChannel10")->setChecked(true);
+        child<QCheckBox>(&dialog, "useChannel1")->setChecked(false);
+        auto* relays = child<QListWidget>(&dialog, "relayList");
+        relays->item(1)->setSelected(false);
+        relays->item(7)->setSelected(true);
+        child<QComboBox>(&dialog, "inputChannelList")->setCurrentIndex(3);
+        setField(&dialog, "pitchWheelRangeField", "30");
+        setField(&dialog, "midiNoteField", "200");
+        press(&dialog, "okButton");
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(settings.outputDevice, 0);
+        QCOMPARE(settings.useChannel[9], 1);
+        QCOMPARE(settings.useChannel[0], 0);
+        QCOMPARE(settings.relay[1], 0);
+        QCOMPARE(settings.relay[7], 1);
+        QCOMPARE(settings.inputChannel, uint8_t{3});
+        QCOMPARE(settings.pitchWheelRange, uint8_t{24});
+        QCOMPARE(settings.referenceKey, uint8_t{127});
+        QCOMPARE(place.system->log.events, (std::vector<std::string>{"open input 0", "prepare", "queue", "start", "open output 0"}));
+        QCOMPARE(savedConfig(place), imageOf(settings));
+        QVERIFY(place.reporter.shown.empty());
+    }
+
+    void midiSetupRebuildsTheTuningOnlyWhenItsReferenceChanged()
+    {
+        const double sentinel = 1.25;
+        struct Case {
+            const char* frequency;
+            const char* range;
+            bool rebuilds;
+        };
+        const Case cases[] = {{"440", "2", false}, {"", "2", false}, {"440.5", "2", true}, {"440", "", false},
+                              {"440", "0", true}};
+        for (const Case& c : cases) {
+            place.reset();
+            tuningTable.instrumentFrequency[0] = sentinel;
+            MidiSetupDialog dialog;
+            setField(&dialog, "frequencyField", c.frequency);
+            setField(&dialog, "pitchWheelRangeField", c.range);
+            press(&dialog, "okButton");
+            QCOMPARE(tuningTable.instrumentFrequency[0] != sentinel, c.rebuilds);
+            QCOMPARE(place.system->log.events.front(), std::string("open input 0"));
+            QVERIFY(place.configSaved());
+        }
+        QCOMPARE(settings.pitchWheelRange, uint8_t{0});
+        QCOMPARE(settings.referenceFrequency, 440.0);
+    }
+
+    void midiSetupReportsDeviceErrorsAndStillSaves()
+    {
+        place.system->inputs.clear();
+        MidiSetupDialog dialog;
+        QCOMPARE(child<QListWidget>(&dialog, "inputDeviceList")->count(), 0);
+        press(&dialog, "okButton");
+        QCOMPARE(place.reporter.shown.size(), size_t{1});
+        QCOMPARE(place.reporter.shown[0].text, std::string(InputDeviceError));
+        QVERIFY(place.configSaved());
+        QCOMPARE(settings.inputDevice, -1);
+    }
+
+    void midiSetupCancelChangesNothing()
+    {
+        const std::vector<uint8_t> before = imageOf(settings);
+        MidiSetupDialog dialog;
+        child<QCheckBox>(&dialog, "useChannel3")->setChecked(false);
+        child<QListWidget>(&dialog, "relayList")->item(5)->setSelected(true);
+        setField(&dialog, "pitchWheelRangeField", "12");
+        setField(&dialog, "frequencyField", "415");
+        setField(&dialog, "midiNoteField", "57");
+        press(&dialog, "cancelButton");
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QCOMPARE(imageOf(settings), before);
+        QVERIFY(!place.configSaved());
+        QVERIFY(place.system->log.events.empty());
+    }
+
+    void commandSetupAddSwapsTheNewEventIn()
+    {
+        struct Case {
+            int selected;  // -1: none
+            QStringList expected;
+        };
+        const Case cases[] = {
+            {0, {"C0 01 00", "C0 09 00", "C0 03 00", "C0 02 00"}},
+            {-1, {"C0 09 00", "C0 02 00", "C0 03 00", "C0 01 00"}},
+            {2, {"C0 01 00", "C0 02 00", "C0 03 00", "C0 09 00"}},
+        };
+        for (const Case& c : cases) {
+            CommandSetupDialog dialog;
+            addPQR(dialog);
+            auto* list = child<QListWidget>(&dialog, "initMessageList");
+            QCOMPARE(rows(list), (QStringList{"C0 01 00", "C0 02 00", "C0 03 00"}));
+            list->setCurrentRow(c.selected);
+            confirmNextEvent(4, 0, 9, 0);
+            dialog.addEvent();
+            QCOMPARE(rows(list), c.expected);
+            QCOMPARE(list->item(list->currentRow())->text(), QString("C0 09 00"));
+        }
+    }
+
+    void commandSetupKeepsAtMostFortyEvents()
+    {
+        CommandSetupDialog dialog;
+        for (int i = 0; i < 40; ++i) {
+            confirmNextEvent(11, 16, 0, 0);
+            dialog.addEvent();
+        }
+        auto* list = child<QListWidget>(&dialog, "initMessageList");
+        QCOMPARE(list->count(), 40);
+        bool editorOpened = false;
+        whenModalOpens([&](QWidget* editor) {
+            editorOpened = true;
+            press(editor, "cancelButton");
+        });
+        dialog.addEvent();
+        QCoreApplication::processEvents();
+        QVERIFY(!editorOpened);
+        QCOMPARE(list->count(), 40);
+        press(&dialog, "okButton");
+        QCOMPARE(settings.initEventCount, 40);
+        QCOMPARE(savedConfig(place).size(), size_t{143 + 160});
+    }
+
+    void commandSetupDeleteSelectsTheFollowingRow()
+    {
+        CommandSetupDialog dialog;
+        addPQR(dialog);
+        auto* list = child<QListWidget>(&dialog, "initMessageList");
+        list->setCurrentRow(1);
+        dialog.deleteEvent();
+        QCOMPARE(rows(list), (QStringList{"C0 01 00", "C0 03 00"}));
+        QCOMPARE(list->currentRow(), 1);
+        dialog.deleteEvent();
+        QCOMPARE(rows(list), (QStringList{"C0 01 00"}));
+        QCOMPARE(list->currentRow(), 0);
+        dialog.deleteEvent();
+        QCOMPARE(list->count(), 0);
+        QCOMPARE(list->currentRow(), -1);
+        dialog.deleteEvent();  // empty: nothing
+        QCOMPARE(list->count(), 0);
+    }
+
+    void commandSetupEditChangesOnlyTheSelectedRow()
+    {
+        CommandSetupDialog dialog;
+        addPQR(dialog);
+        auto* list = child<QListWidget>(&dialog, "initMessageList");
+        list->setCurrentRow(-1);
+        dialog.editEvent();  // nothing selected: nothing to edit
+        list->setCurrentRow(1);
+        whenModalOpens([](QWidget* editor) {
+            QCOMPARE(child<QComboBox>(editor, "typeList")->currentText(), QString("Program Change"));
+            QCOMPARE(child<QLineEdit>(editor, "parameter1Field")->text(), QString("2"));
+            setField(editor, "parameter1Field", "128");  // out of range: kept
+            setField(editor, "parameter2Field", "127");
+            child<QComboBox>(editor, "channelList")->setCurrentIndex(16);
+            press(editor, "okButton");
+        });
+        dialog.editEvent();
+        QCOMPARE(rows(list), (QStringList{"C0 01 00", "CX 02 7F", "C0 03 00"}));
+        QCOMPARE(list->currentRow(), 1);
+    }
+
+    void commandSetupOkStoresKeysAndSwitches()
+    {
+        settings.commandKey = 36;
+        CommandSetupDialog dialog;
+        QCOMPARE(child<QLineEdit>(&dialog, "commandKeyField")->text(), QString("36"));
+        QCOMPARE(child<QLineEdit>(&dialog, "demodulateKeyField")->text(), QString("128"));
+        QVERIFY(child<QCheckBox>(&dialog, "sendOnOpenBox")->isChecked());
+        QVERIFY(!child<QCheckBox>(&dialog, "shiftCentreBox")->isChecked());
+        setField(&dialog, "commandKeyField", "129");
+        setField(&dialog, "demodulateKeyField", "37");
+        setField(&dialog, "resetPitchKeyField", "");
+        setField(&dialog, "initMessageKeyField", "128");
+        child<QCheckBox>(&dialog, "shiftCentreBox")->setChecked(true);
+        child<QCheckBox>(&dialog, "sendOnOpenBox")->setChecked(false);
+        press(&dialog, "okButton");
+        QCOMPARE(settings.commandKey, uint8_t{36});
+        QCOMPARE(settings.demodulateKey, uint8_t{37});
+        QCOMPARE(settings.resetPitchKey, NoKey);
+        QCOMPARE(settings.initMessageKey, NoKey);
+        QCOMPARE(settings.shiftCentre, 1);
+        QCOMPARE(settings.sendInitOnOpen, 0);
+        QCOMPARE(savedConfig(place), imageOf(settings));
+        QVERIFY(place.system->log.events.empty());
+    }
+
+    void commandSetupCancelDiscardsTheWorkingCopy()
+    {
+        settings.initEventCount = 2;
+        settings.initMessage[0] = {0x90, 0, 60, 100};
+        settings.initMessage[1] = {0xFF, 0, 0, 0};
+        const std::vector<uint8_t> before = imageOf(settings);
+        CommandSetupDialog dialog;
+        auto* list = child<QListWidget>(&dialog, "initMessageList");
+        QCOMPARE(rows(list), (QStringList{"90 3C 64", "FF 00 00"}));
+        QCOMPARE(list->currentRow(), -1);
+        confirmNextEvent(1, 3, 1, 2);
+        dialog.addEvent();
+        list->setCurrentRow(0);
+        dialog.deleteEvent();
+        setField(&dialog, "commandKeyField", "40");
+        press(&dialog, "cancelButton");
+        QCOMPARE(imageOf(settings), before);
+        QVERIFY(!place.configSaved());
+    }
+
+    void eventEditorStartsANewEventAsNoteOffOnAll()
+    {
+        InitEvent event{0xB0, 3, 9, 9};
+        EventEditor editor(event, EditorMode::SingleMessage);
+        QCOMPARE(child<QComboBox>(&editor, "typeList")->currentText(), QString("Note Off"));
+        QCOMPARE(child<QComboBox>(&editor, "channelList")->currentText(), QString("All"));
+        QCOMPARE(child<QComboBox>(&editor, "typeList")->count(), 17);
+        child<QComboBox>(&editor, "typeList")->setCurrentIndex(16);
+        setField(&editor, "parameter1Field", "");
+        press(&editor, "okButton");
+        QCOMPARE(event.status, uint8_t{0xFF});
+        QCOMPARE(event.channel, uint8_t{16});
+        QCOMPARE(event.param1, uint8_t{0});
+        InitEvent untouched{0x90, 1, 2, 3};
+        EventEditor cancelled(untouched, EditorMode::Edit);
+        setField(&cancelled, "parameter1Field", "77");
+        press(&cancelled, "cancelButton");
+        QCOMPARE(untouched.param1, uint8_t{2});
+    }
+
+    void controlBarsOpenAtTheMiddleAndSendNothing()
+    {
+        openOutput();
+        auto* window = new ControlBarsWindow;
+        QCOMPARE(controlBarsOpen, 1);
+        const int defaults[] = {1, 10, 91, 92, 93, 95, 64, 7};
+        for (int i = 0; i < 8; ++i) {
+            QCOMPARE(child<QScrollBar>(window, qPrintable(QString("controlBar%1").arg(i + 1)))->value(), 64);
+            QCOMPARE(child<QLineEdit>(window, qPrintable(QString("controllerField%1").arg(i + 1)))->text(),
+                     QString::number(defaults[i]));
+        }
+        QVERIFY(sent().empty());
+        delete window;
+        QCOMPARE(controlBarsOpen, 0);
+        QCOMPARE(savedConfig(place), imageOf(settings));
+    }
+
+    void controlBarArrowClickSendsTheNewValueTwice()
+    {
+        openOutput();
+        ControlBarsWindow window;
+        window.show();
+        auto* bar = child<QScrollBar>(&window, "controlBar1");
+        QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() - 4, bar->height() / 2));
+        QCoreApplication::processEvents();
+        QCOMPARE(bar->value(), 65);
+        QCOMPARE(sent().size(), size_t{30});
+        for (const ShortMessage& m : sent())
+            QCOMPARE(m.data1 * 1000 + m.data2, 1 * 1000 + 65);
+        QCOMPARE(sent()[0], (ShortMessage{0xB0, 1, 65}));
+        QCOMPARE(sent()[15], (ShortMessage{0xB0, 1, 65}));
+
+        place.system->log.output.clear();
+        bar->setValue(127);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() - 4, bar->height() / 2));
+        QCOMPARE(bar->value(), 127);
+        QCOMPARE(sent().size(), size_t{30});
+        QCOMPARE(sent().back().data2, uint8_t{127});
+
+        place.system->log.output.clear();
+        bar->setValue(0);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(3, bar->height() / 2));
+        QCOMPARE(bar->value(), 0);
+        QCOMPARE(sent().back().data2, uint8_t{0});
+    }
+
+    void controlBarTroughClickSendsWithoutMoving()
+    {
+        openOutput();
+        ControlBarsWindow window;
+        window.show();
+        auto* bar = child<QScrollBar>(&window, "controlBar2");
+        bar->setValue(20);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() * 3 / 4, bar->height() / 2));
+        QCOMPARE(bar->value(), 20);
+        QVERIFY(!sent().empty());
+        for (const ShortMessage& m : sent())
+            QCOMPARE(m, (ShortMessage{m.status, 10, 20}));
+    }
+
+    void controllerFieldsAreTakenWhenTheirBarMoves()
+    {
+        openOutput();
+        ControlBarsWindow window;
+        auto* field = child<QLineEdit>(&window, "controllerField3");
+        field->setText("300");
+        window.scrolled(2, 70);
+        QCOMPARE(sent().front(), (ShortMessage{0xB0, 127, 70}));
+        QCOMPARE(field->text(), QString("127"));
+        field->setText("");
+        place.system->log.output.clear();
+        window.scrolled(2, 71);
+        QCOMPARE(sent().front(), (ShortMessage{0xB0, 127, 71}));
+        QCOMPARE(field->text(), QString("127"));
+        field->setText("74");
+        window.commitControllerField(2);
+        QCOMPARE(settings.controlBarController[2], uint8_t{74});
+    }
+
+    void controlBarsSendNothingWithoutAnOutput()
+    {
+        ControlBarsWindow window;
+        window.scrolled(0, 90);
+        QVERIFY(sent().empty());
+        QCOMPARE(child<QScrollBar>(&window, "controlBar1")->value(), 90);
+    }
+
+    void lastKeyFollowsTheNotesFromTheInputThread()
+    {
+        noteAllocation.lastKey = 0;
+        auto* window = new LastKeyWindow;
+        auto* field = child<QLineEdit>(window, "lastKeyField");
+        QCOMPARE(field->text(), QString("0"));
+        QCOMPARE(lastKeyOpen, 1);
+        std::thread input([] {
+            handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, 60, 100), 0);
+            handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, 61, 0), 0);
+        });
+        input.join();
+        QTRY_COMPARE(field->text(), QString("60"));
+        settings.inputChannel = 0;
+        handleMidiInput(nullptr, MimData, 0, packShortMessage(0x93, 0, 70, 100), 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(field->text(), QString("60"));
+        delete window;
+        QCOMPARE(lastKeyOpen, 0);
+        QCOMPARE(noteAllocation.lastKeyListenerEnabled, 0);
+        handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, 72, 100), 0);
+        LastKeyWindow again;
+        QCOMPARE(child<QLineEdit>(&again, "lastKeyField")->text(), QString("72"));
+    }
+
+    void lastKeyRefreshesSurviveTheWindowClosing()
+    {
+        std::atomic<bool> stop{false};
+        std::thread input([&] {
+            for (uint8_t k = 0; !stop; k = (k + 1) & 0x7F) {
+                handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, k, 100), 0);
+                handleMidiInput(nullptr, MimData, 0, packShortMessage(0x80, 0, k, 0), 0);
+            }
+        });
+        for (int i = 0; i < 200; ++i) {
+            auto* window = new LastKeyWindow;
+            QCoreApplication::processEvents();
+            delete window;
+        }
+        LastKeyWindow last;
+        QTest::qWait(20);
+        stop = true;
+        input.join();
+        QTRY_COMPARE(child<QLineEdit>(&last, "lastKeyField")->text(), QString::number(noteAllocation.lastKey));
+    }
+};
+
+QTEST_MAIN(DialogsTest)
+#include "dialogs_test.moc"

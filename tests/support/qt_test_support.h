@@ -1,0 +1,85 @@
+#pragma once
+// Shared by the Qt tests: a scratch current directory, engine records back
+// at their start, and a way to act on the modal dialog a call opens.
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <clocale>
+#include <functional>
+
+#include "app/midi_system.h"
+#include "dialogs/dialog_fields.h"
+#include "support/engine_fixture.h"
+#include "support/fake_midi_system.h"
+
+// Runs act on the next modal dialog once it is up; act must close it.
+inline void whenModalOpens(std::function<void(QWidget*)> act)
+{
+    QTimer::singleShot(0, [act] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal)
+            act(modal);
+    });
+}
+
+template <typename T>
+T* child(QWidget* parent, const char* name)
+{
+    T* found = parent->findChild<T*>(name);
+    if (!found)
+        qFatal("no child named %s", name);
+    return found;
+}
+
+inline void setField(QWidget* parent, const char* name, const QString& text)
+{
+    child<QLineEdit>(parent, name)->setText(text);
+}
+
+inline void press(QWidget* parent, const char* name)
+{
+    child<QPushButton>(parent, name)->click();
+}
+
+// A scratch directory as the current directory, and a fake MIDI system
+// with a recording reporter, for the life of one test case.
+class QtTestPlace {
+public:
+    QtTestPlace()
+    {
+        std::setlocale(LC_NUMERIC, "C");
+        previous_ = QDir::currentPath();
+        QDir::setCurrent(dir_.path());
+    }
+    ~QtTestPlace() { QDir::setCurrent(previous_); }
+
+    void reset()
+    {
+        QDir(dir_.path()).removeRecursively();
+        QDir().mkpath(dir_.path());
+        QDir::setCurrent(dir_.path());
+        resetEngineRecords();
+        buildInstrumentFrequencies();
+        setDefaultScale();
+        buildTuningTable();
+        system = std::make_unique<FakeMidiSystem>();
+        midiSystem = system.get();
+        reporter = RecordingReporter{};
+        messageReporterOverride = &reporter;
+    }
+    bool configSaved() const { return QFile::exists(dir_.filePath("vanto.cfg")); }
+    QString path(const QString& name) const { return dir_.filePath(name); }
+
+    std::unique_ptr<FakeMidiSystem> system;
+    RecordingReporter reporter;
+
+private:
+    QTemporaryDir dir_;
+    QString previous_;
+};
