@@ -1,0 +1,80 @@
+// vanto: retunes a MIDI keyboard's notes to a scale on a 12-tone synthesizer.
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <clocale>
+#include <csignal>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/midi_system.h"
+#include "app/startup.h"
+#include "platform/rtmidi_system.h"
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <sys/socket.h>
+#include <unistd.h>
+#define VANTO_POSIX_SIGNALS 1
+#endif
+
+namespace {
+
+#ifdef VANTO_POSIX_SIGNALS
+int signalPipe[2] = {-1, -1};
+
+void onTerminate(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+// A terminate or interrupt request closes the main window as its close box
+// would: the devices are closed and the program ends normally.
+void closeOnTerminate(MainWindow& window)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char byte;
+        [[maybe_unused]] const ssize_t read = ::read(signalPipe[0], &byte, 1);
+        window.close();
+    });
+    struct sigaction action {};
+    action.sa_handler = onTerminate;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // The whole command line is the scale path: Qt gets only the program
+    // name, so that none of it is taken as a Qt option.
+    startUp(argc, argv);
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QApplication application(qtArgc, qtArgv);
+    // Numbers in scale files and fields are read with a point, whatever the
+    // desktop's language.
+    std::setlocale(LC_NUMERIC, "C");
+
+    RtMidiSystem system;
+    midiSystem = &system;
+    SystemDesktop desktop;
+    {
+        MainWindow window(desktop);
+#ifdef VANTO_POSIX_SIGNALS
+        closeOnTerminate(window);
+#endif
+        window.show();
+        application.exec();
+    }
+    midiSystem = nullptr;
+    return 0;
+}

@@ -1,0 +1,266 @@
+#include "app/main_window.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/config_file.h"
+#include "app/midi_ports.h"
+#include "app/port_opening.h"
+#include "app/startup.h"
+#include "dialogs/command_setup_dialog.h"
+#include "dialogs/control_bars_window.h"
+#include "dialogs/event_editor.h"
+#include "dialogs/last_key_window.h"
+#include "dialogs/midi_setup_dialog.h"
+#include "engine/engine_lock.h"
+#include "engine/note_allocation.h"
+#include "engine/output_senders.h"
+#include "engine/tuning_table.h"
+#include "scale/scale.h"
+#include "scale/scale_parser.h"
+
+namespace {
+
+const char* const AboutText = "Vanto v1.1\nXenharmonic Tuning for MIDI\n\nWritten by the Vanto developers.";
+
+QFileDialog* makeChooser(QWidget* owner, Desktop::Files kind)
+{
+    auto* chooser = new QFileDialog(owner);
+    if (kind == Desktop::Files::Scale) {
+        chooser->setNameFilters({"Text Files (*.txt)", "All Files (*.*)"});
+        chooser->setDefaultSuffix("txt");
+    } else {
+        chooser->setNameFilters({"Config Files (*.cfg)", "All Files (*.*)"});
+        chooser->setDefaultSuffix("cfg");
+    }
+    chooser->setObjectName("fileChooser");
+    return chooser;
+}
+
+QString runChooser(QFileDialog* chooser)
+{
+    const bool chosen = chooser->exec() == QDialog::Accepted && !chooser->selectedFiles().isEmpty();
+    const QString path = chosen ? chooser->selectedFiles().first() : QString();
+    delete chooser;
+    return path;
+}
+
+}  // namespace
+
+QString SystemDesktop::chooseFileToOpen(QWidget* owner, Files kind)
+{
+    QFileDialog* chooser = makeChooser(owner, kind);
+    chooser->setAcceptMode(QFileDialog::AcceptOpen);
+    chooser->setFileMode(QFileDialog::ExistingFile);
+    return runChooser(chooser);
+}
+
+QString SystemDesktop::chooseFileToSave(QWidget* owner, Files kind)
+{
+    QFileDialog* chooser = makeChooser(owner, kind);
+    chooser->setAcceptMode(QFileDialog::AcceptSave);
+    chooser->setFileMode(QFileDialog::AnyFile);
+    chooser->setOption(QFileDialog::DontConfirmOverwrite);
+    return runChooser(chooser);
+}
+
+void SystemDesktop::openDocument(const QString& path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath(path)));
+}
+
+MainWindow::MainWindow(Desktop& desktop, QWidget* parent) : QMainWindow(parent), desktop_(desktop)
+{
+    setWindowTitle("Vanto");
+    setObjectName("mainWindow");
+    setWindowIcon(QIcon(":/vanto.png"));
+    buildMenus();
+    buildControls();
+    setFixedSize(sizeHint());
+    showStatus(initialiseSystem(reporterOr(reporter_)));
+}
+
+QAction* MainWindow::addCommand(QMenu* menu, const char* text, const char* name, void (MainWindow::*command)())
+{
+    QAction* action = menu->addAction(text);
+    action->setObjectName(name);
+    connect(action, &QAction::triggered, this, command);
+    return action;
+}
+
+void MainWindow::buildMenus()
+{
+    QMenu* file = menuBar()->addMenu("&File");
+    addCommand(file, "&Load Scale", "loadScaleAction", &MainWindow::loadScaleCommand);
+    QAction* exit = file->addAction("&Exit");
+    exit->setObjectName("exitAction");
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+
+    QMenu* config = menuBar()->addMenu("&Config");
+    addCommand(config, "&Midi Setup", "midiSetupAction", &MainWindow::midiSetupCommand);
+    addCommand(config, "&Command / Init", "commandSetupAction", &MainWindow::commandSetupCommand);
+    config->addSeparator();
+    addCommand(config, "M&essage", "messageAction", &MainWindow::messageCommand);
+    addCommand(config, "Control &Bars", "controlBarsAction", &MainWindow::controlBarsCommand);
+    config->addSeparator();
+    addCommand(config, "&Load Config", "loadConfigAction", &MainWindow::loadConfigCommand);
+    addCommand(config, "&Save Config", "saveConfigAction", &MainWindow::saveConfigCommand);
+
+    QMenu* help = menuBar()->addMenu("&Help");
+    addCommand(help, "&Last Key", "lastKeyAction", &MainWindow::lastKeyCommand);
+    help->addSeparator();
+    addCommand(help, "&About", "aboutAction", &MainWindow::aboutCommand);
+    addCommand(help, "&Help", "helpAction", &MainWindow::helpCommand);
+}
+
+void MainWindow::buildControls()
+{
+    statusLine_ = new QLabel(NoScaleText);
+    statusLine_->setObjectName("statusLine");
+    statusLine_->setAlignment(Qt::AlignCenter);
+    statusLine_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    statusLine_->setMinimumWidth(330);
+    auto* buttons = new QHBoxLayout;
+    const struct {
+        const char* text;
+        const char* name;
+        void (MainWindow::*command)();
+    } rows[] = {{"Load Scale", "loadScaleButton", &MainWindow::loadScaleCommand},
+                {"Midi Setup", "midiSetupButton", &MainWindow::midiSetupCommand},
+                {"Command Setup", "commandSetupButton", &MainWindow::commandSetupCommand}};
+    for (const auto& row : rows) {
+        auto* button = new QPushButton(row.text);
+        button->setObjectName(row.name);
+        connect(button, &QPushButton::clicked, this, row.command);
+        buttons->addWidget(button);
+    }
+    auto* central = new QWidget;
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setSpacing(4);
+    layout->addWidget(statusLine_);
+    layout->addLayout(buttons);
+    setCentralWidget(central);
+}
+
+void MainWindow::showStatus(const std::string& text)
+{
+    statusLine_->setText(QString::fromStdString(text));
+}
+
+void MainWindow::loadScaleCommand()
+{
+    const QString path = desktop_.chooseFileToOpen(this, Desktop::Files::Scale);
+    if (path.isEmpty())
+        return;
+    if (const char* error = loadScale(QFile::encodeName(path).constData())) {
+        reporterOr(reporter_).showMessage(ScaleErrorTitle, error, MessageIcon::Warning);
+        return;
+    }
+    std::string name;
+    {
+        EngineLock lock(engineMutex);
+        buildTuningTable();
+        name = scale.name;
+        resetChannels();
+    }
+    showStatus(name);
+}
+
+void MainWindow::midiSetupCommand()
+{
+    MidiSetupDialog dialog(this);
+    dialog.exec();
+}
+
+void MainWindow::commandSetupCommand()
+{
+    CommandSetupDialog dialog(this);
+    dialog.exec();
+}
+
+void MainWindow::messageCommand()
+{
+    if (!midiPorts.outputOpen) {
+        reporterOr(reporter_).showMessage("Error", NoOutputText, MessageIcon::Warning);
+        return;
+    }
+    InitEvent event{};
+    EventEditor editor(event, EditorMode::SingleMessage, this);
+    if (editor.exec() != QDialog::Accepted)
+        return;
+    EngineLock lock(engineMutex);
+    sendInitEvent(event);
+}
+
+void MainWindow::controlBarsCommand()
+{
+    if (controlBarsOpen)
+        return;
+    controlBars_ = new ControlBarsWindow(this);
+    controlBars_->show();
+}
+
+void MainWindow::lastKeyCommand()
+{
+    if (lastKeyOpen)
+        return;
+    lastKey_ = new LastKeyWindow(this);
+    lastKey_->show();
+}
+
+void MainWindow::loadConfigCommand()
+{
+    const QString path = desktop_.chooseFileToOpen(this, Desktop::Files::Config);
+    if (path.isEmpty())
+        return;
+    if (loadConfig(QFile::encodeName(path).constData()) != 0) {
+        reporterOr(reporter_).showMessage("Error Loading Configuration", "File not found.", MessageIcon::Warning);
+        return;
+    }
+    {
+        EngineLock lock(engineMutex);
+        buildInstrumentFrequencies();
+        buildTuningTable();
+    }
+    openPorts(reporterOr(reporter_));
+}
+
+void MainWindow::saveConfigCommand()
+{
+    const QString path = desktop_.chooseFileToSave(this, Desktop::Files::Config);
+    if (path.isEmpty())
+        return;
+    if (saveConfig(QFile::encodeName(path).constData()) != 0)
+        reporterOr(reporter_).showMessage("Error Saving Configuration", "Could not open file.          ",
+                                          MessageIcon::Warning);
+}
+
+void MainWindow::aboutCommand()
+{
+    reporterOr(reporter_).showMessage("About Vanto", AboutText, MessageIcon::None);
+}
+
+void MainWindow::helpCommand()
+{
+    desktop_.openDocument(HelpDocument);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (!shutDown_) {
+        delete controlBars_;  // saves "vanto.cfg"
+        delete lastKey_;
+        shutdownSystem();
+        shutDown_ = true;
+    }
+    event->accept();
+}

@@ -1,0 +1,72 @@
+#pragma once
+// The main window: the status line naming the scale in force, three buttons
+// and the menus, serving every command between initialisation and shutdown.
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <memory>
+
+#include "dialogs/dialog_fields.h"
+
+class QLabel;
+class ControlBarsWindow;
+class LastKeyWindow;
+
+// The desktop services the commands use: file choosers and opening a
+// document. Tests put their own in place of the real ones.
+class Desktop {
+public:
+    enum class Files { Scale, Config };
+    virtual ~Desktop() = default;
+    // The chosen path, or an empty text when the user cancelled.
+    virtual QString chooseFileToOpen(QWidget* owner, Files kind) = 0;
+    virtual QString chooseFileToSave(QWidget* owner, Files kind) = 0;
+    virtual void openDocument(const QString& path) = 0;
+};
+
+// QFileDialog and QDesktopServices.
+class SystemDesktop : public Desktop {
+public:
+    QString chooseFileToOpen(QWidget* owner, Files kind) override;
+    QString chooseFileToSave(QWidget* owner, Files kind) override;
+    void openDocument(const QString& path) override;
+};
+
+inline constexpr const char* HelpDocument = "vanto.txt";
+inline constexpr const char* NoOutputText = "No MIDI device is\nopen for output.";
+inline constexpr const char* NoScaleText = "No scale loaded.";
+
+class MainWindow : public QMainWindow {
+public:
+    // Runs the system initialisation before it returns.
+    explicit MainWindow(Desktop& desktop, QWidget* parent = nullptr);
+
+    void loadScaleCommand();
+    void midiSetupCommand();
+    void commandSetupCommand();
+    void messageCommand();
+    void controlBarsCommand();
+    void loadConfigCommand();
+    void saveConfigCommand();
+    void lastKeyCommand();
+    void aboutCommand();
+    void helpCommand();
+
+protected:
+    // Destroys the modeless windows, then shuts the system down.
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildMenus();
+    void buildControls();
+    QAction* addCommand(QMenu* menu, const char* text, const char* name, void (MainWindow::*command)());
+    void showStatus(const std::string& text);
+
+    Desktop& desktop_;
+    QLabel* statusLine_;
+    QPointer<ControlBarsWindow> controlBars_;
+    QPointer<LastKeyWindow> lastKey_;
+    WidgetMessageReporter reporter_{this};
+    bool shutDown_ = false;
+};

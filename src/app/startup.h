@@ -1,0 +1,28 @@
+#pragma once
+// The program's fixed sequences: start-up, the system initialisation the
+// main window runs when it is created, and the shutdown it runs on close.
+
+#include <string>
+
+#include "app/message_reporter.h"
+
+inline constexpr const char* ScaleErrorTitle = "Error Loading Scale";
+
+// The scale file path named on the command line, "" for none.
+extern std::string scaleArgument;
+
+// The command line after the program name as one path: the arguments joined
+// by single spaces (a path with spaces may come unquoted, split by the
+// shell), then one leading and one trailing double quote removed.
+std::string scaleArgumentFrom(int argc, const char* const* argv);
+
+// Before the main window: defaults, "vanto.cfg", instrument frequencies.
+void startUp(int argc, const char* const* argv);
+
+// Opens the devices, installs the default scale and then the command-line
+// scale, builds the table and resets the channels. Returns the name of the
+// scale in force, for the status line. Errors are shown through owner.
+std::string initialiseSystem(MessageReporter& owner);
+
+// Closes the devices.
+void shutdownSystem();

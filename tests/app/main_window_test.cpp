@@ -1,0 +1,357 @@
+#include <QAction>
+#include <QComboBox>
+#include <QMenu>
+#include <QMenuBar>
+#include <QLabel>
+#include <QtTest>
+
+#include <cstring>
+#include <deque>
+
+#include "app/config_file.h"
+#include "app/main_window.h"
+#include "app/port_opening.h"
+#include "app/startup.h"
+#include "dialogs/control_bars_window.h"
+#include "dialogs/last_key_window.h"
+#include "engine/input_dispatch.h"
+#include "engine/output_senders.h"
+#include "support/qt_test_support.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class FakeDesktop : public Desktop {
+public:
+    QString chooseFileToOpen(QWidget*, Files kind) override { return next(kind); }
+    QString chooseFileToSave(QWidget*, Files kind) override { return next(kind); }
+    void openDocument(const QString& path) override { opened << path; }
+
+    std::deque<QString> answers;  // "" = the user cancels
+    std::vector<Files> asked;
+    QStringList opened;
+
+private:
+    QString next(Files kind)
+    {
+        asked.push_back(kind);
+        if (answers.empty())
+            return {};
+        QString answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
+// Notes what the status line said when each box came up.
+class StatusReporter : public MessageReporter {
+public:
+    void showMessage(const char* title, const char* text, MessageIcon icon) override
+    {
+        shown.push_back({title, text, icon});
+        QString status = "(no window)";
+        for (QWidget* w : QApplication::allWidgets()) {
+            if (w->objectName() == "statusLine")
+                status = static_cast<QLabel*>(w)->text();
+        }
+        statusAtMessage << status;
+    }
+    std::vector<ShownMessage> shown;
+    QStringList statusAtMessage;
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    QtTestPlace place;
+    FakeDesktop desktop;
+    StatusReporter reporter;
+
+    QString status(MainWindow& window) { return child<QLabel>(&window, "statusLine")->text(); }
+    QAction* action(MainWindow& window, const char* name) { return child<QAction>(&window, name); }
+    const std::vector<ShortMessage>& sent() const { return place.system->log.output.shortMessages; }
+    void clearLog()
+    {
+        place.system->log.events.clear();
+        place.system->log.output.clear();
+        reporter = StatusReporter{};
+    }
+    std::string scaleFile(const char* name, const char* contents)
+    {
+        QFile file(place.path(name));
+        file.open(QIODevice::WriteOnly);
+        file.write(contents);
+        return place.path(name).toStdString();
+    }
+
+private slots:
+    void init()
+    {
+        place.reset();
+        messageReporterOverride = &reporter;
+        reporter = StatusReporter{};
+        desktop = FakeDesktop{};
+        scaleArgument.clear();
+    }
+    void cleanup()
+    {
+        closePorts();
+        messageReporterOverride = nullptr;
+        midiSystem = nullptr;
+    }
+
+    void initialisationOpensInstallsBuildsAndResets()
+    {
+        settings.inputDevice = 4;  // no such device: its box shows while the status is still unset
+        MainWindow window(desktop);
+        QCOMPARE(window.windowTitle(), QString("Vanto"));
+        QCOMPARE(reporter.shown.size(), size_t{1});
+        QCOMPARE(reporter.shown[0].text, std::string(InputDeviceError));
+        QCOMPARE(reporter.statusAtMessage, QStringList{"No scale loaded."});
+        QCOMPARE(status(window), QString("12 tone equal temperament"));
+        // Opening: All Notes Off and the range; the initialisation's reset: All Notes Off again.
+        QCOMPARE(sent().size(), size_t{15 * 6});
+        for (int i = 0; i < 15; ++i) {
+            QCOMPARE(sent()[i].data1, uint8_t{123});
+            QCOMPARE(sent()[75 + i].data1, uint8_t{123});
+        }
+        QCOMPARE(tuningTable.outputKey[61], uint8_t{61});
+    }
+
+    void commandLineScaleLoadsOrShowsItsError()
+    {
+        scaleArgument = scaleFile("my just scale.txt", "name Just\ndegrees 2\n1 j3/2\n2 j2\n");
+        {
+            MainWindow window(desktop);
+            QCOMPARE(status(window), QString("Just"));
+            QVERIFY(reporter.shown.empty());
+        }
+        closePorts();
+        reporter = StatusReporter{};
+        scaleArgument = scaleFile("bad.txt", "1 j0/5\n");
+        MainWindow window(desktop);
+        QCOMPARE(reporter.shown.size(), size_t{1});
+        QCOMPARE(reporter.shown[0].title, std::string("Error Loading Scale"));
+        QCOMPARE(reporter.shown[0].text, std::string("Negative just intervals do not exist."));
+        QCOMPARE(reporter.shown[0].icon, MessageIcon::Warning);
+        QCOMPARE(status(window), QString("12 tone equal temperament"));
+    }
+
+    void loadScaleThroughButtonAndMenuAlike()
+    {
+        MainWindow window(desktop);
+        const QString a = QString::fromStdString(scaleFile("a.txt", "name Scale A\n"));
+        const QString b = QString::fromStdString(scaleFile("b.txt", "name Scale B\ndegrees 3\n3 r2\n"));
+        desktop.answers = {a, b};
+        clearLog();
+        press(&window, "loadScaleButton");
+        QCOMPARE(status(window), QString("Scale A"));
+        QCOMPARE(sent().size(), size_t{15});  // the channel reset
+        clearLog();
+        action(window, "loadScaleAction")->trigger();
+        QCOMPARE(status(window), QString("Scale B"));
+        QCOMPARE(sent().size(), size_t{15});
+        QCOMPARE(tuningTable.bendGroup[63], uint8_t{0});
+        QVERIFY(desktop.asked == (std::vector<Desktop::Files>{Desktop::Files::Scale, Desktop::Files::Scale}));
+        clearLog();
+        press(&window, "loadScaleButton");  // cancelled chooser
+        QVERIFY(sent().empty());
+        QCOMPARE(status(window), QString("Scale B"));
+    }
+
+    void failedLoadScaleLeavesEverythingAsItWas()
+    {
+        MainWindow window(desktop);
+        handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, 64, 100), 0);
+        const TuningTable table = tuningTable;
+        const NoteAllocation allocation = noteAllocation;
+        desktop.answers = {QString::fromStdString(scaleFile("bad.txt", "name Broken\n5\n"))};
+        clearLog();
+        action(window, "loadScaleAction")->trigger();
+        QCOMPARE(reporter.shown.size(), size_t{1});
+        QCOMPARE(reporter.shown[0].title, std::string("Error Loading Scale"));
+        QCOMPARE(reporter.shown[0].text, std::string("Unrecognised degree type."));
+        QCOMPARE(status(window), QString("12 tone equal temperament"));
+        QVERIFY(std::memcmp(&table, &tuningTable, sizeof table) == 0);
+        QVERIFY(std::memcmp(allocation.keyChannel, noteAllocation.keyChannel, sizeof allocation.keyChannel) == 0);
+        QVERIFY(sent().empty());
+    }
+
+    void setupDialogsOpenFromButtonsAndMenus()
+    {
+        MainWindow window(desktop);
+        struct Route {
+            const char* button;
+            const char* action;
+            const char* title;
+        };
+        for (const Route& route : {Route{"midiSetupButton", "midiSetupAction", "Midi Setup"},
+                                   Route{"commandSetupButton", "commandSetupAction", "Command Setup"}}) {
+            for (int viaMenu = 0; viaMenu < 2; ++viaMenu) {
+                QString seen;
+                whenModalOpens([&](QWidget* dialog) {
+                    seen = dialog->windowTitle();
+                    press(dialog, "okButton");
+                });
+                if (viaMenu)
+                    action(window, route.action)->trigger();
+                else
+                    press(&window, route.button);
+                QCOMPARE(seen, QString(route.title));
+                QVERIFY(place.configSaved());
+                QFile::remove(place.path("vanto.cfg"));
+            }
+        }
+    }
+
+    void messageNeedsAnOpenOutput()
+    {
+        settings.outputDevice = 9;
+        MainWindow window(desktop);
+        clearLog();
+        bool editorOpened = false;
+        whenModalOpens([&](QWidget* dialog) {
+            editorOpened = true;
+            dialog->close();
+        });
+        action(window, "messageAction")->trigger();
+        QCoreApplication::processEvents();
+        QVERIFY(!editorOpened);
+        QCOMPARE(reporter.shown.size(), size_t{1});
+        QCOMPARE(reporter.shown[0].title, std::string("Error"));
+        QCOMPARE(reporter.shown[0].text, std::string("No MIDI device is\nopen for output."));
+        QCOMPARE(reporter.shown[0].icon, MessageIcon::Warning);
+    }
+
+    void messageSendsTheEditedEventOnce()
+    {
+        MainWindow window(desktop);
+        clearLog();
+        whenModalOpens([](QWidget* editor) {
+            QCOMPARE(editor->windowTitle(), QString("Event Editor"));
+            child<QComboBox>(editor, "typeList")->setCurrentIndex(16);  // Reset
+            child<QComboBox>(editor, "channelList")->setCurrentIndex(4);
+            press(editor, "okButton");
+        });
+        action(window, "messageAction")->trigger();
+        QCOMPARE(sent(), (std::vector<ShortMessage>{{0xFF, 0, 0}}));
+        QCOMPARE(settings.initEventCount, 0);
+    }
+
+    void modelessWindowsOpenAtMostOnce()
+    {
+        MainWindow window(desktop);
+        action(window, "controlBarsAction")->trigger();
+        action(window, "controlBarsAction")->trigger();
+        action(window, "lastKeyAction")->trigger();
+        action(window, "lastKeyAction")->trigger();
+        int bars = 0, keys = 0;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            bars += w->objectName() == "controlBarsWindow";
+            keys += w->objectName() == "lastKeyWindow";
+        }
+        QCOMPARE(bars, 1);
+        QCOMPARE(keys, 1);
+        QVERIFY(reporter.shown.empty());
+        window.close();
+        QCOMPARE(controlBarsOpen, 0);
+        QCOMPARE(lastKeyOpen, 0);
+    }
+
+    void loadConfigReopensWithTheNewDevices()
+    {
+        place.system->outputs = {"Synth A", "Synth B"};
+        MainWindow window(desktop);
+        Settings other = settings;
+        other.outputDevice = 1;
+        other.referenceFrequency = 442.0;
+        const Settings kept = settings;
+        settings = other;
+        const std::string path = place.path("other.cfg").toStdString();
+        QCOMPARE(saveConfig(path.c_str()), 0);
+        settings = kept;
+        desktop.answers = {place.path("missing.cfg"), QString::fromStdString(path)};
+        clearLog();
+        action(window, "loadConfigAction")->trigger();
+        QCOMPARE(reporter.shown.size(), size_t{1});
+        QCOMPARE(reporter.shown[0].title, std::string("Error Loading Configuration"));
+        QCOMPARE(reporter.shown[0].text, std::string("File not found."));
+        QCOMPARE(settings.outputDevice, -1);
+        QVERIFY(place.system->log.events.empty());
+        action(window, "loadConfigAction")->trigger();
+        QCOMPARE(settings.outputDevice, 1);
+        QCOMPARE(tuningTable.instrumentFrequency[69], 442.0);
+        QCOMPARE(place.system->log.events.back(), std::string("open output 1"));
+        QCOMPARE(place.system->log.events.front(), std::string("reset"));
+        QCOMPARE(sent().size(), size_t{75});
+        QCOMPARE(status(window), QString("12 tone equal temperament"));
+    }
+
+    void saveConfigReportsAFolderThatCannotBeWritten()
+    {
+        MainWindow window(desktop);
+        desktop.answers = {place.path("no/such/folder/x.cfg"), place.path("saved.cfg")};
+        action(window, "saveConfigAction")->trigger();
+        QCOMPARE(reporter.shown.size(), size_t{1});
+        QCOMPARE(reporter.shown[0].title, std::string("Error Saving Configuration"));
+        QCOMPARE(reporter.shown[0].text, std::string("Could not open file.          "));
+        action(window, "saveConfigAction")->trigger();
+        QCOMPARE(readBytes(place.path("saved.cfg").toStdString()).size(), size_t{143});
+        QVERIFY(desktop.asked.back() == Desktop::Files::Config);
+    }
+
+    void aboutAndHelp()
+    {
+        MainWindow window(desktop);
+        action(window, "aboutAction")->trigger();
+        QCOMPARE(reporter.shown.size(), size_t{1});
+        QCOMPARE(reporter.shown[0].title, std::string("About Vanto"));
+        QVERIFY(QString::fromStdString(reporter.shown[0].text).startsWith("Vanto v1.1\nXenharmonic Tuning for MIDI\n\n"));
+        QCOMPARE(reporter.shown[0].icon, MessageIcon::None);
+        action(window, "helpAction")->trigger();
+        QCOMPARE(desktop.opened, QStringList{"vanto.txt"});
+    }
+
+    void closingWithControlBarsOpenSavesTheConfiguration()
+    {
+        {
+            MainWindow window(desktop);
+            action(window, "controlBarsAction")->trigger();
+            window.close();
+            QVERIFY(place.configSaved());
+            QCOMPARE(midiPorts.inputOpen, 0);
+            QCOMPARE(midiPorts.outputOpen, 0);
+        }
+        place.reset();
+        messageReporterOverride = &reporter;
+        MainWindow window(desktop);
+        action(window, "lastKeyAction")->trigger();
+        action(window, "exitAction")->trigger();
+        QVERIFY(!place.configSaved());
+        QCOMPARE(lastKeyOpen, 0);
+        QCOMPARE(midiPorts.outputOpen, 0);
+        QCOMPARE(place.system->log.events.back(), std::string("close output"));
+    }
+
+    void menusHoldEveryItemInOrder()
+    {
+        MainWindow window(desktop);
+        QStringList menus;
+        for (QAction* menu : window.menuBar()->actions()) {
+            QStringList items;
+            for (QAction* item : menu->menu()->actions())
+                items << (item->isSeparator() ? QString("-") : item->text());
+            menus << menu->text() + ": " + items.join(", ");
+        }
+        QCOMPARE(menus, (QStringList{"&File: &Load Scale, &Exit",
+                                     "&Config: &Midi Setup, &Command / Init, -, M&essage, Control &Bars, -, "
+                                     "&Load Config, &Save Config",
+                                     "&Help: &Last Key, -, &About, &Help"}));
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
