@@ -206,6 +206,17 @@ TEST_F(ScaleParserTest, SuccessfulLoadDiscardsAModulation)
     EXPECT_EQ(currentPitch, 130.813);
 }
 
+TEST_F(ScaleParserTest, EveryExampleScaleLoads)
+{
+    int loaded = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(VANTO_SCALES_DIR)) {
+        EXPECT_EQ(loadScale(entry.path().c_str()), nullptr) << entry.path();
+        EXPECT_TRUE(buildTuningTable());
+        ++loaded;
+    }
+    EXPECT_GE(loaded, 5);
+}
+
 TEST(SplitNumberPair, FirstSeparatorAnywhereSplits)
 {
     EXPECT_EQ(splitNumberPair("3/2", '/').a, 3);

@@ -1,0 +1,21 @@
+# Installs into a scratch prefix and checks that everything the program and
+# its launcher need is there.
+file(REMOVE_RECURSE ${PREFIX})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX} RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "install failed: ${result}")
+endif()
+foreach(path
+    bin/vanto bin/vanto-table bin/vanto-start
+    share/vanto/vanto.txt share/vanto/scales/just\ major.txt share/vanto/scales/Bohlen-Pierce.txt
+    share/applications/vanto.desktop
+    share/icons/hicolor/scalable/apps/vanto.svg share/icons/hicolor/256x256/apps/vanto.png)
+  if(NOT EXISTS "${PREFIX}/${path}")
+    message(FATAL_ERROR "missing after install: ${path}")
+  endif()
+endforeach()
+file(STRINGS ${PREFIX}/share/applications/vanto.desktop exec REGEX "^Exec=")
+if(NOT exec STREQUAL "Exec=vanto-start %f")
+  message(FATAL_ERROR "unexpected launcher line: ${exec}")
+endif()
+message(STATUS "install layout complete")
