@@ -48,6 +48,12 @@ public:
         in_.setCallback(&PlainForwarder::forward, this);
         out_.openVirtualPort("out");
     }
+    ~PlainForwarder()
+    {
+        in_.closePort();
+        out_.closePort();
+        std::this_thread::sleep_for(100ms);
+    }
     bool connect(const std::string& source)
     {
         for (unsigned i = 0; i < in_.getPortCount(); ++i) {

@@ -6,11 +6,34 @@
 #include <atomic>
 #include <cctype>
 #include <cstring>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "engine/input_dispatch.h"
 
 namespace {
+
+// RtMidi's JACK backend releases what its process cycle uses (the output's
+// ring buffer, the port) before it stops its JACK client, so a cycle still
+// running may touch freed memory. With the port closed first, a new cycle
+// leaves everything alone; waiting longer than any cycle lets one already
+// under way finish.
+constexpr auto JackCycleBound = std::chrono::milliseconds(100);
+
+template <typename Client>
+void retire(std::unique_ptr<Client>& client, RtMidi::Api api)
+{
+    if (!client)
+        return;
+    try {
+        client->closePort();
+    } catch (const RtMidiError&) {
+    }
+    if (api == RtMidi::UNIX_JACK)
+        std::this_thread::sleep_for(JackCycleBound);
+    client.reset();
+}
 
 // The first compiled API that has ports; failing that, the first that can be
 // used at all. An API whose service is missing (no ALSA sequencer, no JACK
@@ -112,7 +135,7 @@ size_t shortMessageLength(uint8_t status)
 
 class RtMidiInputDevice : public MidiInputDevice {
 public:
-    RtMidiInputDevice(RtMidi::Api api, int32_t device)
+    RtMidiInputDevice(RtMidi::Api api, int32_t device) : api_(api)
     {
         in_ = std::make_unique<RtMidiIn>(api, InputClientName);
         unsigned port = 0;
@@ -154,13 +177,7 @@ public:
         if (&buffer == prepared_)
             prepared_ = nullptr;
     }
-    void close() override
-    {
-        try {
-            in_.reset();
-        } catch (const RtMidiError&) {
-        }
-    }
+    void close() override { retire(in_, api_); }
 
 private:
     static void receive(double, std::vector<unsigned char>* message, void* self)
@@ -192,11 +209,13 @@ private:
         }
     }
 
+    RtMidi::Api api_;
     std::unique_ptr<RtMidiIn> in_;
     SysexBuffer* prepared_ = nullptr;
     std::atomic<bool> queued_{false};
     std::atomic<bool> started_{false};
 };
+
 
 }  // namespace
 
@@ -204,6 +223,8 @@ private:
 // devices opened on it, so that the connections a user made to it in the
 // patchbay survive every reopening of the devices.
 struct OutputPort {
+    ~OutputPort() { retire(out, api); }
+
     std::mutex mutex;
     std::unique_ptr<RtMidiOut> out;
     RtMidi::Api api = RtMidi::UNSPECIFIED;
@@ -268,7 +289,7 @@ public:
             return;
         if (!keepPortOnClose_) {
             std::lock_guard<std::mutex> portLock(port_->mutex);
-            port_->out.reset();
+            retire(port_->out, port_->api);
         }
         port_.reset();
     }

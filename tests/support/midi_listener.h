@@ -86,6 +86,13 @@ public:
     {
         out_.openVirtualPort(port);
     }
+    // RtMidi's JACK output may free its buffer under a running cycle unless
+    // the port is closed a cycle before it goes.
+    ~MidiKeyboard()
+    {
+        out_.closePort();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
     void send(const MidiBytes& bytes) { out_.sendMessage(&bytes); }
 
 private:
