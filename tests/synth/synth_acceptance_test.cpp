@@ -1,0 +1,222 @@
+// The relay's output played on a real synthesizer: every note must sound
+// the frequency vanto-table prints for its key, to 1.5 cents, once the
+// synthesizer's own tuning of each key is taken out.
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/config_file.h"
+#include "app/midi_ports.h"
+#include "engine/input_dispatch.h"
+#include "engine/output_senders.h"
+#include "scale/scale_parser.h"
+#include "support/engine_fixture.h"
+#include "support/temp_dir.h"
+#include "synth/synth_rig.h"
+
+namespace {
+
+constexpr double ToleranceCents = 1.5;
+
+struct Case {
+    std::string scale;
+    int range;
+    int low;
+    int high;
+};
+
+std::string trim(const std::string& text)
+{
+    const size_t first = text.find_first_not_of(" \t");
+    const size_t last = text.find_last_not_of(" \t\r");
+    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
+}
+
+std::vector<Case> readCases()
+{
+    std::vector<Case> cases;
+    std::ifstream in(VANTO_SOURCE_DIR "/tests/synth/scales.txt");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (trim(line).empty() || line[0] == '#')
+            continue;
+        std::vector<std::string> fields;
+        std::stringstream parts(line);
+        for (std::string field; std::getline(parts, field, '|');)
+            fields.push_back(trim(field));
+        if (fields.size() == 4)
+            cases.push_back({std::string(VANTO_SOURCE_DIR "/") + fields[0], std::stoi(fields[1]), std::stoi(fields[2]),
+                             std::stoi(fields[3])});
+    }
+    return cases;
+}
+
+// targetHz of every key, as vanto-table prints it.
+std::map<int, double> printedTargets(const Case& c, const std::string& config, const std::string& moves)
+{
+    const std::string command = std::string(VANTO_TABLE_PATH) + " --config '" + config + "' " + moves + " '" + c.scale + "'";
+    std::map<int, double> targets;
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return targets;
+    char line[256];
+    std::fgets(line, sizeof line, pipe);  // header
+    while (std::fgets(line, sizeof line, pipe)) {
+        int key, outputKey, bend, group;
+        double hz;
+        if (std::sscanf(line, "%d %d %d %d %lf", &key, &outputKey, &bend, &group, &hz) == 5)
+            targets[key] = hz;
+    }
+    ::pclose(pipe);
+    return targets;
+}
+
+struct Worst {
+    int notes = 0;
+    double raw = 0.0;
+    double calibrated = 0.0;
+};
+
+class SynthAcceptance : public ::testing::Test {
+protected:
+    void SetUp() override { resetEngineRecords(); }
+    void TearDown() override { resetEngineRecords(); }
+
+    // The engine as the program runs it, with the synthesizer as output.
+    void startRelay(const Case& c)
+    {
+        settings.pitchWheelRange = static_cast<uint8_t>(c.range);
+        settings.commandKey = 24;
+        settings.demodulateKey = 25;
+        buildInstrumentFrequencies();
+        setDefaultScale();
+        ASSERT_EQ(loadScale(c.scale.c_str()), nullptr) << c.scale;
+        buildTuningTable();
+        midiPorts.midiOut = &synth;
+        midiPorts.outputOpen = 1;
+        prepareOutputInstrument();  // All Notes Off and the bend range announcement
+        config = folder.file("vanto.cfg");
+        ASSERT_EQ(saveConfig(config.c_str()), 0);
+    }
+    void play(uint8_t status, int key, int velocity = 100)
+    {
+        handleMidiInput(nullptr, MimData, 0, packShortMessage(status, 0, static_cast<uint8_t>(key), static_cast<uint8_t>(velocity)), 0);
+    }
+    int channelOf(int key) const { return noteAllocation.keyChannel[key] - 1; }
+
+    // Measures key, sounding now, against its target.
+    void check(int key, double target, Worst& worst, const std::string& what)
+    {
+        const int channel = channelOf(key);
+        ASSERT_GE(channel, 0) << what << ": key " << key << " is not sounding";
+        const double measured = synth.measure(channel);
+        const double raw = pitch::centsBetween(measured, target);
+        const double calibrated = raw - tuning.cents(noteAllocation.keyOutputNote[key]);
+        EXPECT_LE(std::fabs(calibrated), ToleranceCents)
+            << what << ": key " << key << " sounds " << measured << " Hz for " << target << " Hz";
+        ++worst.notes;
+        worst.raw = std::max(worst.raw, std::fabs(raw));
+        worst.calibrated = std::max(worst.calibrated, std::fabs(calibrated));
+    }
+    void playChord(const std::vector<int>& keys, const std::map<int, double>& targets, Worst& worst, const std::string& what)
+    {
+        for (int key : keys)
+            play(0x90, key);
+        synth.render(rig::SustainSeconds);
+        std::vector<int> channels;
+        for (int key : keys) {
+            channels.push_back(channelOf(key));
+            check(key, targets.at(key), worst, what);
+        }
+        std::sort(channels.begin(), channels.end());
+        EXPECT_EQ(std::unique(channels.begin(), channels.end()), channels.end()) << what << ": chord notes share a channel";
+        for (int key : keys)
+            play(0x80, key, 0);
+        synth.render(rig::ReleaseSeconds);
+    }
+    void report(const std::string& name, const std::vector<std::pair<std::string, Worst>>& rows)
+    {
+        std::ofstream out(std::string(VANTO_REPORT_DIR "/synth-report-") + name + ".txt");
+        for (std::ostream* stream : {static_cast<std::ostream*>(&out), static_cast<std::ostream*>(&std::cout)}) {
+            char line[200];
+            for (const auto& [label, worst] : rows) {
+                std::snprintf(line, sizeof line, "%-34s %6d notes   worst %5.2f cents (%5.2f before the synthesizer's own key tuning)\n",
+                              label.c_str(), worst.notes, worst.calibrated, worst.raw);
+                *stream << line;
+            }
+        }
+    }
+
+    rig::Synth synth;
+    rig::KeyTuning tuning;
+    TempDir folder;
+    std::string config;
+};
+
+std::string label(const Case& c)
+{
+    std::string name = c.scale.substr(c.scale.rfind('/') + 1);
+    return name.substr(0, name.rfind('.')) + ", range " + std::to_string(c.range);
+}
+
+TEST_F(SynthAcceptance, EverySingleNoteAndChordSoundsItsTarget)
+{
+    std::vector<std::pair<std::string, Worst>> rows;
+    for (const Case& c : readCases()) {
+        resetEngineRecords();
+        startRelay(c);
+        const std::map<int, double> targets = printedTargets(c, config, "");
+        ASSERT_EQ(targets.size(), 128u) << c.scale;
+        Worst worst;
+        for (int key = c.low; key <= c.high; ++key) {
+            play(0x90, key);
+            synth.render(rig::SustainSeconds);
+            check(key, targets.at(key), worst, label(c));
+            play(0x80, key, 0);
+            synth.render(rig::ReleaseSeconds);
+        }
+        for (int root = c.low; root + 6 <= c.high; root += 3)
+            playChord({root, root + 2, root + 4, root + 6}, targets, worst, label(c) + " chord");
+        rows.emplace_back(label(c), worst);
+    }
+    ASSERT_GE(rows.size(), 5u);
+    report("scales", rows);
+}
+
+TEST_F(SynthAcceptance, ModulationTransposesTheChordAndSparesTheHeldNote)
+{
+    const Case just{VANTO_SOURCE_DIR "/scales/just major.txt", 2, 46, 74};
+    startRelay(just);
+    const std::map<int, double> before = printedTargets(just, config, "");
+    const std::map<int, double> after = printedTargets(just, config, "--modulate 64");
+    const std::vector<int> chord = {60, 62, 64, 66};
+    Worst plain, modulated, held;
+    playChord(chord, before, plain, "before");
+
+    play(0x90, 62);  // held through the gesture
+    synth.render(rig::SustainSeconds);
+    check(62, before.at(62), held, "held before");
+    play(0x90, 24);  // Command: hold it, press the target, release both
+    play(0x90, 64);
+    play(0x80, 64, 0);
+    play(0x80, 24, 0);
+    synth.render(rig::SustainSeconds);
+    check(62, before.at(62), held, "held after the modulation");
+    play(0x80, 62, 0);
+    synth.render(rig::ReleaseSeconds);
+
+    playChord(chord, after, modulated, "after");
+    // Up a just fifth: each note of the chord sounds 3/2 of what it did.
+    for (int key : chord)
+        EXPECT_NEAR(after.at(key) / before.at(key), 1.5, 1e-9) << key;
+    report("modulation", {{"just major, chord", plain}, {"just major, chord up a fifth", modulated},
+                          {"just major, note held", held}});
+}
+
+}  // namespace
