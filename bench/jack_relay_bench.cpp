@@ -102,7 +102,7 @@ public:
     }
     bool waitArrival(Clock::time_point& when)
     {
-        for (int i = 0; i < 2000; ++i) {
+        for (int i = 0; i < 20000; ++i) {  // up to a second
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 if (arrived_) {

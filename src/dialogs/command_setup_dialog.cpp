@@ -84,21 +84,17 @@ void CommandSetupDialog::buildControls()
     auto* add = button("Add", "addButton");
     auto* edit = button("Edit", "editButton");
     auto* remove = button("Delete", "deleteButton");
-    auto* ok = button("OK", "okButton");
-    ok->setDefault(true);
-    auto* cancel = button("Cancel", "cancelButton");
+    const DialogButtons okCancel = makeOkCancel(this);
     connect(add, &QPushButton::clicked, this, &CommandSetupDialog::addEvent);
     connect(edit, &QPushButton::clicked, this, &CommandSetupDialog::editEvent);
     connect(remove, &QPushButton::clicked, this, &CommandSetupDialog::deleteEvent);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     auto* right = new QVBoxLayout;
     right->addWidget(add);
     right->addWidget(edit);
     right->addWidget(remove);
     right->addStretch();
-    right->addWidget(ok);
-    right->addWidget(cancel);
+    right->addWidget(okCancel.ok);
+    right->addWidget(okCancel.cancel);
 
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(keys);

@@ -1,6 +1,8 @@
 #include "dialogs/dialog_fields.h"
 
+#include <QDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpressionValidator>
 
 MessageReporter* messageReporterOverride = nullptr;
@@ -25,6 +27,19 @@ bool readUnsignedField(const QLineEdit* field, uint32_t& value)
 void showUnsigned(QLineEdit* field, unsigned value)
 {
     field->setText(QString::number(value));
+}
+
+DialogButtons makeOkCancel(QDialog* dialog)
+{
+    auto* ok = new QPushButton("OK", dialog);
+    ok->setObjectName("okButton");
+    ok->setDefault(true);
+    auto* cancel = new QPushButton("Cancel", dialog);
+    cancel->setObjectName("cancelButton");
+    cancel->setAutoDefault(false);
+    QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
+    QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    return {ok, cancel};
 }
 
 void WidgetMessageReporter::showMessage(const char* title, const char* text, MessageIcon icon)

@@ -17,6 +17,16 @@ bool readUnsignedField(const QLineEdit* field, uint32_t& value);
 
 void showUnsigned(QLineEdit* field, unsigned value);
 
+class QDialog;
+class QPushButton;
+
+// "OK" (the default button) and "Cancel", wired to accept and reject.
+struct DialogButtons {
+    QPushButton* ok;
+    QPushButton* cancel;
+};
+DialogButtons makeOkCancel(QDialog* dialog);
+
 // Message boxes owned by a window, with one OK button.
 class WidgetMessageReporter : public MessageReporter {
 public:

@@ -49,16 +49,10 @@ EventEditor::EventEditor(InitEvent& event, EditorMode mode, QWidget* parent) : Q
     form->addRow("Channel", channel_);
     form->addRow("Parameter 1", param1_);
     form->addRow("Parameter 2", param2_);
-    auto* ok = new QPushButton("OK");
-    ok->setObjectName("okButton");
-    ok->setDefault(true);
-    auto* cancel = new QPushButton("Cancel");
-    cancel->setObjectName("cancelButton");
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    const DialogButtons okCancel = makeOkCancel(this);
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
+    buttons->addWidget(okCancel.ok);
+    buttons->addWidget(okCancel.cancel);
     form->addRow(buttons);
     setLayout(form);
 }

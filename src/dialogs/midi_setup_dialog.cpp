@@ -113,17 +113,11 @@ void MidiSetupDialog::buildControls()
     middle->addLayout(left);
     middle->addWidget(captioned("Relay Messages", relayList_));
 
-    auto* ok = new QPushButton("OK");
-    ok->setObjectName("okButton");
-    ok->setDefault(true);
-    auto* cancel = new QPushButton("Cancel");
-    cancel->setObjectName("cancelButton");
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    const DialogButtons okCancel = makeOkCancel(this);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
+    buttons->addWidget(okCancel.ok);
+    buttons->addWidget(okCancel.cancel);
     buttons->addStretch();
 
     auto* layout = new QVBoxLayout(this);

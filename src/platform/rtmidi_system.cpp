@@ -315,6 +315,21 @@ private:
     bool discarding_ = false;
 };
 
+// Runs open with the API in use; null when there is none or RtMidi throws
+// (RtMidiError is a std::exception).
+template <typename Device, typename Open>
+std::unique_ptr<Device> openWithChosenApi(Open open)
+{
+    try {
+        RtMidi::Api api;
+        if (!chooseApi(api))
+            return nullptr;
+        return open(api);
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
 std::shared_ptr<OutputPort> openOutputPort(RtMidi::Api api, int32_t device)
 {
     auto port = std::make_shared<OutputPort>();
@@ -360,24 +375,13 @@ std::vector<std::string> RtMidiSystem::outputDeviceNames()
 
 std::unique_ptr<MidiInputDevice> RtMidiSystem::openInput(int32_t device)
 {
-    try {
-        RtMidi::Api api;
-        if (!chooseApi(api))
-            return nullptr;
-        return std::make_unique<RtMidiInputDevice>(api, device);
-    } catch (const RtMidiError&) {
-        return nullptr;
-    } catch (const std::exception&) {
-        return nullptr;
-    }
+    return openWithChosenApi<MidiInputDevice>(
+        [device](RtMidi::Api api) { return std::make_unique<RtMidiInputDevice>(api, device); });
 }
 
 std::unique_ptr<MidiOutputDevice> RtMidiSystem::openOutput(int32_t device)
 {
-    try {
-        RtMidi::Api api;
-        if (!chooseApi(api))
-            return nullptr;
+    return openWithChosenApi<MidiOutputDevice>([this, device](RtMidi::Api api) -> std::unique_ptr<MidiOutputDevice> {
         if (device == MidiMapperDevice) {
             if (!mapperPort_ || mapperPort_->api != api)
                 mapperPort_ = openOutputPort(api, device);
@@ -387,9 +391,5 @@ std::unique_ptr<MidiOutputDevice> RtMidiSystem::openOutput(int32_t device)
         if (!port)
             return nullptr;
         return std::make_unique<RtMidiOutputDevice>(port, false);
-    } catch (const RtMidiError&) {
-        return nullptr;
-    } catch (const std::exception&) {
-        return nullptr;
-    }
+    });
 }
