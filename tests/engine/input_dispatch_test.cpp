@@ -85,21 +85,6 @@ TEST_F(InputDispatchTest, RelayTableFollowsTheSwitches)
     }
 }
 
-TEST_F(InputDispatchTest, EachSwitchGovernsOnlyItsOwnKinds)
-{
-    for (int32_t& r : settings.relay)
-        r = 1;
-    settings.relay[RelayControl] = 0;
-    receive(0xB0, 64, 127);
-    EXPECT_TRUE(sent().empty());
-    settings.relay[RelayControl] = 1;
-    settings.relay[RelayActiveSense] = 0;
-    receive(0xFE);
-    EXPECT_TRUE(sent().empty());
-    receive(0xFF);
-    EXPECT_EQ(sent().size(), 1u);
-}
-
 TEST_F(InputDispatchTest, DefaultSwitchesRelayControlAndDropActiveSense)
 {
     receive(0xB5, 64, 127);
@@ -136,14 +121,6 @@ TEST_F(InputDispatchTest, AllInputChannelsShareOneAllocation)
     receive(0x83, 60, 0);
     EXPECT_EQ(sent().size(), 3u);
     EXPECT_EQ(noteAllocation.keyChannel[60], 0);
-}
-
-TEST_F(InputDispatchTest, SongPositionIsRelayedOnceWithBothBytes)
-{
-    settings.relay[RelaySequencing] = 1;
-    receive(0xF2, 0x10, 0x20);
-    ASSERT_EQ(sent().size(), 1u);
-    EXPECT_EQ(sent()[0], (ShortMessage{0xF2, 0x10, 0x20}));
 }
 
 TEST_F(InputDispatchTest, OtherCallbackCodesAreIgnored)

@@ -8,6 +8,7 @@
 
 #include "app/port_opening.h"
 #include "engine/engine_lock.h"
+#include "engine/output_senders.h"
 #include "platform/rtmidi_system.h"
 #include "support/engine_fixture.h"
 #include "support/fake_midi_system.h"
@@ -57,16 +58,28 @@ protected:
         const auto it = std::find(names.begin(), names.end(), "Tester:keys");
         return it == names.end() ? -1 : static_cast<int32_t>(it - names.begin());
     }
-    // Opens the ports, connects the listener to "Vanto Out", and forgets
-    // what it heard of the opening.
+    // Opens the ports, connects the listener to "Vanto Out", then opens them
+    // again and forgets everything up to a marker sent after that opening:
+    // what is still on its way from either opening comes before it.
     void openAndListen()
     {
         openPorts(reporter);
         ASSERT_EQ(midiPorts.outputOpen, 1);
         ASSERT_TRUE(listener->connect("Vanto:Vanto Out"));
-        std::this_thread::sleep_for(50ms);
-        listener->clear();
+        reopenAndForget();
     }
+    void reopenAndForget()
+    {
+        openPorts(reporter);
+        {
+            EngineLock lock(engineMutex);
+            sendToChannel(0xB0, 15, Marker[1], Marker[2]);
+        }
+        ASSERT_TRUE(listener->waitForAndForget(Marker));
+    }
+
+    static inline const MidiBytes Marker{0xBF, 119, 77};
+
     void play(const MidiBytes& bytes) { keyboard->send(bytes); }
 
     static JackServer* server;
@@ -152,9 +165,7 @@ TEST_F(RtMidiJackTest, SysexArrivesIntactOnlyWithTheRelayOn)
     EXPECT_EQ(out[1], large);
 
     settings.relay[RelaySystemExclusive] = 0;
-    openPorts(reporter);
-    listener->settle();
-    listener->clear();
+    reopenAndForget();
     play(small);
     play(large);
     play({0x90, 60, 1});
@@ -168,9 +179,7 @@ TEST_F(RtMidiJackTest, SysexArrivesIntactOnlyWithTheRelayOn)
     }
     play(small);
     EXPECT_EQ(listener->settle().size(), 2u);
-    openPorts(reporter);
-    listener->settle();
-    listener->clear();
+    reopenAndForget();
     play(small);
     out = listener->waitFor(1);
     ASSERT_EQ(out.size(), 1u);

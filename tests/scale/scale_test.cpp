@@ -24,20 +24,4 @@ TEST(DefaultScale, IsTwelveToneEqualOnMiddleC)
     EXPECT_EQ(currentCentre, scale.centre);
 }
 
-TEST(InstallScale, DiscardsAnyModulation)
-{
-    resetEngineRecords();
-    setDefaultScale();
-    currentPitch = 999.0;
-    currentCentre = 3;
-    Scale other = scale;
-    other.pitch = 300.0;
-    other.centre = 50;
-    installScale(other);
-    EXPECT_EQ(currentPitch, 300.0);
-    EXPECT_EQ(currentCentre, 50);
-    EXPECT_FALSE(hasUsableDegrees(Scale{}));
-    EXPECT_TRUE(hasUsableDegrees(scale));
-}
-
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <RtMidi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -43,6 +44,16 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         arrived_.wait_for(lock, timeout, [&] { return received_.size() >= count; });
         return received_;
+    }
+    // Waits until message has arrived, then forgets it and all before it.
+    bool waitForAndForget(const MidiBytes& message, std::chrono::milliseconds timeout = std::chrono::seconds(5))
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        auto has = [&] { return std::find(received_.begin(), received_.end(), message) != received_.end(); };
+        if (!arrived_.wait_for(lock, timeout, has))
+            return false;
+        received_.erase(received_.begin(), std::find(received_.begin(), received_.end(), message) + 1);
+        return true;
     }
     // Everything that arrives within quiet of the last message.
     std::vector<MidiBytes> settle(std::chrono::milliseconds quiet = std::chrono::milliseconds(150))
