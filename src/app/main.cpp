@@ -47,6 +47,9 @@ void closeOnTerminate(MainWindow& window)
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    // A MIDI service that goes away under an open port must not take the
+    // program with it: its sockets then fail with an error instead.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 #endif
 
