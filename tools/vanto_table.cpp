@@ -69,13 +69,8 @@ bool parseArguments(int argc, char** argv, Arguments& args)
 // Takes the instrument tuning and bend range of a configuration file.
 bool applyInstrumentTuning(const char* path)
 {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file)
-        return false;
     Settings loaded = settings;
-    const bool read = readConfig(file, loaded);
-    std::fclose(file);
-    if (!read)
+    if (!readConfigFile(path, loaded))
         return false;
     settings.referenceFrequency = loaded.referenceFrequency;
     settings.referenceKey = loaded.referenceKey;

@@ -208,19 +208,25 @@ bool readConfig(std::FILE* file, Settings& s)
     return true;
 }
 
-int loadConfig(const char* path)
+bool readConfigFile(const char* path, Settings& s)
 {
     std::FILE* file = std::fopen(path, "rb");
     if (!file)
-        return -1;
-    Settings loaded;
-    {
-        EngineLock lock(engineMutex);
-        loaded = settings;
-    }
-    const bool read = readConfig(file, loaded);
+        return false;
+    Settings read = s;
+    const bool ok = readConfig(file, read);
     std::fclose(file);
-    if (!read)
+    if (ok)
+        s = read;
+    return ok;
+}
+
+int loadConfig(const char* path)
+{
+    // The window thread is the only writer of settings: reading them needs
+    // no lock, installing the result does.
+    Settings loaded = settings;
+    if (!readConfigFile(path, loaded))
         return -1;
     EngineLock lock(engineMutex);
     settings = loaded;

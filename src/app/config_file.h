@@ -34,3 +34,6 @@ int loadConfig(const char* path);
 // Reads at most MaxConfigFileSize bytes of a configuration stream over s.
 // False on a read error; s is then untouched.
 bool readConfig(std::FILE* file, Settings& s);
+
+// readConfig on the file at path; false when it cannot be opened or read.
+bool readConfigFile(const char* path, Settings& s);
