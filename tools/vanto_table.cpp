@@ -11,13 +11,13 @@
 #include "app/settings.h"
 #include "engine/tuning_table.h"
 #include "scale/scale.h"
-#include "scale/scale_parser.h"
+#include "scale/scale_loading.h"
 
 namespace {
 
 const char* const Usage =
-    "usage: vanto-table [--config FILE] [--modulate KEY | --demodulate KEY | --reset]... [--shift-centre] "
-    "SCALE_FILE\n";
+    "usage: vanto-table [--config FILE] [--kbm FILE] [--modulate KEY | --demodulate KEY | --reset]... "
+    "[--shift-centre] SCALE_FILE\n";
 
 struct Move {
     uint8_t mode;
@@ -26,6 +26,7 @@ struct Move {
 
 struct Arguments {
     const char* configPath = nullptr;
+    const char* mappingPath = nullptr;
     const char* scalePath = nullptr;
     bool shiftCentre = false;
     std::vector<Move> moves;
@@ -48,6 +49,8 @@ bool parseArguments(int argc, char** argv, Arguments& args)
         const bool hasValue = i + 1 < argc;
         if (a == "--config" && hasValue) {
             args.configPath = argv[++i];
+        } else if (a == "--kbm" && hasValue) {
+            args.mappingPath = argv[++i];
         } else if ((a == "--modulate" || a == "--demodulate") && hasValue) {
             Move move{a == "--modulate" ? MoveModulate : MoveDemodulate, 0};
             if (!parseKey(argv[++i], move.key))
@@ -82,9 +85,20 @@ void printTable()
 {
     std::printf("key outputKey bendValue bendGroup targetHz\n");
     for (int k = 0; k < KeyCount; ++k) {
-        std::printf("%d %d %d %d %.6f\n", k, tuningTable.outputKey[k], tuningTable.bendValue[k],
-                    tuningTable.bendGroup[k], tuningTable.targetFrequency[k]);
+        if (tuningTable.unmapped[k])
+            std::printf("%d - - - -\n", k);
+        else
+            std::printf("%d %d %d %d %.12g\n", k, tuningTable.outputKey[k], tuningTable.bendValue[k],
+                        tuningTable.bendGroup[k], tuningTable.targetFrequency[k]);
     }
+}
+
+// Prints a loader's error; true when there was none.
+bool reportError(const std::string& error)
+{
+    if (!error.empty())
+        std::fprintf(stderr, "%s\n", error.c_str());
+    return error.empty();
 }
 
 }  // namespace
@@ -102,10 +116,12 @@ int main(int argc, char** argv)
     }
     buildInstrumentFrequencies();
     setDefaultScale();
-    if (const char* error = loadScale(args.scalePath)) {
-        std::fprintf(stderr, "%s\n", error);
+    // As vanto itself does, a .scl file brings the .kbm file of its name.
+    const std::string mapping = args.mappingPath ? args.mappingPath : companionMappingPath(args.scalePath);
+    if (!mapping.empty() && !reportError(loadKeyboardMapping(mapping.c_str())))
         return 1;
-    }
+    if (!reportError(loadScale(args.scalePath)))
+        return 1;
     buildTuningTable();
     for (const Move& move : args.moves)
         moveCentre(move.key, move.mode, args.shiftCentre ? 1 : 0);

@@ -25,7 +25,8 @@
 #include "engine/output_senders.h"
 #include "engine/tuning_table.h"
 #include "scale/scale.h"
-#include "scale/scale_parser.h"
+#include "scale/keyboard_mapping.h"
+#include "scale/scale_loading.h"
 
 namespace {
 
@@ -35,8 +36,11 @@ QFileDialog* makeChooser(QWidget* owner, Desktop::Files kind)
 {
     auto* chooser = new QFileDialog(owner);
     if (kind == Desktop::Files::Scale) {
-        chooser->setNameFilters({"Text Files (*.txt)", "All Files (*.*)"});
+        chooser->setNameFilters({"Text Files (*.txt)", "Scala Files (*.scl)", "All Files (*.*)"});
         chooser->setDefaultSuffix("txt");
+    } else if (kind == Desktop::Files::Mapping) {
+        chooser->setNameFilters({"Keyboard Mappings (*.kbm)", "All Files (*.*)"});
+        chooser->setDefaultSuffix("kbm");
     } else {
         chooser->setNameFilters({"Config Files (*.cfg)", "All Files (*.*)"});
         chooser->setDefaultSuffix("cfg");
@@ -100,6 +104,8 @@ void MainWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu("&File");
     addCommand(file, "&Load Scale", "loadScaleAction", &MainWindow::loadScaleCommand);
+    addCommand(file, "Load &Keyboard Mapping", "loadMappingAction", &MainWindow::loadMappingCommand);
+    addCommand(file, "&Clear Keyboard Mapping", "clearMappingAction", &MainWindow::clearMappingCommand);
     QAction* exit = file->addAction("&Exit");
     exit->setObjectName("exitAction");
     connect(exit, &QAction::triggered, this, &QWidget::close);
@@ -161,18 +167,48 @@ void MainWindow::loadScaleCommand()
     const QString path = desktop_.chooseFileToOpen(this, Desktop::Files::Scale);
     if (path.isEmpty())
         return;
-    if (const char* error = loadScale(QFile::encodeName(path).constData())) {
-        reporterOr(reporter_).showMessage(ScaleErrorTitle, error, MessageIcon::Warning);
+    const std::string error = loadScale(QFile::encodeName(path).constData());
+    if (!error.empty()) {
+        reporterOr(reporter_).showMessage(ScaleErrorTitle, error.c_str(), MessageIcon::Warning);
         return;
     }
-    std::string name;
+    retuneAfterLoad();
+}
+
+void MainWindow::loadMappingCommand()
+{
+    const QString path = desktop_.chooseFileToOpen(this, Desktop::Files::Mapping);
+    if (path.isEmpty())
+        return;
+    const std::string error = loadKeyboardMapping(QFile::encodeName(path).constData());
+    if (!error.empty()) {
+        reporterOr(reporter_).showMessage(MappingErrorTitle, error.c_str(), MessageIcon::Warning);
+        return;
+    }
+    retuneAfterLoad();
+}
+
+void MainWindow::clearMappingCommand()
+{
+    {
+        EngineLock lock(engineMutex);
+        if (!keyboardMapping.active)
+            return;
+        clearKeyboardMapping();
+    }
+    retuneAfterLoad();
+}
+
+void MainWindow::retuneAfterLoad()
+{
+    std::string status;
     {
         EngineLock lock(engineMutex);
         buildTuningTable();
-        name = scale.name;
+        status = tuningStatusText();
         resetChannels();
     }
-    showStatus(name);
+    showStatus(status);
 }
 
 void MainWindow::midiSetupCommand()

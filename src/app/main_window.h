@@ -17,7 +17,7 @@ class LastKeyWindow;
 // document. Tests put their own in place of the real ones.
 class Desktop {
 public:
-    enum class Files { Scale, Config };
+    enum class Files { Scale, Config, Mapping };
     virtual ~Desktop() = default;
     // The chosen path, or an empty text when the user cancelled.
     virtual QString chooseFileToOpen(QWidget* owner, Files kind) = 0;
@@ -43,6 +43,8 @@ public:
     explicit MainWindow(Desktop& desktop, QWidget* parent = nullptr);
 
     void loadScaleCommand();
+    void loadMappingCommand();
+    void clearMappingCommand();
     void midiSetupCommand();
     void commandSetupCommand();
     void messageCommand();
@@ -62,6 +64,9 @@ private:
     void buildControls();
     QAction* addCommand(QMenu* menu, const char* text, const char* name, void (MainWindow::*command)());
     void showStatus(const std::string& text);
+    // Rebuilds the table for a newly installed scale or mapping, resets the
+    // channels and names them in the status line.
+    void retuneAfterLoad();
 
     Desktop& desktop_;
     QLabel* statusLine_;

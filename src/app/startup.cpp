@@ -7,7 +7,7 @@
 #include "engine/note_allocation.h"
 #include "engine/tuning_table.h"
 #include "scale/scale.h"
-#include "scale/scale_parser.h"
+#include "scale/scale_loading.h"
 
 std::string scaleArgument;
 
@@ -40,6 +40,25 @@ void startUp(int argc, const char* const* argv)
     buildInstrumentFrequencies();
 }
 
+namespace {
+
+void loadArgumentScale(MessageReporter& owner)
+{
+    const std::string error = loadScale(scaleArgument.c_str());
+    if (!error.empty()) {
+        owner.showMessage(ScaleErrorTitle, error.c_str(), MessageIcon::Warning);
+        return;
+    }
+    const std::string mapping = companionMappingPath(scaleArgument);
+    if (mapping.empty())
+        return;
+    const std::string mappingError = loadKeyboardMapping(mapping.c_str());
+    if (!mappingError.empty())
+        owner.showMessage(MappingErrorTitle, mappingError.c_str(), MessageIcon::Warning);
+}
+
+}  // namespace
+
 std::string initialiseSystem(MessageReporter& owner)
 {
     openPorts(owner);
@@ -47,15 +66,12 @@ std::string initialiseSystem(MessageReporter& owner)
         EngineLock lock(engineMutex);
         setDefaultScale();
     }
-    if (!scaleArgument.empty()) {
-        if (const char* error = loadScale(scaleArgument.c_str()))
-            owner.showMessage(ScaleErrorTitle, error, MessageIcon::Warning);
-    }
+    if (!scaleArgument.empty())
+        loadArgumentScale(owner);
     EngineLock lock(engineMutex);
     buildTuningTable();
-    const std::string name = scale.name;
     resetChannels();
-    return name;
+    return tuningStatusText();
 }
 
 void shutdownSystem()

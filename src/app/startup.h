@@ -7,6 +7,7 @@
 #include "app/message_reporter.h"
 
 inline constexpr const char* ScaleErrorTitle = "Error Loading Scale";
+inline constexpr const char* MappingErrorTitle = "Error Loading Keyboard Mapping";
 
 // The scale file path named on the command line, "" for none.
 extern std::string scaleArgument;
@@ -20,8 +21,9 @@ std::string scaleArgumentFrom(int argc, const char* const* argv);
 void startUp(int argc, const char* const* argv);
 
 // Opens the devices, installs the default scale and then the command-line
-// scale, builds the table and resets the channels. Returns the name of the
-// scale in force, for the status line. Errors are shown through owner.
+// scale (with the .kbm file of the same name beside a .scl), builds the table
+// and resets the channels. Returns the status-line text naming the scale and
+// mapping in force. Errors are shown through owner.
 std::string initialiseSystem(MessageReporter& owner);
 
 // Closes the devices.

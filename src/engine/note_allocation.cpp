@@ -61,7 +61,7 @@ void handleCommandKey(uint8_t key)
         forgetChannelGroups();
     } else if (key == settings.initMessageKey) {
         sendInitMessage();
-    } else if (a.modulationKey == NoKey) {
+    } else if (a.modulationKey == NoKey && !tuningTable.unmapped[key]) {
         a.modulationKey = key;
         moveAndForget(key, a.commandState == CommandModulate ? MoveModulate : MoveDemodulate);
     }
@@ -110,6 +110,8 @@ void handleNoteOn(uint8_t status, uint8_t /*channel*/, uint8_t key, uint8_t velo
         a.commandState = CommandModulate;
         return;
     }
+    if (tuningTable.unmapped[key])
+        return;
     soundKey(status, key, velocity);
 }
 

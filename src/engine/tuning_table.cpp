@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "app/settings.h"
+#include "scale/keyboard_mapping.h"
 #include "scale/scale.h"
 
 TuningTable tuningTable{};
@@ -54,6 +55,13 @@ void writeKey(int key, int outputKey, int32_t bend, int group, double target)
     tuningTable.outputKey[key] = static_cast<uint8_t>(std::clamp(outputKey, 0, KeyCount - 1));
     tuningTable.bendValue[key] = bend;
     tuningTable.bendGroup[key] = static_cast<uint8_t>(group);
+    tuningTable.unmapped[key] = 0;
+}
+
+void writeUnmappedKey(int key)
+{
+    tuningTable.unmapped[key] = 1;
+    tuningTable.targetFrequency[key] = 0.0;
 }
 
 // Each degree once beside the centre, then copied an instrument octave per
@@ -106,6 +114,55 @@ void buildLinearMode(double unitsPerOctave)
             d = degrees - 1;
         }
     }
+}
+
+// Under a keyboard mapping, octave mode tunes each degree of the period once;
+// the same degree in another period plays whole instrument octaves away with
+// the same bend, so it shares the degree's bend group.
+void buildMappedOctaveMode(double unitsPerOctave)
+{
+    const int degrees = scale.degrees;
+    Tuning degreeTuning[MaxDegrees];
+    for (int i = 0; i < degrees; ++i)
+        degreeTuning[i] = tuningFor(currentPitch * scale.ratio[i], unitsPerOctave);
+    for (int k = 0; k < KeyCount; ++k) {
+        int64_t degree = 0;
+        if (!mappedDegree(keyboardMapping, degrees, currentCentre, k, degree)) {
+            writeUnmappedKey(k);
+            continue;
+        }
+        const int64_t octaves = floorDivide(degree, degrees);
+        const int place = static_cast<int>(degree - octaves * degrees);
+        const Tuning& t = degreeTuning[place];
+        const int64_t key = std::clamp<int64_t>(t.key + 12 * octaves, 0, KeyCount - 1);
+        const double target = std::ldexp(currentPitch * scale.ratio[place], static_cast<int>(std::clamp<int64_t>(octaves, -4096, 4096)));
+        writeKey(k, static_cast<int>(key), t.bend, place, target);
+    }
+}
+
+void buildMappedLinearMode(double unitsPerOctave)
+{
+    for (int k = 0; k < KeyCount; ++k) {
+        int64_t degree = 0;
+        if (mappedDegree(keyboardMapping, scale.degrees, currentCentre, k, degree))
+            writeLinearKey(k, currentPitch * ratioOfDegree(scale, degree), unitsPerOctave);
+        else
+            writeUnmappedKey(k);
+    }
+}
+
+// The interval from the working centre to key under the keyboard mapping:
+// the ratio of the key's degree over the centre's own.
+bool mappedIntervalToKey(int key, double& interval)
+{
+    int64_t degree = 0;
+    if (!mappedDegree(keyboardMapping, scale.degrees, currentCentre, key, degree))
+        return false;
+    int64_t centreDegree = 0;
+    if (!patternDegree(keyboardMapping, scale.degrees, currentCentre, currentCentre, centreDegree))
+        centreDegree = 0;
+    interval = ratioOfDegree(scale, degree) / ratioOfDegree(scale, centreDegree);
+    return true;
 }
 
 // The interval from the working centre to key, in whole periods plus a degree.
@@ -189,7 +246,9 @@ bool buildTuningTable()
     if (!hasUsableDegrees(scale))
         return false;
     const double unitsPerOctave = bendUnitsPerOctave();
-    if (scale.octavePeriod)
+    if (keyboardMapping.active)
+        (scale.octavePeriod ? buildMappedOctaveMode : buildMappedLinearMode)(unitsPerOctave);
+    else if (scale.octavePeriod)
         buildOctaveMode(unitsPerOctave);
     else
         buildLinearMode(unitsPerOctave);
@@ -201,11 +260,14 @@ bool moveCentre(uint8_t key, uint8_t mode, int32_t shift)
     if (!hasUsableDegrees(scale) || (mode != MoveReset && key >= KeyCount))
         return false;
     if (mode == MoveReset) {
-        currentCentre = scale.centre;
-        currentPitch = scale.pitch;
+        restoreHomeTuning();
         return buildTuningTable();
     }
-    double r = intervalToKey(key);
+    double r = 1.0;
+    if (!keyboardMapping.active)
+        r = intervalToKey(key);
+    else if (!mappedIntervalToKey(key, r))
+        return false;
     if (mode == MoveDemodulate)
         r = 1.0 / r;
     currentPitch *= r;

@@ -16,6 +16,9 @@ struct TuningTable {
     // The frequency the scale asks of each key; what outputKey and bendValue
     // play comes as close to it as the instrument's range allows.
     double targetFrequency[KeyCount];
+    // 1 where a keyboard mapping leaves the key silent; its other fields
+    // then mean nothing.
+    uint8_t unmapped[KeyCount];
     // Set by buildInstrumentFrequencies when every frequency is positive and
     // strictly rising, which lets findNearestKey search instead of scanning.
     int32_t instrumentAscending;
@@ -38,12 +41,12 @@ void buildInstrumentFrequencies();
 // a target that is not a positive number: the result is then 60.
 int findNearestKey(double frequency);
 
-// Fills outputKey, bendValue and bendGroup from the scale and the working
-// centre. A scale whose degrees lie outside 1..127 is refused and the table
+// Fills outputKey, bendValue and bendGroup from the scale, the keyboard
+// mapping in force and the working centre. A scale whose degrees lie outside 1..127 is refused and the table
 // keeps its contents; the result tells which.
 bool buildTuningTable();
 
 // Modulates to key, demodulates by key, or resets to the scale's own centre,
 // then rebuilds the table. Refuses (returns false, changes nothing) for a
-// scale whose degrees lie outside 1..127.
+// scale whose degrees lie outside 1..127, or a key the mapping leaves silent.
 bool moveCentre(uint8_t key, uint8_t mode, int32_t shift);

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "scale/keyboard_mapping.h"
+
 Scale scale{};
 double currentPitch = 0.0;
 uint8_t currentCentre = 0;
@@ -27,9 +29,33 @@ void setDefaultScale()
     currentCentre = scale.centre;
 }
 
+int64_t floorDivide(int64_t a, int64_t b)
+{
+    const int64_t q = a / b;
+    return (a % b != 0 && a < 0) ? q - 1 : q;
+}
+
+double ratioOfDegree(const Scale& s, int64_t degree)
+{
+    const int64_t n = s.degrees;
+    const int64_t periods = floorDivide(degree, n);
+    const double r = s.ratio[degree - periods * n];
+    return periods == 0 ? r : std::pow(s.ratio[n], static_cast<double>(periods)) * r;
+}
+
 void installScale(const Scale& s)
 {
-    currentCentre = s.centre;
     scale = s;
-    currentPitch = s.pitch;
+    restoreHomeTuning();
+}
+
+void restoreHomeTuning()
+{
+    if (keyboardMapping.active && hasUsableDegrees(scale)) {
+        currentCentre = keyboardMapping.middleKey;
+        currentPitch = mappedHomePitch(keyboardMapping, scale);
+        return;
+    }
+    currentCentre = scale.centre;
+    currentPitch = scale.pitch;
 }

@@ -23,9 +23,20 @@ extern uint8_t currentCentre;
 // True when degrees lies in 1..MaxDegrees, so that ratio[degrees] exists.
 bool hasUsableDegrees(const Scale& s);
 
+// a / b rounded towards minus infinity; b > 0.
+int64_t floorDivide(int64_t a, int64_t b);
+
+// The ratio of any whole degree, negative too: whole periods times the
+// degree's place within its period.
+double ratioOfDegree(const Scale& s, int64_t degree);
+
 // Installs the built-in "12 tone equal temperament" and its working centre.
 void setDefaultScale();
 
 // Replaces the scale in force with s and discards any modulation. The caller
 // holds the engine lock.
 void installScale(const Scale& s);
+
+// Puts the working centre back where the scale (or the keyboard mapping in
+// force) places it, discarding any modulation. The caller holds the engine lock.
+void restoreHomeTuning();

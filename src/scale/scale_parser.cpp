@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/engine_lock.h"
+#include "scale/scala_files.h"
 
 namespace {
 
@@ -123,9 +123,8 @@ const char* parseDegreeLine(const std::string& line, size_t afterWord, int32_t n
 void setName(Scale& s, const std::string& line, size_t afterWord)
 {
     const size_t start = skipBlanks(line, afterWord);
-    const size_t length = std::min(line.size() - start, static_cast<size_t>(MaxScaleNameLength));
-    std::memcpy(s.name, line.data() + start, length);
-    s.name[length] = '\0';
+    const std::string name = textAsUtf8(line.substr(start), MaxScaleNameLength);
+    std::memcpy(s.name, name.c_str(), name.size() + 1);
 }
 
 // One examined line; sets ended on an end command.
@@ -236,20 +235,5 @@ const char* parseScale(std::FILE* file, Scale& result)
             break;
     }
     result.octavePeriod = result.ratio[result.degrees] == 2.0 ? 1 : 0;
-    return nullptr;
-}
-
-const char* loadScale(const char* path)
-{
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file)
-        return ScaleError::FileNotFound;
-    Scale loaded;
-    const char* error = parseScale(file, loaded);
-    std::fclose(file);
-    if (error)
-        return error;
-    EngineLock lock(engineMutex);
-    installScale(loaded);
     return nullptr;
 }

@@ -52,8 +52,3 @@ NumberPair splitNumberPair(const char* text, char separator);
 // Parses a whole scale file from an open stream into result. Returns nullptr
 // on success, else one of the ScaleError texts.
 const char* parseScale(std::FILE* file, Scale& result);
-
-// Loads and installs the scale in path, under the engine lock (call it
-// without holding that lock). On failure returns the error text and changes
-// nothing: the scale, the working centre and any modulation stay.
-const char* loadScale(const char* path);

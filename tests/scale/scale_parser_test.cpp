@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "scale/scale_loading.h"
 #include "scale/scale_parser.h"
 #include "support/engine_fixture.h"
 #include "support/temp_dir.h"
@@ -11,8 +12,17 @@ namespace {
 
 class ScaleParserTest : public EngineTest {
 protected:
-    const char* load(const std::string& contents) { return loadScale(dir.write("scale.txt", contents).c_str()); }
+    // nullptr when the file loads, else its error text.
+    const char* loadFile(const std::string& path)
+    {
+        error_ = loadScale(path.c_str());
+        return error_.empty() ? nullptr : error_.c_str();
+    }
+    const char* load(const std::string& contents) { return loadFile(dir.write("scale.txt", contents)); }
     TempDir dir;
+
+private:
+    std::string error_;
 };
 
 struct LineCase {
@@ -191,8 +201,8 @@ TEST_F(ScaleParserTest, FailedLoadChangesNothing)
     const double pitch = currentPitch;
     const uint8_t centre = currentCentre;
     EXPECT_STREQ(load("name Broken\ncentre 50\n1 j0/5\n"), ScaleError::NegativeJustInterval);
-    EXPECT_STREQ(loadScale(dir.file("missing.txt").c_str()), ScaleError::FileNotFound);
-    EXPECT_STREQ(loadScale(dir.path().c_str()), ScaleError::ReadError);
+    EXPECT_STREQ(loadFile(dir.file("missing.txt")), ScaleError::FileNotFound);
+    EXPECT_STREQ(loadFile(dir.path().string()), ScaleError::ReadError);
     EXPECT_EQ(std::memcmp(&before, &scale, sizeof scale), 0);
     EXPECT_EQ(currentPitch, pitch);
     EXPECT_EQ(currentCentre, centre);
@@ -210,7 +220,7 @@ TEST_F(ScaleParserTest, EveryExampleScaleLoads)
 {
     int loaded = 0;
     for (const auto& entry : std::filesystem::directory_iterator(VANTO_SCALES_DIR)) {
-        EXPECT_EQ(loadScale(entry.path().c_str()), nullptr) << entry.path();
+        EXPECT_EQ(loadFile(entry.path().string()), nullptr) << entry.path();
         EXPECT_TRUE(buildTuningTable());
         ++loaded;
     }

@@ -8,6 +8,7 @@
 #include "app/settings.h"
 #include "engine/note_allocation.h"
 #include "engine/tuning_table.h"
+#include "scale/keyboard_mapping.h"
 #include "scale/scale.h"
 #include "support/recording_midi.h"
 
@@ -17,6 +18,7 @@ inline void resetEngineRecords()
     tuningTable = TuningTable{};
     noteAllocation = initialNoteAllocation();
     scale = Scale{};
+    keyboardMapping = KeyboardMapping{};
     currentPitch = 0.0;
     currentCentre = 0;
     midiPorts.midiIn = nullptr;

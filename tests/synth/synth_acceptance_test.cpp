@@ -15,7 +15,7 @@
 #include "app/midi_ports.h"
 #include "engine/input_dispatch.h"
 #include "engine/output_senders.h"
-#include "scale/scale_parser.h"
+#include "scale/scale_loading.h"
 #include "support/engine_fixture.h"
 #include "support/temp_dir.h"
 #include "synth/synth_rig.h"
@@ -96,7 +96,7 @@ protected:
         settings.demodulateKey = 25;
         buildInstrumentFrequencies();
         setDefaultScale();
-        ASSERT_EQ(loadScale(c.scale.c_str()), nullptr) << c.scale;
+        ASSERT_EQ(loadScale(c.scale.c_str()), "") << c.scale;
         buildTuningTable();
         midiPorts.midiOut = &synth;
         midiPorts.outputOpen = 1;

@@ -56,10 +56,10 @@ TEST_F(VantoTableTest, PrintsTheTableOfAScaleFile)
     ASSERT_EQ(run.exitCode, 0);
     ASSERT_EQ(run.lines.size(), 129u);
     EXPECT_EQ(run.lines[0], "key outputKey bendValue bendGroup targetHz");
-    EXPECT_EQ(run.lines[1 + 60], "60 60 8192 0 261.626000");
-    EXPECT_EQ(run.lines[1 + 64], "64 67 8272 4 392.439000");  // 3/2: +2 cents
-    EXPECT_EQ(run.lines[1 + 67], "67 72 8192 0 523.252000");  // one octave up
-    EXPECT_EQ(run.lines[1 + 62], "62 64 7632 2 327.032500");  // 5/4: -14 cents
+    EXPECT_EQ(run.lines[1 + 60], "60 60 8192 0 261.626");
+    EXPECT_EQ(run.lines[1 + 64], "64 67 8272 4 392.439");  // 3/2: +2 cents
+    EXPECT_EQ(run.lines[1 + 67], "67 72 8192 0 523.252");  // one octave up
+    EXPECT_EQ(run.lines[1 + 62], "62 64 7632 2 327.0325");  // 5/4: -14 cents
 }
 
 TEST_F(VantoTableTest, AppliesMovesAndTheConfiguredInstrument)
@@ -81,7 +81,7 @@ TEST_F(VantoTableTest, AppliesMovesAndTheConfiguredInstrument)
 
     const ToolRun back = runTool("--modulate 64 --reset " + justMajor());
     ASSERT_EQ(back.exitCode, 0);
-    EXPECT_EQ(back.lines[1 + 60], "60 60 8192 0 261.626000");
+    EXPECT_EQ(back.lines[1 + 60], "60 60 8192 0 261.626");
 }
 
 TEST_F(VantoTableTest, ReportsBadScalesAndBadArguments)

@@ -1,0 +1,46 @@
+#pragma once
+// How a scale lies on the keys: which key holds which scale degree, which
+// keys stay silent, and which key sounds which frequency. Without a mapping
+// in force every key is the next degree after the one below it.
+
+#include <cstdint>
+
+#include "scale/scale.h"
+
+constexpr int MaxMapSize = 1024;
+constexpr int32_t UnmappedEntry = INT32_MIN;
+// Entries and the formal octave degree are limited so that no degree
+// arithmetic can overflow.
+constexpr int32_t MaxMappedDegree = 1000000;
+constexpr int MaxMappingNameLength = 255;
+
+struct KeyboardMapping {
+    int32_t active;       // 0: no mapping in force
+    int32_t size;         // entries per repeat; 0 = every key the next degree
+    uint8_t firstKey;     // keys outside firstKey..lastKey do not sound
+    uint8_t lastKey;
+    uint8_t middleKey;    // where entry 0 lies
+    uint8_t referenceKey;
+    double referenceFrequency;  // Hz that referenceKey sounds
+    int32_t octaveDegree;       // degrees per repeat of the pattern; 0 = the scale's own count
+    int32_t entry[MaxMapSize];  // a degree, or UnmappedEntry
+    char name[MaxMappingNameLength + 1];  // the file name, UTF-8
+};
+
+extern KeyboardMapping keyboardMapping;
+
+// The degree that key plays with the pattern's entry 0 on centre, ignoring
+// the first and last key; false where the pattern leaves the key unmapped.
+bool patternDegree(const KeyboardMapping& m, int32_t degreesPerPeriod, int centre, int key, int64_t& degree);
+
+// As patternDegree, and false as well for keys outside firstKey..lastKey.
+bool mappedDegree(const KeyboardMapping& m, int32_t degreesPerPeriod, int centre, int key, int64_t& degree);
+
+// The frequency of degree 0 that makes the reference key sound the
+// reference frequency, with entry 0 on the middle key.
+double mappedHomePitch(const KeyboardMapping& m, const Scale& s);
+
+// Installs m (or, with clearKeyboardMapping, none) and restores the home
+// tuning. The caller holds the engine lock and rebuilds the table.
+void installKeyboardMapping(const KeyboardMapping& m);
+void clearKeyboardMapping();

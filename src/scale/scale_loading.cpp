@@ -1,0 +1,94 @@
+#include "scale/scale_loading.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "engine/engine_lock.h"
+#include "scale/keyboard_mapping.h"
+#include "scale/scala_files.h"
+#include "scale/scale_parser.h"
+
+namespace {
+
+bool endsWithIgnoringCase(const std::string& text, const char* suffix)
+{
+    const size_t n = std::strlen(suffix);
+    if (text.size() < n)
+        return false;
+    for (size_t i = 0; i < n; ++i) {
+        const char c = text[text.size() - n + i];
+        const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        if (lower != suffix[i])
+            return false;
+    }
+    return true;
+}
+
+std::string parseScaleFile(std::FILE* file, const char* path, Scale& loaded)
+{
+    if (isScalaScalePath(path))
+        return parseScalaScale(file, std::filesystem::path(path).stem().string(), loaded);
+    const char* error = parseScale(file, loaded);
+    return error ? error : "";
+}
+
+}  // namespace
+
+bool isScalaScalePath(const std::string& path)
+{
+    return endsWithIgnoringCase(path, ".scl");
+}
+
+std::string companionMappingPath(const std::string& scalePath)
+{
+    if (!isScalaScalePath(scalePath))
+        return {};
+    const std::string base = scalePath.substr(0, scalePath.size() - 4);
+    for (const char* extension : {".kbm", ".KBM"}) {
+        std::error_code ignored;
+        if (std::filesystem::is_regular_file(base + extension, ignored))
+            return base + extension;
+    }
+    return {};
+}
+
+std::string loadScale(const char* path)
+{
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file)
+        return ScaleError::FileNotFound;
+    Scale loaded;
+    const std::string error = parseScaleFile(file, path, loaded);
+    std::fclose(file);
+    if (!error.empty())
+        return error;
+    EngineLock lock(engineMutex);
+    installScale(loaded);
+    return {};
+}
+
+std::string loadKeyboardMapping(const char* path)
+{
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file)
+        return ScaleError::FileNotFound;
+    KeyboardMapping loaded;
+    const std::string error = parseKeyboardMapping(file, loaded);
+    std::fclose(file);
+    if (!error.empty())
+        return error;
+    const std::string name = textAsUtf8(std::filesystem::path(path).filename().string(), MaxMappingNameLength);
+    std::memcpy(loaded.name, name.c_str(), name.size() + 1);
+    EngineLock lock(engineMutex);
+    installKeyboardMapping(loaded);
+    return {};
+}
+
+std::string tuningStatusText()
+{
+    std::string text = scale.name;
+    if (keyboardMapping.active)
+        text += std::string("  |  ") + keyboardMapping.name;
+    return text;
+}

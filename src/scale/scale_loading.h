@@ -1,0 +1,23 @@
+#pragma once
+// Loading scale and keyboard-mapping files into the records in force. Each
+// loader parses without the engine lock and installs under it (call them
+// without holding it); on failure nothing changes: the scale, the mapping,
+// the working centre and any modulation stay.
+
+#include <string>
+
+// A path ending in ".scl" (any case) is a Scala scale; every other path is
+// read in the native scale language. Returns "" or the error text.
+std::string loadScale(const char* path);
+
+// Loads a .kbm keyboard mapping and puts it in force. Returns "" or the error.
+std::string loadKeyboardMapping(const char* path);
+
+bool isScalaScalePath(const std::string& path);
+
+// The .kbm file of the same base name beside a .scl file, "" when there is none.
+std::string companionMappingPath(const std::string& scalePath);
+
+// The scale's name and, with a mapping in force, the mapping's file name.
+// The caller holds the engine lock.
+std::string tuningStatusText();
