@@ -84,6 +84,23 @@ TEST_F(VantoTableTest, AppliesMovesAndTheConfiguredInstrument)
     EXPECT_EQ(back.lines[1 + 60], "60 60 8192 0 261.626");
 }
 
+// A .scl file brings the .kbm of its name; --kbm names another.
+TEST_F(VantoTableTest, PrintsMappedScalesWithSilentKeysDashed)
+{
+    const std::string scale = dir.write("major.scl", "Major\n7\n9/8\n5/4\n4/3\n3/2\n5/3\n15/8\n2/1\n");
+    dir.write("major.kbm", "12\n0\n127\n60\n60\n261.6255653\n7\n0\nx\n1\nx\n2\n3\nx\n4\nx\n5\nx\n6\n");
+    const ToolRun run = runTool(scale);
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.lines[1 + 61], "61 - - - -");
+    EXPECT_EQ(run.lines[1 + 67], "67 67 8272 4 392.43834795");
+    const ToolRun linear = runTool("--kbm " + dir.write("linear.kbm", "0\n0\n127\n60\n69\n440\n0\n") + " " + scale);
+    ASSERT_EQ(linear.exitCode, 0);
+    EXPECT_EQ(linear.lines[1 + 69], "69 69 8192 2 440");  // degree 9: the third of the next octave
+    const ToolRun bad = runTool("--kbm " + dir.write("bad.kbm", "12\n") + " " + scale);
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_EQ(bad.lines.at(0), "Line 2: The first key is missing.");
+}
+
 TEST_F(VantoTableTest, ReportsBadScalesAndBadArguments)
 {
     const ToolRun bad = runTool(dir.write("bad.txt", "1 j0/5\n"));
