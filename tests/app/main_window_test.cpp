@@ -162,6 +162,31 @@ private slots:
         QCOMPARE(status(window), QString("Scale B"));
     }
 
+    void keyboardMappingsLoadWithTheirScaleReplaceAndClear()
+    {
+        scaleArgument = scaleFile("pelog.SCL", "Pelog\n2\n3/2\n2/1\n");
+        scaleFile("pelog.kbm", "2\n0\n127\n60\n60\n261.6255653\n2\n0\nx\n");
+        MainWindow window(desktop);
+        QCOMPARE(status(window), QString("Pelog  |  pelog.kbm"));
+        QVERIFY(tuningTable.unmapped[61]);
+        desktop.answers = {QString::fromStdString(scaleFile("bad.kbm", "0\n0\n127\n60\n")),
+                           QString::fromStdString(scaleFile("linear.kbm", "0\n0\n127\n60\n69\n440\n0\n"))};
+        clearLog();
+        action(window, "loadMappingAction")->trigger();
+        QCOMPARE(reporter.shown.size(), size_t{1});
+        QCOMPARE(reporter.shown[0].title, std::string("Error Loading Keyboard Mapping"));
+        QCOMPARE(reporter.shown[0].text, std::string("Line 5: The reference key is missing."));
+        QVERIFY(sent().empty());
+        action(window, "loadMappingAction")->trigger();
+        QCOMPARE(status(window), QString("Pelog  |  linear.kbm"));
+        QVERIFY(!tuningTable.unmapped[61]);
+        QCOMPARE(sent().size(), size_t{15});  // the channel reset
+        QVERIFY(desktop.asked == (std::vector<Desktop::Files>{Desktop::Files::Mapping, Desktop::Files::Mapping}));
+        action(window, "clearMappingAction")->trigger();
+        QCOMPARE(status(window), QString("Pelog"));
+        QCOMPARE(currentPitch, scale.pitch);
+    }
+
     void failedLoadScaleLeavesEverythingAsItWas()
     {
         MainWindow window(desktop);
@@ -346,7 +371,7 @@ private slots:
                 items << (item->isSeparator() ? QString("-") : item->text());
             menus << menu->text() + ": " + items.join(", ");
         }
-        QCOMPARE(menus, (QStringList{"&File: &Load Scale, &Exit",
+        QCOMPARE(menus, (QStringList{"&File: &Load Scale, Load &Keyboard Mapping, &Clear Keyboard Mapping, &Exit",
                                      "&Config: &Midi Setup, &Command / Init, -, M&essage, Control &Bars, -, "
                                      "&Load Config, &Save Config",
                                      "&Help: &Last Key, -, &About, &Help"}));
