@@ -11,6 +11,8 @@
 #include "engine/note_allocation.h"
 #include "engine/output_senders.h"
 #include "engine/tuning_table.h"
+#include "scale/keyboard_mapping.h"
+#include "scale/scala_files.h"
 #include "scale/scale.h"
 
 namespace {
@@ -86,6 +88,46 @@ void MoveCentreModulateAndBack(benchmark::State& state)
     }
 }
 BENCHMARK(MoveCentreModulateAndBack);
+
+const char* const WhiteKeys = "12\n0\n127\n60\n60\n261.6255653\n0\n0\nx\n1\nx\n2\n3\nx\n4\nx\n5\nx\n6\n";
+
+KeyboardMapping parsedMapping(const char* text)
+{
+    std::FILE* file = fmemopen(const_cast<char*>(text), std::strlen(text), "rb");
+    KeyboardMapping mapping;
+    parseKeyboardMapping(file, mapping);
+    std::fclose(file);
+    return mapping;
+}
+
+// Arg 1: octave mode, 0: linear mode, both under a white-key mapping.
+void BuildTuningTableMapped(benchmark::State& state)
+{
+    prepareEngine(state.range(0) != 0);
+    installKeyboardMapping(parsedMapping(WhiteKeys));
+    for (auto _ : state) {
+        buildTuningTable();
+        benchmark::ClobberMemory();
+    }
+    keyboardMapping.active = 0;
+}
+BENCHMARK(BuildTuningTableMapped)->Arg(1)->Arg(0);
+
+// Reading a 43-note scale and a mapping, as Load Scale does before it installs.
+void ParseScalaScaleAndMapping(benchmark::State& state)
+{
+    std::string text = "43 notes\n43\n";
+    for (int k = 1; k <= 43; ++k)
+        text += std::to_string(k * 1200.0 / 43) + "\n";
+    Scale parsed;
+    for (auto _ : state) {
+        std::FILE* file = fmemopen(text.data(), text.size(), "rb");
+        benchmark::DoNotOptimize(parseScalaScale(file, "", parsed));
+        std::fclose(file);
+        benchmark::DoNotOptimize(parsedMapping(WhiteKeys));
+    }
+}
+BENCHMARK(ParseScalaScaleAndMapping);
 
 }  // namespace
 

@@ -1,0 +1,92 @@
+// Fuzzes the Scala readers: the same bytes are read as a .scl scale and as a
+// .kbm mapping. Whatever either accepts must install, build a table within
+// MIDI's ranges and survive every command-key move.
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/tuning_table.h"
+#include "scale/keyboard_mapping.h"
+#include "scale/scala_files.h"
+#include "scale/scale.h"
+
+namespace {
+
+void require(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+template <typename Parse>
+bool parseBytes(const uint8_t* data, size_t size, Parse parse)
+{
+    static uint8_t empty = 0;
+    std::FILE* file = fmemopen(size ? const_cast<uint8_t*>(data) : &empty, size ? size : 1, "rb");
+    if (!file)
+        return false;
+    if (size == 0)
+        std::fgetc(file);  // an empty stream: consume the placeholder byte
+    const bool accepted = parse(file).empty();
+    std::fclose(file);
+    return accepted;
+}
+
+void checkScale(const Scale& s)
+{
+    require(hasUsableDegrees(s));
+    require(std::strlen(s.name) <= MaxScaleNameLength);
+    for (int d = 0; d <= s.degrees; ++d)
+        require(s.ratio[d] > 0.0 && std::isfinite(s.ratio[d]));
+}
+
+void checkMapping(const KeyboardMapping& m)
+{
+    require(m.size >= 0 && m.size <= MaxMapSize);
+    require(m.firstKey <= 127 && m.lastKey <= 127 && m.middleKey <= 127 && m.referenceKey <= 127);
+    require(m.referenceFrequency > 0.0 && std::isfinite(m.referenceFrequency));
+    int64_t degree = 0;
+    require(patternDegree(m, 12, m.middleKey, m.referenceKey, degree));
+}
+
+void checkTable()
+{
+    for (int k = 0; k < KeyCount; ++k) {
+        require(tuningTable.outputKey[k] <= 127);
+        require(tuningTable.bendValue[k] >= 0 && tuningTable.bendValue[k] <= BendMax);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static bool ready = false;
+    if (!ready) {
+        buildInstrumentFrequencies();
+        ready = true;
+    }
+    static Scale parsed;
+    static KeyboardMapping mapping;
+    clearKeyboardMapping();
+    setDefaultScale();
+    if (parseBytes(data, size, [](std::FILE* f) { return parseScalaScale(f, "fallback", parsed); })) {
+        checkScale(parsed);
+        installScale(parsed);
+    }
+    if (parseBytes(data, size, [](std::FILE* f) { return parseKeyboardMapping(f, mapping); })) {
+        checkMapping(mapping);
+        installKeyboardMapping(mapping);
+    }
+    require(buildTuningTable());
+    checkTable();
+    const auto key = static_cast<uint8_t>(size % 128);
+    moveCentre(key, MoveModulate, static_cast<int32_t>(size & 1));
+    moveCentre(key, MoveDemodulate, 0);
+    require(moveCentre(0, MoveReset, 0));
+    checkTable();
+    return 0;
+}
