@@ -71,18 +71,26 @@ private:
         ++number_;
         for (; c != EOF; c = std::getc(file_)) {
             if (c == '\n')
-                return Read::Line;
+                return dropByteOrderMark(line);
             if (c == '\r') {
                 const int after = std::getc(file_);
                 if (after != '\n' && after != EOF)
                     std::ungetc(after, file_);
-                return Read::Line;
+                return dropByteOrderMark(line);
             }
             if (line.size() >= MaxLineLength)
                 return Read::TooLong;
             line.push_back(static_cast<char>(c));
         }
-        return std::ferror(file_) ? Read::Failed : Read::Line;
+        return std::ferror(file_) ? Read::Failed : dropByteOrderMark(line);
+    }
+
+    // Editors that save UTF-8 with a byte-order mark put it before line 1.
+    Read dropByteOrderMark(std::string& line) const
+    {
+        if (number_ == 1 && line.starts_with("\xEF\xBB\xBF"))
+            line.erase(0, 3);
+        return Read::Line;
     }
 
     std::FILE* file_;
