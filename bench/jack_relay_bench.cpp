@@ -252,7 +252,7 @@ void measureThroughput(ArrivalClock& relayOut, int perCycle)
 
 int main()
 {
-    JackServer server;
+    JackServer server(JackServer::Mode::Timed);
     if (!server.running()) {
         std::fprintf(stderr, "jackd did not start\n");
         return 1;

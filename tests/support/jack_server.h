@@ -14,10 +14,17 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 class JackServer {
 public:
-    JackServer()
+    enum class Mode { Synchronous, Timed };
+
+    // Synchronous: the server waits for every client each cycle (period 256),
+    // so a client slowed by a busy machine or a sanitizer costs time, never
+    // events; for tests that do not measure timing. Timed: a free-running
+    // server at period 128, for measurements.
+    explicit JackServer(Mode mode = Mode::Synchronous)
     {
         name_ = "vanto-test-" + std::to_string(::getpid()) + "-" + std::to_string(std::rand() % 100000);
         pid_ = ::fork();
@@ -28,8 +35,13 @@ public:
                 ::dup2(quiet, 1);
                 ::dup2(quiet, 2);
             }
-            ::execlp("jackd", "jackd", "-n", name_.c_str(), "--no-realtime", "-d", "dummy", "-r", "48000", "-p",
-                     "128", static_cast<char*>(nullptr));
+            const bool sync = mode == Mode::Synchronous;
+            std::vector<const char*> args{"jackd", "-n", name_.c_str(), "--no-realtime", "-d", "dummy",
+                                          "-r", "48000", "-p", sync ? "256" : "128"};
+            if (sync)
+                args.insert(args.begin() + 1, "-S");
+            args.push_back(nullptr);
+            ::execvp("jackd", const_cast<char* const*>(args.data()));
             ::_exit(127);
         }
         ::setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
