@@ -115,6 +115,93 @@ void walkEvent(Walker& w, E& e)
     w.u8(e.param2);
 }
 
+// The settings beyond the original record, each under its own tag in the
+// extension block. Tags are never reused.
+struct ExtensionField {
+    uint16_t tag;
+    int32_t Settings::*field;
+    int32_t low;
+    int32_t high;
+};
+constexpr ExtensionField ExtensionFields[] = {
+    {1, &Settings::releaseTime, 0, MaxReleaseTime},
+};
+constexpr uint8_t ExtensionMagic[4] = {'V', 'N', 'T', 'X'};
+constexpr uint16_t ExtensionVersion = 1;
+constexpr int ExtensionHeaderSize = 10;
+
+uint32_t readLittle(const uint8_t* at, int size)
+{
+    uint32_t u = 0;
+    for (int i = 0; i < size; ++i)
+        u |= uint32_t{at[i]} << (8 * i);
+    return u;
+}
+
+void writeLittle(uint8_t* at, uint32_t value, int size)
+{
+    for (int i = 0; i < size; ++i)
+        at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+bool hasExtensionSettings(const Settings& s)
+{
+    const Settings defaults = defaultSettings();
+    for (const ExtensionField& f : ExtensionFields) {
+        if (s.*f.field != defaults.*f.field)
+            return true;
+    }
+    return false;
+}
+
+// Appends the block at out; returns its length.
+int encodeExtension(const Settings& s, uint8_t* out)
+{
+    std::memcpy(out, ExtensionMagic, 4);
+    writeLittle(out + 4, ExtensionVersion, 2);
+    int at = ExtensionHeaderSize;
+    for (const ExtensionField& f : ExtensionFields) {
+        writeLittle(out + at, f.tag, 2);
+        writeLittle(out + at + 2, 4, 2);
+        writeLittle(out + at + 4, static_cast<uint32_t>(s.*f.field), 4);
+        at += 8;
+    }
+    writeLittle(out + 6, static_cast<uint32_t>(at - ExtensionHeaderSize), 4);
+    return at;
+}
+
+void applyExtensionField(uint16_t tag, const uint8_t* bytes, uint16_t length, Settings& s)
+{
+    for (const ExtensionField& f : ExtensionFields) {
+        if (f.tag == tag && length == 4)
+            s.*f.field = std::clamp(static_cast<int32_t>(readLittle(bytes, 4)), f.low, f.high);
+    }
+}
+
+// The block at data, or the defaults where it is absent, cut or malformed.
+void decodeExtension(const uint8_t* data, int length, Settings& s)
+{
+    const Settings defaults = defaultSettings();
+    for (const ExtensionField& f : ExtensionFields)
+        s.*f.field = defaults.*f.field;
+    Settings read = s;
+    if (length < ExtensionHeaderSize || std::memcmp(data, ExtensionMagic, 4) != 0)
+        return;
+    const uint32_t count = readLittle(data + 6, 4);
+    if (count > static_cast<uint32_t>(length - ExtensionHeaderSize))
+        return;
+    const uint8_t* at = data + ExtensionHeaderSize;
+    const uint8_t* end = at + count;
+    while (at < end) {
+        if (end - at < 4 || readLittle(at + 2, 2) > static_cast<uint32_t>(end - at - 4))
+            return;
+        const auto fieldLength = static_cast<uint16_t>(readLittle(at + 2, 2));
+        applyExtensionField(static_cast<uint16_t>(readLittle(at, 2)), at + 4, fieldLength, read);
+        at += 4 + fieldLength;
+    }
+    s = read;
+}
+
 int clampedEventCount(int32_t count)
 {
     return std::clamp(count, 0, MaxInitEvents);
@@ -158,7 +245,9 @@ int encodeConfig(const Settings& s, uint8_t (&image)[MaxConfigFileSize])
     walkHeader(w, copy);
     for (int i = 0; i < copy.initEventCount; ++i)
         walkEvent(w, copy.initMessage[i]);
-    return w.size();
+    if (!hasExtensionSettings(s))
+        return w.size();
+    return w.size() + encodeExtension(s, image + w.size());
 }
 
 void decodeConfig(const uint8_t* image, int length, Settings& s)
@@ -167,6 +256,7 @@ void decodeConfig(const uint8_t* image, int length, Settings& s)
     walkHeader(header, s);
     if (header.reachedEnd()) {
         s.initEventCount = 0;
+        decodeExtension(image, 0, s);
         return;
     }
     s.initEventCount = clampedEventCount(s.initEventCount);
@@ -177,6 +267,8 @@ void decodeConfig(const uint8_t* image, int length, Settings& s)
         if (!events.reachedEnd())
             s.initMessage[i] = e;
     }
+    const int blockStart = ConfigHeaderSize + ConfigEventSize * s.initEventCount;
+    decodeExtension(image + std::min(blockStart, length), std::max(length - blockStart, 0), s);
 }
 
 int saveConfig(const char* path)

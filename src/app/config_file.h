@@ -1,6 +1,11 @@
 #pragma once
 // The configuration file: a headerless little-endian image of Settings,
-// 143 bytes plus 4 per init event.
+// 143 bytes plus 4 per init event, then, only when some setting that the
+// original record lacks differs from its default, one extension block:
+// "VNTX", u16 version 1, u32 byte count of what follows, then fields of
+// u16 tag, u16 length and the bytes. Readers of the original layout stop
+// before the block; unknown tags are skipped; a cut or malformed block is
+// ignored and its settings keep their defaults.
 
 #include <cstdint>
 #include <cstdio>
@@ -9,7 +14,8 @@
 
 constexpr int ConfigHeaderSize = 143;
 constexpr int ConfigEventSize = 4;
-constexpr int MaxConfigFileSize = ConfigHeaderSize + ConfigEventSize * MaxInitEvents;
+constexpr int MaxExtensionBlockSize = 1024;
+constexpr int MaxConfigFileSize = ConfigHeaderSize + ConfigEventSize * MaxInitEvents + MaxExtensionBlockSize;
 inline constexpr const char* DefaultConfigFile = "vanto.cfg";
 
 // The file image of s; returns its length in bytes. The event count written
@@ -18,7 +24,8 @@ int encodeConfig(const Settings& s, uint8_t (&image)[MaxConfigFileSize]);
 
 // Overlays the fields that image holds on s: a field the image does not hold
 // whole keeps its value; a file shorter than the header empties the init
-// message. The stored event count is limited to 0..MaxInitEvents.
+// message. The stored event count is limited to 0..MaxInitEvents. The
+// extension settings come from the block, or are the defaults without one.
 void decodeConfig(const uint8_t* image, int length, Settings& s);
 
 // Writes the settings to path through a temporary file in the same folder

@@ -25,6 +25,7 @@ Settings defaultSettings()
     s.shiftCentre = 0;
     s.sendInitOnOpen = 1;
     s.initEventCount = 0;
+    s.releaseTime = 0;
     return s;
 }
 

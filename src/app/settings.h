@@ -50,7 +50,11 @@ struct Settings {
     int32_t sendInitOnOpen;
     int32_t initEventCount;  // 0..MaxInitEvents
     InitEvent initMessage[MaxInitEvents];
+    // Settings kept in the configuration file's extension block.
+    int32_t releaseTime;  // ms a released channel is spared; 0 = off, up to MaxReleaseTime
 };
+
+constexpr int32_t MaxReleaseTime = 10000;
 
 // The defaults of a program start: every channel in use except channel 10.
 Settings defaultSettings();

@@ -105,6 +105,10 @@ void MidiSetupDialog::buildControls()
     left->addWidget(labelled("Pitch Wheel Range:", pitchWheelRange_));
     left->addWidget(labelled("Input Channel:", inputChannel_));
     left->addWidget(tuning);
+    releaseTime_ = makeDigitField(this, "releaseTimeField");
+    releaseTime_->setMaxLength(5);
+    releaseTime_->setToolTip("How long a released note's tail is spared from a new pitch bend (0 = off)");
+    left->addWidget(labelled("Release Time (ms):", releaseTime_));
 
     relayList_ = new QListWidget;
     relayList_->setObjectName("relayList");
@@ -150,6 +154,7 @@ void MidiSetupDialog::fillFromSettings()
     inputChannel_->setCurrentIndex(settings.inputChannel);
     showUnsigned(pitchWheelRange_, settings.pitchWheelRange);
     showUnsigned(midiNote_, settings.referenceKey);
+    showUnsigned(releaseTime_, static_cast<unsigned>(std::clamp(settings.releaseTime, 0, MaxReleaseTime)));
     frequency_->setText(QString::fromStdString(formatFrequency(settings.referenceFrequency)));
 }
 
@@ -165,6 +170,9 @@ bool MidiSetupDialog::storeSettings()
     if (inputChannel_->currentIndex() >= 0)
         settings.inputChannel = static_cast<uint8_t>(inputChannel_->currentIndex());
     tuningChanged |= storeLimited(midiNote_, MaxMidiNote, settings.referenceKey);
+    uint32_t releaseTime = 0;
+    if (readUnsignedField(releaseTime_, releaseTime))
+        settings.releaseTime = static_cast<int32_t>(std::min<uint32_t>(releaseTime, MaxReleaseTime));
     const std::string text = frequency_->text().left(FrequencyTextLength).toStdString();
     if (!text.empty()) {
         const double frequency = std::atof(text.c_str());

@@ -1,6 +1,6 @@
 #pragma once
 // "Midi Setup": devices, channels in use, relay switches, pitch-wheel range,
-// input channel and instrument tuning.
+// input channel, instrument tuning and the release time.
 
 #include <QDialog>
 
@@ -31,5 +31,6 @@ private:
     QComboBox* inputChannel_;
     QLineEdit* frequency_;
     QLineEdit* midiNote_;
+    QLineEdit* releaseTime_;
     WidgetMessageReporter reporter_{this};
 };

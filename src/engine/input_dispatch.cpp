@@ -67,6 +67,8 @@ void dispatchShortMessage(uint32_t message)
         break;
     case 0xB0:
         relayToUsedChannels(RelayControl, kind, data1, data2);
+        if (settings.relay[RelayControl])
+            handlePedal(data1, data2);
         break;
     case 0xC0:
         relayToUsedChannels(RelayProgramChange, kind, data1, data2);

@@ -1,5 +1,8 @@
 #include "engine/note_allocation.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "app/settings.h"
 #include "engine/output_senders.h"
 #include "engine/tuning_table.h"
@@ -13,34 +16,138 @@ NoteAllocation initialNoteAllocation()
 
 NoteAllocation noteAllocation = initialNoteAllocation();
 
+uint32_t steadyMilliseconds()
+{
+    using namespace std::chrono;
+    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+EngineClock engineClock = steadyMilliseconds;
+
+bool isSounding(const ChannelSlot& slot)
+{
+    return slot.noteCount != 0 || slot.sustainedCount != 0 || slot.sostenutoCount != 0;
+}
+
 namespace {
 
 constexpr int NoChannel = -1;
+// A release this long ago protects no tail, whatever the release time.
+constexpr uint32_t LongAgo = 0x80000000u;
 
 bool isUsed(int channel)
 {
     return settings.useChannel[channel] != 0;
 }
 
-int firstFreeUsedChannel(int from, int to)
+bool isFree(int channel)
 {
-    for (int c = from; c <= to; ++c) {
-        if (isUsed(c) && noteAllocation.channelSlot[c].noteCount == 0)
+    return !isSounding(noteAllocation.channelSlot[channel]);
+}
+
+bool holdsNoKey(int channel)
+{
+    return noteAllocation.channelSlot[channel].noteCount == 0;
+}
+
+uint32_t sinceRelease(int channel, uint32_t now)
+{
+    return now - noteAllocation.channelSlot[channel].releasedAt;
+}
+
+// A release tail may still sound on it.
+bool isRecentlyReleased(int channel, uint32_t now)
+{
+    return sinceRelease(channel, now) < static_cast<uint32_t>(settings.releaseTime);
+}
+
+// The used channels from the one after the last retuned one, wrapping
+// round to it.
+template <typename Accept>
+int firstInRotation(Accept accept)
+{
+    const int last = noteAllocation.lastTunedChannel % ChannelCount;
+    for (int i = 1; i <= ChannelCount; ++i) {
+        const int c = (last + i) % ChannelCount;
+        if (isUsed(c) && accept(c))
             return c;
     }
     return NoChannel;
 }
 
-// Group match first; then a free channel after the last retuned one, wrapping.
-int chooseChannel(uint8_t group)
+// Of the used channels that accept, the one released longest ago; the
+// rotation order breaks ties.
+template <typename Accept>
+int longestReleased(Accept accept, uint32_t now)
+{
+    int best = NoChannel;
+    firstInRotation([&](int c) {
+        if (accept(c) && (best == NoChannel || sinceRelease(c, now) > sinceRelease(best, now)))
+            best = c;
+        return false;
+    });
+    return best;
+}
+
+void sendPedalAgain(uint8_t channel, uint8_t controller, uint8_t value)
+{
+    sendToChannel(0xB0, channel, controller, 0);
+    if (value != 0)
+        sendToChannel(0xB0, channel, controller, value);
+}
+
+// Ends what the pedals hold on a channel before it is retuned, so that only
+// a release tail, never a note at full level, hears the new bend.
+void endPedalHold(int channel)
+{
+    ChannelSlot& slot = noteAllocation.channelSlot[channel];
+    const auto c = static_cast<uint8_t>(channel);
+    if (slot.sustainedCount != 0)
+        sendPedalAgain(c, SustainController, noteAllocation.sustainValue);
+    if (slot.sostenutoCount != 0)
+        sendPedalAgain(c, SostenutoController, noteAllocation.sostenutoValue);
+    slot.sustainedCount = 0;
+    slot.sostenutoCount = 0;
+}
+
+// Group match first; then a free channel after the last retuned one,
+// wrapping, sparing recently released ones; then the free channel released
+// longest ago; then the pedal-held channel released longest ago.
+int chooseChannel(uint8_t group, uint32_t now)
 {
     for (int c = 0; c < ChannelCount; ++c) {
         if (isUsed(c) && noteAllocation.channelSlot[c].group == group)
             return c;
     }
-    const int last = noteAllocation.lastTunedChannel % ChannelCount;
-    const int above = firstFreeUsedChannel(last + 1, ChannelCount - 1);
-    return above != NoChannel ? above : firstFreeUsedChannel(0, last);
+    int c = firstInRotation([now](int k) { return isFree(k) && !isRecentlyReleased(k, now); });
+    if (c == NoChannel)
+        c = longestReleased(isFree, now);
+    if (c == NoChannel) {
+        c = longestReleased(holdsNoKey, now);
+        if (c != NoChannel)
+            endPedalHold(c);
+    }
+    return c;
+}
+
+void countUpTo255(uint8_t& count, int more = 1)
+{
+    count = static_cast<uint8_t>(std::min(count + more, 255));
+}
+
+// A pedal let go: the channels it alone held start their release tails now.
+void releasePedal(uint8_t ChannelSlot::*held, uint8_t ChannelSlot::*handOverTo)
+{
+    const uint32_t now = engineClock();
+    for (ChannelSlot& slot : noteAllocation.channelSlot) {
+        if (slot.*held == 0)
+            continue;
+        if (handOverTo)
+            countUpTo255(slot.*handOverTo, slot.*held);
+        slot.*held = 0;
+        if (!isSounding(slot))
+            slot.releasedAt = now;
+    }
 }
 
 void moveAndForget(uint8_t key, uint8_t mode)
@@ -77,9 +184,11 @@ void soundKey(uint8_t status, uint8_t key, uint8_t velocity)
 {
     NoteAllocation& a = noteAllocation;
     const uint8_t group = tuningTable.bendGroup[key];
-    const int c = chooseChannel(group);
-    if (c == NoChannel)
+    const int c = chooseChannel(group, engineClock());
+    if (c == NoChannel) {
+        ++a.droppedNotes;
         return;
+    }
     ChannelSlot& slot = a.channelSlot[c];
     a.keyChannel[key] = static_cast<uint8_t>(c + 1);
     if (slot.group != group)
@@ -128,8 +237,15 @@ void handleNoteOff(uint8_t status, uint8_t /*channel*/, uint8_t key, uint8_t vel
     if (a.keyChannel[key] == 0)
         return;
     const int c = a.keyChannel[key] - 1;
+    ChannelSlot& slot = a.channelSlot[c];
     a.keyChannel[key] = 0;
-    --a.channelSlot[c].noteCount;
+    --slot.noteCount;
+    if (a.keyCaught[key] && a.sostenutoValue)
+        countUpTo255(slot.sostenutoCount);
+    else if (a.sustainValue)
+        countUpTo255(slot.sustainedCount);
+    a.keyCaught[key] = 0;
+    slot.releasedAt = engineClock();
     sendToChannel(status, static_cast<uint8_t>(c), a.keyOutputNote[key], velocity);
 }
 
@@ -141,13 +257,46 @@ void resetChannels()
         a.keyChannel[k] = 0;
     }
     a.commandState = CommandIdle;
+    a.sustainValue = 0;
+    a.sostenutoValue = 0;
+    a.droppedNotes = 0;
+    for (uint8_t& caught : a.keyCaught)
+        caught = 0;
+    const uint32_t longAgo = engineClock() - LongAgo;
     uint8_t nextGroup = 0;
     for (int c = 0; c < ChannelCount; ++c) {
-        a.channelSlot[c].noteCount = 0;
+        ChannelSlot& slot = a.channelSlot[c];
+        slot.noteCount = 0;
+        slot.sustainedCount = 0;
+        slot.sostenutoCount = 0;
+        slot.releasedAt = longAgo;
         if (isUsed(c))
-            a.channelSlot[c].group = nextGroup++;
+            slot.group = nextGroup++;
     }
     sendToUsedChannels(0xB0, 123, 0);
+}
+
+void handlePedal(uint8_t controller, uint8_t value)
+{
+    NoteAllocation& a = noteAllocation;
+    const uint8_t down = value >= 64 ? value : 0;
+    if (controller == SustainController) {
+        a.sustainValue = down;
+        if (!down)
+            releasePedal(&ChannelSlot::sustainedCount, nullptr);
+    } else if (controller == SostenutoController) {
+        const bool wasDown = a.sostenutoValue != 0;
+        a.sostenutoValue = down;
+        if (down && !wasDown) {
+            for (int k = 0; k < KeyCount; ++k)
+                a.keyCaught[k] = a.keyChannel[k] != 0;
+        } else if (!down && wasDown) {
+            // What the sostenuto pedal held, a sustain pedal still down keeps.
+            releasePedal(&ChannelSlot::sostenutoCount, a.sustainValue ? &ChannelSlot::sustainedCount : nullptr);
+            for (uint8_t& caught : a.keyCaught)
+                caught = 0;
+        }
+    }
 }
 
 void forgetChannelGroups()

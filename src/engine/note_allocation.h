@@ -5,9 +5,22 @@
 #include <cstdint>
 
 struct ChannelSlot {
-    uint8_t noteCount;  // input keys sounding on this channel
+    uint8_t noteCount;  // input keys held down on this channel
     uint8_t group;      // bend group the channel is tuned to; NoKey = none
+    // Released keys that a pedal still holds sounding: by the sustain pedal,
+    // and by the sostenuto pedal (keys it caught when it went down).
+    uint8_t sustainedCount;
+    uint8_t sostenutoCount;
+    uint32_t releasedAt;  // engine clock when a note on it last ended
 };
+
+// Milliseconds on a steady clock; tests may put their own in place.
+using EngineClock = uint32_t (*)();
+uint32_t steadyMilliseconds();
+extern EngineClock engineClock;
+
+constexpr uint8_t SustainController = 64;
+constexpr uint8_t SostenutoController = 66;
 
 enum CommandState : uint8_t {
     CommandIdle = 0,
@@ -27,6 +40,12 @@ struct NoteAllocation {
     uint8_t lastKey;
     LastKeyListener lastKeyListener;
     int32_t lastKeyListenerEnabled;
+    // The last relayed value of the input's controller 64 (sustain) and 66
+    // (sostenuto) while the pedal is down (64 or more); 0 while it is up.
+    uint8_t sustainValue;
+    uint8_t sostenutoValue;
+    uint8_t keyCaught[128];        // held when the sostenuto pedal went down
+    uint32_t droppedNotes;         // for want of a channel, since the last reset
 };
 
 // The allocation state as at process start.
@@ -39,6 +58,11 @@ void handleNoteOff(uint8_t status, uint8_t channel, uint8_t key, uint8_t velocit
 // Forgets every sounding note, renumbers the used channels' groups 0, 1, ...
 // and sends All Notes Off on each used channel.
 void resetChannels();
+// A relayed controller from the input: the pedals decide which channels
+// still sound after their keys are released.
+void handlePedal(uint8_t controller, uint8_t value);
+// True while a channel sounds: keys held on it, or released ones a pedal holds.
+bool isSounding(const ChannelSlot& slot);
 void forgetChannelGroups();
 // Called after lastKey changes, on the input thread, while enabled.
 void setLastKeyListener(LastKeyListener listener, int32_t enabled);
