@@ -85,6 +85,47 @@ TEST_F(ConfigFileTest, RoundTripsKeepEveryField)
     }
 }
 
+// Settings beyond the original record travel in one block after the events,
+// written only when one of them differs from its default.
+TEST_F(ConfigFileTest, ExtensionBlockFollowsTheEventsOnlyWhenNeeded)
+{
+    fillEvents(3);
+    uint8_t image[MaxConfigFileSize];
+    ASSERT_EQ(encodeConfig(settings, image), 143 + 12);
+    settings.releaseTime = 2000;
+    const int length = encodeConfig(settings, image);
+    const uint8_t block[] = {'V', 'N', 'T', 'X', 1, 0, 8, 0, 0, 0, 1, 0, 4, 0, 0xD0, 0x07, 0, 0};
+    ASSERT_EQ(length, 155 + static_cast<int>(sizeof block));
+    EXPECT_EQ(std::memcmp(image + 155, block, sizeof block), 0);
+    Settings read = defaultSettings();
+    decodeConfig(image, length, read);
+    EXPECT_EQ(read.releaseTime, 2000);
+    EXPECT_EQ(read.initEventCount, 3);
+
+    struct Damage {
+        int at;
+        uint8_t value;
+        int32_t releaseTime;
+    } damages[] = {{155, 'W', 0},          // not the block
+                   {155 + 6, 9, 0},        // count beyond the file
+                   {155 + 12, 9, 0},       // field longer than the block
+                   {155 + 10, 7, 0},       // unknown tag: skipped
+                   {155 + 16, 0xFF, MaxReleaseTime}};  // limited
+    for (const Damage& d : damages) {
+        uint8_t damaged[MaxConfigFileSize];
+        std::memcpy(damaged, image, sizeof damaged);
+        damaged[d.at] = d.value;
+        Settings s = defaultSettings();
+        s.releaseTime = 1;
+        decodeConfig(damaged, length, s);
+        EXPECT_EQ(s.releaseTime, d.releaseTime) << "byte " << d.at;
+        EXPECT_EQ(s.initEventCount, 3);
+    }
+    Settings cut = defaultSettings();
+    decodeConfig(image, length - 1, cut);
+    EXPECT_EQ(cut.releaseTime, 0);
+}
+
 TEST_F(ConfigFileTest, ShortFilesOverlayOnlyTheirLeadingFields)
 {
     fillEvents(3);

@@ -144,8 +144,10 @@ private slots:
         child<QComboBox>(&dialog, "inputChannelList")->setCurrentIndex(3);
         setField(&dialog, "pitchWheelRangeField", "30");
         setField(&dialog, "midiNoteField", "200");
+        setField(&dialog, "releaseTimeField", "12000");
         press(&dialog, "okButton");
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(settings.releaseTime, MaxReleaseTime);
         QCOMPARE(settings.outputDevice, 0);
         QCOMPARE(settings.useChannel[9], 1);
         QCOMPARE(settings.useChannel[0], 0);
