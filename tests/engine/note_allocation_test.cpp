@@ -17,15 +17,6 @@ protected:
     void noteOn(uint8_t key, uint8_t velocity = 100) { handleNoteOn(0x90, 0, key, velocity); }
     void noteOff(uint8_t key, uint8_t velocity = 64) { handleNoteOff(0x80, 0, key, velocity); }
     int channelOf(uint8_t key) const { return noteAllocation.keyChannel[key] - 1; }
-    void useOnlyChannels(std::initializer_list<int> channels)
-    {
-        for (int32_t& used : settings.useChannel)
-            used = 0;
-        for (int c : channels)
-            settings.useChannel[c] = 1;
-        resetChannels();
-        output.clear();
-    }
 };
 
 TEST_F(NoteAllocationTest, NoteOnSendsTheBendThenTheRetunedNote)

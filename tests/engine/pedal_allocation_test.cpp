@@ -27,15 +27,6 @@ protected:
         engineClock = steadyMilliseconds;
         EngineTest::TearDown();
     }
-    void useOnlyChannels(std::initializer_list<int> channels)
-    {
-        for (int32_t& used : settings.useChannel)
-            used = 0;
-        for (int c : channels)
-            settings.useChannel[c] = 1;
-        resetChannels();
-        output.clear();
-    }
     void input(uint8_t status, uint8_t data1, uint8_t data2)
     {
         handleMidiInput(nullptr, MimData, 0, packShortMessage(status, 0, data1, data2), 0);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+
 #include "app/midi_ports.h"
 #include "app/settings.h"
 #include "engine/note_allocation.h"
@@ -43,6 +45,16 @@ protected:
     void TearDown() override { resetEngineRecords(); }
 
     const std::vector<ShortMessage>& sent() const { return output.shortMessages; }
+    // Only these output channels in use, freshly reset, nothing sent yet.
+    void useOnlyChannels(std::initializer_list<int> channels)
+    {
+        for (int32_t& used : settings.useChannel)
+            used = 0;
+        for (int c : channels)
+            settings.useChannel[c] = 1;
+        resetChannels();
+        output.clear();
+    }
 
     RecordingOutput output;
 };
