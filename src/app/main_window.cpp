@@ -15,6 +15,7 @@
 #include "app/midi_ports.h"
 #include "app/port_opening.h"
 #include "app/startup.h"
+#include "dialogs/channels_window.h"
 #include "dialogs/command_setup_dialog.h"
 #include "dialogs/control_bars_window.h"
 #include "dialogs/event_editor.h"
@@ -122,6 +123,7 @@ void MainWindow::buildMenus()
 
     QMenu* help = menuBar()->addMenu("&Help");
     addCommand(help, "&Last Key", "lastKeyAction", &MainWindow::lastKeyCommand);
+    addCommand(help, "&Channels", "channelsAction", &MainWindow::channelsCommand);
     help->addSeparator();
     addCommand(help, "&About", "aboutAction", &MainWindow::aboutCommand);
     addCommand(help, "&Help", "helpAction", &MainWindow::helpCommand);
@@ -253,6 +255,14 @@ void MainWindow::lastKeyCommand()
     lastKey_->show();
 }
 
+void MainWindow::channelsCommand()
+{
+    if (channelsOpen)
+        return;
+    channels_ = new ChannelsWindow(this);
+    channels_->show();
+}
+
 void MainWindow::loadConfigCommand()
 {
     const QString path = desktop_.chooseFileToOpen(this, Desktop::Files::Config);
@@ -295,6 +305,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     if (!shutDown_) {
         delete controlBars_;  // saves "vanto.cfg"
         delete lastKey_;
+        delete channels_;
         shutdownSystem();
         shutDown_ = true;
     }

@@ -12,6 +12,7 @@
 class QLabel;
 class ControlBarsWindow;
 class LastKeyWindow;
+class ChannelsWindow;
 
 // The desktop services the commands use: file choosers and opening a
 // document. Tests put their own in place of the real ones.
@@ -52,6 +53,7 @@ public:
     void loadConfigCommand();
     void saveConfigCommand();
     void lastKeyCommand();
+    void channelsCommand();
     void aboutCommand();
     void helpCommand();
 
@@ -72,6 +74,7 @@ private:
     QLabel* statusLine_;
     QPointer<ControlBarsWindow> controlBars_;
     QPointer<LastKeyWindow> lastKey_;
+    QPointer<ChannelsWindow> channels_;
     WidgetMessageReporter reporter_{this};
     bool shutDown_ = false;
 };

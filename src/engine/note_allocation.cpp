@@ -11,6 +11,8 @@ NoteAllocation initialNoteAllocation()
 {
     NoteAllocation a{};
     a.modulationKey = NoKey;
+    for (ChannelSlot& slot : a.channelSlot)
+        slot.bend = -1;
     return a;
 }
 
@@ -23,6 +25,11 @@ uint32_t steadyMilliseconds()
 }
 
 EngineClock engineClock = steadyMilliseconds;
+
+uint32_t sinceChannelRelease(const ChannelSlot& slot, uint32_t now)
+{
+    return now - slot.releasedAt;
+}
 
 bool isSounding(const ChannelSlot& slot)
 {
@@ -52,7 +59,7 @@ bool holdsNoKey(int channel)
 
 uint32_t sinceRelease(int channel, uint32_t now)
 {
-    return now - noteAllocation.channelSlot[channel].releasedAt;
+    return sinceChannelRelease(noteAllocation.channelSlot[channel], now);
 }
 
 // A release tail may still sound on it.
@@ -196,6 +203,7 @@ void soundKey(uint8_t status, uint8_t key, uint8_t velocity)
     ++slot.noteCount;
     slot.group = group;
     a.keyOutputNote[key] = tuningTable.outputKey[key];
+    slot.bend = tuningTable.bendValue[key];
     sendPitchBend(static_cast<uint8_t>(c), tuningTable.bendValue[key]);
     sendToChannel(status, static_cast<uint8_t>(c), tuningTable.outputKey[key], velocity);
 }
@@ -270,6 +278,7 @@ void resetChannels()
         slot.sustainedCount = 0;
         slot.sostenutoCount = 0;
         slot.releasedAt = longAgo;
+        slot.bend = -1;
         if (isUsed(c))
             slot.group = nextGroup++;
     }

@@ -12,6 +12,7 @@ struct ChannelSlot {
     uint8_t sustainedCount;
     uint8_t sostenutoCount;
     uint32_t releasedAt;  // engine clock when a note on it last ended
+    int32_t bend;         // the bend last sent on it since the reset; -1 = none
 };
 
 // Milliseconds on a steady clock; tests may put their own in place.
@@ -61,6 +62,9 @@ void resetChannels();
 // A relayed controller from the input: the pedals decide which channels
 // still sound after their keys are released.
 void handlePedal(uint8_t controller, uint8_t value);
+// How long ago a note on the channel ended, in ms; a channel no note has
+// ended on since the reset counts as released long ago (2^31 ms or more).
+uint32_t sinceChannelRelease(const ChannelSlot& slot, uint32_t now);
 // True while a channel sounds: keys held on it, or released ones a pedal holds.
 bool isSounding(const ChannelSlot& slot);
 void forgetChannelGroups();

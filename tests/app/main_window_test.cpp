@@ -374,7 +374,7 @@ private slots:
         QCOMPARE(menus, (QStringList{"&File: &Load Scale, Load &Keyboard Mapping, &Clear Keyboard Mapping, &Exit",
                                      "&Config: &Midi Setup, &Command / Init, -, M&essage, Control &Bars, -, "
                                      "&Load Config, &Save Config",
-                                     "&Help: &Last Key, -, &About, &Help"}));
+                                     "&Help: &Last Key, &Channels, -, &About, &Help"}));
     }
 };
 

@@ -1,6 +1,8 @@
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QListWidget>
+#include <QTableWidget>
 #include <QScrollBar>
 #include <QtTest>
 
@@ -8,6 +10,7 @@
 
 #include "app/config_file.h"
 #include "app/port_opening.h"
+#include "dialogs/channels_window.h"
 #include "dialogs/command_setup_dialog.h"
 #include "dialogs/control_bars_window.h"
 #include "dialogs/event_editor.h"
@@ -17,6 +20,7 @@
 #include "engine/input_dispatch.h"
 #include "engine/output_senders.h"
 #include "support/qt_test_support.h"
+#include "support/scale_builder.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -476,6 +480,33 @@ private slots:
         handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, 72, 100), 0);
         LastKeyWindow again;
         QCOMPARE(child<QLineEdit>(&again, "lastKeyField")->text(), QString("72"));
+    }
+
+    void channelsShowWhatEachChannelIsDoing()
+    {
+        for (int32_t& used : settings.useChannel)
+            used = 0;
+        settings.useChannel[2] = 1;
+        resetChannels();
+        installScale(makeScale({1.0, 1.0, 1.0, 5.0 / 4, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 2.0}));
+        buildTuningTable();
+        auto* window = new ChannelsWindow;
+        QCOMPARE(channelsOpen, 1);
+        auto* table = child<QTableWidget>(window, "channelTable");
+        QCOMPARE(table->item(0, 0)->text(), QString("no"));
+        handleMidiInput(nullptr, MimData, 0, packShortMessage(0xB0, 0, 64, 127), 0);
+        handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, 64, 100), 0);  // 5/4: -13.7 cents
+        handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, 65, 100), 0);  // no channel left
+        handleMidiInput(nullptr, MimData, 0, packShortMessage(0x80, 0, 64, 0), 0);
+        window->refresh();
+        QCOMPARE(table->item(2, 0)->text(), QString("yes"));
+        QCOMPARE(table->item(2, 1)->text(), QString("4"));
+        QCOMPARE(table->item(2, 2)->text(), QString("-13.7"));
+        QCOMPARE(table->item(2, 3)->text(), QString(""));
+        QCOMPARE(table->item(2, 4)->text(), QString("1 note"));
+        QCOMPARE(child<QLabel>(window, "droppedNotes")->text(), QString("Notes dropped for want of a free channel: 1"));
+        delete window;
+        QCOMPARE(channelsOpen, 0);
     }
 
     void lastKeyRefreshesSurviveTheWindowClosing()

@@ -1,0 +1,134 @@
+#include "dialogs/channels_window.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/settings.h"
+#include "engine/engine_lock.h"
+#include "engine/note_allocation.h"
+#include "engine/tuning_table.h"
+
+int32_t channelsOpen = 0;
+
+namespace {
+
+enum Column { ColumnUse, ColumnGroup, ColumnBend, ColumnKeys, ColumnPedal, ColumnReleased, ColumnCount };
+
+// What the window shows, copied under the engine lock and formatted after.
+struct ChannelsSnapshot {
+    NoteAllocation allocation;
+    int32_t useChannel[ChannelCount];
+    uint8_t pitchWheelRange;
+    uint32_t now;
+};
+
+ChannelsSnapshot takeSnapshot()
+{
+    ChannelsSnapshot s;
+    EngineLock lock(engineMutex);
+    s.allocation = noteAllocation;
+    std::copy(std::begin(settings.useChannel), std::end(settings.useChannel), s.useChannel);
+    s.pitchWheelRange = settings.pitchWheelRange;
+    s.now = engineClock();
+    return s;
+}
+
+QString bendText(int32_t bend, uint8_t range)
+{
+    if (bend < 0)
+        return "-";
+    const double cents = (bend - BendCentre) * 100.0 * range / BendCentre;
+    return QString::asprintf("%+.1f", cents);
+}
+
+QString keysText(const NoteAllocation& a, int channel)
+{
+    QStringList keys;
+    for (int k = 0; k < KeyCount; ++k) {
+        if (a.keyChannel[k] == channel + 1)
+            keys << QString::number(a.keyOutputNote[k]);
+    }
+    return keys.join(' ');
+}
+
+QString pedalText(const ChannelSlot& slot)
+{
+    const int held = slot.sustainedCount + slot.sostenutoCount;
+    return held == 0 ? QString() : QString::number(held) + (held == 1 ? " note" : " notes");
+}
+
+QString releasedText(const ChannelSlot& slot, uint32_t now)
+{
+    if (slot.noteCount != 0)
+        return "playing";
+    const uint32_t ms = sinceChannelRelease(slot, now);
+    if (ms >= 0x80000000u)
+        return "-";
+    return ms < 60000 ? QString::asprintf("%.1f s", ms / 1000.0) : QString("%1 min").arg(ms / 60000);
+}
+
+void setCell(QTableWidget* table, int row, int column, const QString& text)
+{
+    QTableWidgetItem* item = table->item(row, column);
+    if (!item) {
+        item = new QTableWidgetItem;
+        item->setFlags(Qt::ItemIsEnabled);
+        table->setItem(row, column, item);
+    }
+    if (item->text() != text)
+        item->setText(text);
+}
+
+}  // namespace
+
+ChannelsWindow::ChannelsWindow(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setWindowTitle("Channels");
+    setObjectName("channelsWindow");
+    setAttribute(Qt::WA_DeleteOnClose);
+    table_ = new QTableWidget(ChannelCount, ColumnCount, this);
+    table_->setObjectName("channelTable");
+    table_->setHorizontalHeaderLabels({"Use", "Group", "Bend (cents)", "Keys sounding", "Pedal holds", "Released"});
+    QStringList rows;
+    for (int c = 1; c <= ChannelCount; ++c)
+        rows << QString::number(c);
+    table_->setVerticalHeaderLabels(rows);
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table_->horizontalHeader()->setSectionResizeMode(ColumnKeys, QHeaderView::Stretch);
+    table_->setSelectionMode(QAbstractItemView::NoSelection);
+    dropped_ = new QLabel(this);
+    dropped_->setObjectName("droppedNotes");
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(table_);
+    layout->addWidget(dropped_);
+    resize(620, 560);
+    refresh();
+    timer_ = new QTimer(this);
+    connect(timer_, &QTimer::timeout, this, &ChannelsWindow::refresh);
+    timer_->start(1000 / RefreshesPerSecond);
+    channelsOpen = 1;
+}
+
+ChannelsWindow::~ChannelsWindow()
+{
+    channelsOpen = 0;
+}
+
+void ChannelsWindow::refresh()
+{
+    const ChannelsSnapshot s = takeSnapshot();
+    for (int c = 0; c < ChannelCount; ++c) {
+        const ChannelSlot& slot = s.allocation.channelSlot[c];
+        const bool used = s.useChannel[c] != 0;
+        setCell(table_, c, ColumnUse, used ? "yes" : "no");
+        setCell(table_, c, ColumnGroup, used && slot.group != NoKey ? QString::number(slot.group) : "-");
+        setCell(table_, c, ColumnBend, bendText(slot.bend, s.pitchWheelRange));
+        setCell(table_, c, ColumnKeys, keysText(s.allocation, c));
+        setCell(table_, c, ColumnPedal, pedalText(slot));
+        setCell(table_, c, ColumnReleased, used ? releasedText(slot, s.now) : "-");
+    }
+    dropped_->setText(QString("Notes dropped for want of a free channel: %1").arg(s.allocation.droppedNotes));
+}
