@@ -1,8 +1,10 @@
 // Random keyboard sequences against the note path: the allocation invariants
-// hold after every message, every Note On is preceded by its bend, and once
-// every key is up nothing is left sounding at the output.
+// hold after every message, every Note On is preceded by its bend, with no
+// pedal holding anything a note takes the channel the plain rotation gives,
+// and once every key is up nothing is left sounding at the output.
 
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <utility>
@@ -96,10 +98,45 @@ protected:
         ASSERT_LT(noteAllocation.lastTunedChannel, 16);
     }
 
+    bool pedalsHoldNothing() const
+    {
+        for (const ChannelSlot& slot : noteAllocation.channelSlot) {
+            if (slot.sustainedCount || slot.sostenutoCount)
+                return false;
+        }
+        return true;
+    }
+
+    // Where a note goes with no pedal holding anything and no release time:
+    // its group's channel, else the first free used channel after the last
+    // retuned one, wrapping; -1 when it is dropped. None if the rule does not apply.
+    std::optional<int> plainRotationChoice(uint8_t status, uint8_t key, uint8_t velocity) const
+    {
+        const NoteAllocation& a = noteAllocation;
+        const bool heard = settings.inputChannel == AllChannels || (status & 0x0F) == settings.inputChannel;
+        if ((status & 0xF0) != 0x90 || velocity == 0 || !heard || a.commandState != CommandIdle ||
+            a.keyChannel[key] != 0 || key == settings.commandKey || !pedalsHoldNothing())
+            return std::nullopt;
+        for (int c = 0; c < 16; ++c) {
+            if (settings.useChannel[c] && a.channelSlot[c].group == tuningTable.bendGroup[key])
+                return c;
+        }
+        for (int i = 1; i <= 16; ++i) {
+            const int c = (a.lastTunedChannel + i) % 16;
+            if (settings.useChannel[c] && a.channelSlot[c].noteCount == 0)
+                return c;
+        }
+        return -1;
+    }
+
     void send(uint8_t status, uint8_t data1, uint8_t data2)
     {
         const size_t before = output.shortMessages.size();
+        const std::optional<int> expected = plainRotationChoice(status, data1, data2);
         handleMidiInput(nullptr, MimData, 0, packShortMessage(status, 0, data1, data2), 0);
+        if (expected) {
+            ASSERT_EQ(noteAllocation.keyChannel[data1] - 1, *expected) << "key " << int(data1);
+        }
         for (size_t i = before; i < output.shortMessages.size(); ++i) {
             const ShortMessage& m = output.shortMessages[i];
             if (m.kind() == 0x90 && m.data2 != 0 && (status & 0xF0) == 0x90) {
