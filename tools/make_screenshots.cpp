@@ -14,6 +14,7 @@
 #include "app/port_opening.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "dialogs/channels_window.h"
 #include "dialogs/command_setup_dialog.h"
 #include "dialogs/control_bars_window.h"
 #include "dialogs/event_editor.h"
@@ -115,6 +116,14 @@ int main(int argc, char** argv)
         noteAllocation.lastKey = 67;
         LastKeyWindow lastKey;
         save(lastKey, QDir(folder).filePath("last-key.png"));
+    }
+    {
+        for (const uint8_t key : {60, 64, 67, 71})
+            handleNoteOn(0x90, 0, key, 100);
+        handlePedal(SustainController, 127);
+        handleNoteOff(0x80, 0, 71, 0);
+        ChannelsWindow channels;
+        save(channels, QDir(folder).filePath("channels.png"));
     }
     window.close();
     QFile::remove("vanto.cfg");

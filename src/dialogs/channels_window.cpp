@@ -82,6 +82,18 @@ void setCell(QTableWidget* table, int row, int column, const QString& text)
         item->setText(text);
 }
 
+// Room for all sixteen rows and every column without scrolling.
+void showWholeTable(QTableWidget* table)
+{
+    table->resizeColumnsToContents();
+    table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    const int frame = 2 * table->frameWidth();
+    const int keysRoom = table->fontMetrics().horizontalAdvance("127 127 127 127");
+    table->setMinimumSize(table->verticalHeader()->sizeHint().width() + table->horizontalHeader()->length() + keysRoom + frame,
+                          table->horizontalHeader()->sizeHint().height() + table->verticalHeader()->length() + frame);
+}
+
 }  // namespace
 
 ChannelsWindow::ChannelsWindow(QWidget* parent) : QWidget(parent, Qt::Window)
@@ -104,8 +116,8 @@ ChannelsWindow::ChannelsWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table_);
     layout->addWidget(dropped_);
-    resize(620, 560);
     refresh();
+    showWholeTable(table_);
     timer_ = new QTimer(this);
     connect(timer_, &QTimer::timeout, this, &ChannelsWindow::refresh);
     timer_->start(1000 / RefreshesPerSecond);
