@@ -53,7 +53,7 @@ class NoDesktop : public Desktop {
 public:
     QString chooseFileToOpen(QWidget*, Files) override { return {}; }
     QString chooseFileToSave(QWidget*, Files) override { return {}; }
-    void openDocument(const QString&) override {}
+    bool openDocument(const QString&) override { return false; }
 };
 
 void save(QWidget& widget, const QString& path)

@@ -5,9 +5,12 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -19,6 +22,7 @@
 #include "dialogs/command_setup_dialog.h"
 #include "dialogs/control_bars_window.h"
 #include "dialogs/event_editor.h"
+#include "dialogs/guide_window.h"
 #include "dialogs/last_key_window.h"
 #include "dialogs/midi_setup_dialog.h"
 #include "engine/engine_lock.h"
@@ -77,9 +81,14 @@ QString SystemDesktop::chooseFileToSave(QWidget* owner, Files kind)
     return runChooser(chooser);
 }
 
-void SystemDesktop::openDocument(const QString& path)
+bool SystemDesktop::openDocument(const QString& path)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath(path)));
+#if defined(Q_OS_LINUX)
+    // Without an opener Qt only complains on the terminal.
+    if (QStandardPaths::findExecutable("xdg-open").isEmpty())
+        return false;
+#endif
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath(path)));
 }
 
 MainWindow::MainWindow(Desktop& desktop, QWidget* parent) : QMainWindow(parent), desktop_(desktop)
@@ -90,7 +99,22 @@ MainWindow::MainWindow(Desktop& desktop, QWidget* parent) : QMainWindow(parent),
     buildMenus();
     buildControls();
     setFixedSize(sizeHint());
-    showStatus(initialiseSystem(reporterOr(reporter_)));
+    // The device boxes of the start-up wait for the window, so that they
+    // come up over it rather than before it exists.
+    showStatus(initialiseSystem(messageReporterOverride ? *messageReporterOverride : startupMessages_));
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (startupMessages_.held.empty())
+        return;
+    QTimer::singleShot(0, this, [this] {
+        std::vector<HeldMessages::Message> held;
+        held.swap(startupMessages_.held);
+        for (const HeldMessages::Message& m : held)
+            reporter_.showMessage(m.title.c_str(), m.text.c_str(), m.icon);
+    });
 }
 
 QAction* MainWindow::addCommand(QMenu* menu, const char* text, const char* name, void (MainWindow::*command)())
@@ -104,11 +128,12 @@ QAction* MainWindow::addCommand(QMenu* menu, const char* text, const char* name,
 void MainWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu("&File");
-    addCommand(file, "&Load Scale", "loadScaleAction", &MainWindow::loadScaleCommand);
+    addCommand(file, "&Load Scale", "loadScaleAction", &MainWindow::loadScaleCommand)->setShortcut(QKeySequence::Open);
     addCommand(file, "Load &Keyboard Mapping", "loadMappingAction", &MainWindow::loadMappingCommand);
     addCommand(file, "&Clear Keyboard Mapping", "clearMappingAction", &MainWindow::clearMappingCommand);
     QAction* exit = file->addAction("&Exit");
     exit->setObjectName("exitAction");
+    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(exit, &QAction::triggered, this, &QWidget::close);
 
     QMenu* config = menuBar()->addMenu("&Config");
@@ -126,7 +151,7 @@ void MainWindow::buildMenus()
     addCommand(help, "&Channels", "channelsAction", &MainWindow::channelsCommand);
     help->addSeparator();
     addCommand(help, "&About", "aboutAction", &MainWindow::aboutCommand);
-    addCommand(help, "&Help", "helpAction", &MainWindow::helpCommand);
+    addCommand(help, "&Help", "helpAction", &MainWindow::helpCommand)->setShortcut(QKeySequence::HelpContents);
 }
 
 void MainWindow::buildControls()
@@ -161,7 +186,22 @@ void MainWindow::buildControls()
 
 void MainWindow::showStatus(const std::string& text)
 {
-    statusLine_->setText(QString::fromStdString(text));
+    statusText_ = QString::fromStdString(text);
+    statusLine_->setToolTip(statusText_);
+    fitStatusText();
+}
+
+// A long name is cut at its end to the line's width; the tooltip has it whole.
+void MainWindow::fitStatusText()
+{
+    const int room = statusLine_->contentsRect().width() - 2 * statusLine_->margin() - 8;
+    statusLine_->setText(statusLine_->fontMetrics().elidedText(statusText_, Qt::ElideRight, std::max(room, 40)));
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    fitStatusText();
 }
 
 void MainWindow::loadScaleCommand()
@@ -292,12 +332,15 @@ void MainWindow::saveConfigCommand()
 
 void MainWindow::aboutCommand()
 {
-    reporterOr(reporter_).showMessage("About Vanto", AboutText, MessageIcon::None);
+    reporterOr(reporter_).showMessage("About Vanto", AboutText, MessageIcon::Program);
 }
 
 void MainWindow::helpCommand()
 {
-    desktop_.openDocument(HelpDocument);
+    if (desktop_.openDocument(HelpDocument))
+        return;
+    auto* guide = new GuideWindow(HelpDocument, this);
+    guide->show();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -6,6 +6,8 @@
 #include <QPointer>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "dialogs/dialog_fields.h"
 
@@ -23,7 +25,8 @@ public:
     // The chosen path, or an empty text when the user cancelled.
     virtual QString chooseFileToOpen(QWidget* owner, Files kind) = 0;
     virtual QString chooseFileToSave(QWidget* owner, Files kind) = 0;
-    virtual void openDocument(const QString& path) = 0;
+    // False when no program of the desktop could be asked to open it.
+    virtual bool openDocument(const QString& path) = 0;
 };
 
 // QFileDialog and QDesktopServices.
@@ -31,12 +34,27 @@ class SystemDesktop : public Desktop {
 public:
     QString chooseFileToOpen(QWidget* owner, Files kind) override;
     QString chooseFileToSave(QWidget* owner, Files kind) override;
-    void openDocument(const QString& path) override;
+    bool openDocument(const QString& path) override;
 };
 
 inline constexpr const char* HelpDocument = "vanto.txt";
 inline constexpr const char* NoOutputText = "No MIDI device is\nopen for output.";
 inline constexpr const char* NoScaleText = "No scale loaded.";
+
+// Messages held until the window that owns their boxes is on screen.
+class HeldMessages : public MessageReporter {
+public:
+    struct Message {
+        std::string title;
+        std::string text;
+        MessageIcon icon;
+    };
+    void showMessage(const char* title, const char* text, MessageIcon icon) override
+    {
+        held.push_back({title, text, icon});
+    }
+    std::vector<Message> held;
+};
 
 class MainWindow : public QMainWindow {
 public:
@@ -60,21 +78,27 @@ public:
 protected:
     // Destroys the modeless windows, then shuts the system down.
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    // The first time: shows the start-up's messages over the window.
+    void showEvent(QShowEvent* event) override;
 
 private:
     void buildMenus();
     void buildControls();
     QAction* addCommand(QMenu* menu, const char* text, const char* name, void (MainWindow::*command)());
     void showStatus(const std::string& text);
+    void fitStatusText();
     // Rebuilds the table for a newly installed scale or mapping, resets the
     // channels and names them in the status line.
     void retuneAfterLoad();
 
     Desktop& desktop_;
     QLabel* statusLine_;
+    QString statusText_;
     QPointer<ControlBarsWindow> controlBars_;
     QPointer<LastKeyWindow> lastKey_;
     QPointer<ChannelsWindow> channels_;
     WidgetMessageReporter reporter_{this};
+    HeldMessages startupMessages_;
     bool shutDown_ = false;
 };

@@ -2,7 +2,8 @@
 // How the application shows a message box: the window layer implements it,
 // tests record what would have been shown.
 
-enum class MessageIcon { None, Warning, Stop };
+// Program: the program's own icon, as an About box shows it.
+enum class MessageIcon { None, Warning, Stop, Program };
 
 class MessageReporter {
 public:

@@ -35,6 +35,8 @@ constexpr int32_t MidiMapperDevice = -1;
 class MidiSystem {
 public:
     virtual ~MidiSystem() = default;
+    // False when no MIDI service (sequencer, server) answers at all.
+    virtual bool hasService() { return true; }
     // Product names, in device-position order; the program's own ports are
     // never listed.
     virtual std::vector<std::string> inputDeviceNames() = 0;

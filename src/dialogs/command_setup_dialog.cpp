@@ -87,6 +87,7 @@ void CommandSetupDialog::buildControls()
     const DialogButtons okCancel = makeOkCancel(this);
     connect(add, &QPushButton::clicked, this, &CommandSetupDialog::addEvent);
     connect(edit, &QPushButton::clicked, this, &CommandSetupDialog::editEvent);
+    connect(initMessage_, &QListWidget::itemDoubleClicked, this, &CommandSetupDialog::editEvent);
     connect(remove, &QPushButton::clicked, this, &CommandSetupDialog::deleteEvent);
     auto* right = new QVBoxLayout;
     right->addWidget(add);

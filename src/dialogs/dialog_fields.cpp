@@ -1,6 +1,9 @@
 #include "dialogs/dialog_fields.h"
 
+#include <QApplication>
 #include <QDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
@@ -42,15 +45,32 @@ DialogButtons makeOkCancel(QDialog* dialog)
     return {ok, cancel};
 }
 
+// A message box is as wide as its text; a longer title would be cut in the
+// title bar, so the box is widened to hold it and the title bar's buttons.
+void keepTitleVisible(QMessageBox& box)
+{
+    constexpr int TitleBarButtons = 120;
+    const int wanted = QFontMetrics(QApplication::font("QMdiSubWindowTitleBar")).horizontalAdvance(box.windowTitle()) +
+                       TitleBarButtons;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    }
+}
+
 void WidgetMessageReporter::showMessage(const char* title, const char* text, MessageIcon icon)
 {
     QMessageBox box(owner_);
     box.setWindowTitle(QString::fromUtf8(title));
     box.setText(QString::fromUtf8(text));
-    box.setIcon(icon == MessageIcon::Stop      ? QMessageBox::Critical
-                : icon == MessageIcon::Warning ? QMessageBox::Warning
-                                               : QMessageBox::NoIcon);
+    if (icon == MessageIcon::Program)
+        box.setIconPixmap((owner_ ? owner_->window()->windowIcon() : QApplication::windowIcon()).pixmap(64, 64));
+    else
+        box.setIcon(icon == MessageIcon::Stop      ? QMessageBox::Critical
+                    : icon == MessageIcon::Warning ? QMessageBox::Warning
+                                                   : QMessageBox::NoIcon);
     box.setStandardButtons(QMessageBox::Ok);
+    keepTitleVisible(box);
     box.exec();
 }
 

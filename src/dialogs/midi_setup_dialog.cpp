@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -37,16 +38,6 @@ QWidget* captioned(const char* caption, QWidget* control)
     return box;
 }
 
-QWidget* labelled(const char* caption, QWidget* control)
-{
-    auto* row = new QWidget;
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(new QLabel(caption));
-    layout->addWidget(control);
-    return row;
-}
-
 // Stores a digit field's number, limited to limit, when it holds one; a
 // stored value above the limit is limited either way. True when the stored
 // value changed.
@@ -77,6 +68,10 @@ void MidiSetupDialog::buildControls()
     inputList_->setObjectName("inputDeviceList");
     outputList_ = new QListWidget;
     outputList_->setObjectName("outputDeviceList");
+    noService_ = new QLabel(NoMidiServiceText);
+    noService_->setObjectName("noServiceLabel");
+    noService_->setWordWrap(true);
+    noService_->hide();
     auto* devices = new QHBoxLayout;
     devices->addWidget(captioned("Midi Input Device", inputList_));
     devices->addWidget(captioned("Midi Output Device", outputList_));
@@ -98,17 +93,21 @@ void MidiSetupDialog::buildControls()
     frequency_->setMaxLength(FrequencyTextLength);
     midiNote_ = makeDigitField(this, "midiNoteField");
     auto* tuning = new QGroupBox("Instrument Tuning");
-    auto* tuningLayout = new QVBoxLayout(tuning);
-    tuningLayout->addWidget(labelled("Frequency:", frequency_));
-    tuningLayout->addWidget(labelled("MIDI Note:", midiNote_));
-    auto* left = new QVBoxLayout;
-    left->addWidget(labelled("Pitch Wheel Range:", pitchWheelRange_));
-    left->addWidget(labelled("Input Channel:", inputChannel_));
-    left->addWidget(tuning);
+    auto* tuningLayout = new QFormLayout(tuning);
+    tuningLayout->addRow("Frequency:", frequency_);
+    tuningLayout->addRow("MIDI Note:", midiNote_);
     releaseTime_ = makeDigitField(this, "releaseTimeField");
     releaseTime_->setMaxLength(5);
     releaseTime_->setToolTip("How long a released note's tail is spared from a new pitch bend (0 = off)");
-    left->addWidget(labelled("Release Time (ms):", releaseTime_));
+    auto* fields = new QFormLayout;
+    fields->addRow("Pitch Wheel Range:", pitchWheelRange_);
+    fields->addRow("Input Channel:", inputChannel_);
+    auto* timing = new QFormLayout;
+    timing->addRow("Release Time (ms):", releaseTime_);
+    auto* left = new QVBoxLayout;
+    left->addLayout(fields);
+    left->addWidget(tuning);
+    left->addLayout(timing);
 
     relayList_ = new QListWidget;
     relayList_->setObjectName("relayList");
@@ -125,6 +124,7 @@ void MidiSetupDialog::buildControls()
     buttons->addStretch();
 
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(noService_);
     layout->addLayout(devices);
     layout->addLayout(channels);
     layout->addLayout(middle);
@@ -142,6 +142,8 @@ void MidiSetupDialog::fillFromSettings()
     for (const std::string& name : outputs)
         outputList_->addItem(QString::fromStdString(name));
     outputList_->setCurrentRow(settings.outputDevice + 1);
+    // Empty lists alone do not tell whether the devices or the service are missing.
+    noService_->setVisible(inputs.empty() && outputs.empty() && (!midiSystem || !midiSystem->hasService()));
 
     for (int c = 0; c < 16; ++c)
         useChannel_[c]->setChecked(settings.useChannel[c] == 1);

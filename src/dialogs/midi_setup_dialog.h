@@ -8,7 +8,11 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QListWidget;
+
+inline constexpr const char* NoMidiServiceText =
+    "No MIDI service is running: start JACK, PipeWire or the ALSA sequencer, then open Midi Setup again.";
 
 class MidiSetupDialog : public QDialog {
 public:
@@ -23,6 +27,7 @@ private:
     void fillFromSettings();
     bool storeSettings();  // true when the tuning reference changed
 
+    QLabel* noService_;
     QListWidget* inputList_;
     QListWidget* outputList_;
     QCheckBox* useChannel_[16];

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "engine/input_dispatch.h"
+#include "platform/library_messages.h"
 
 namespace {
 
@@ -360,27 +361,42 @@ bool isOwnPortName(const std::string& portName)
     return client == OutputClientName || client == InputClientName;
 }
 
-RtMidiSystem::RtMidiSystem() = default;
+RtMidiSystem::RtMidiSystem()
+{
+    routeLibraryMessages();
+}
+
 RtMidiSystem::~RtMidiSystem() = default;
+
+bool RtMidiSystem::hasService()
+{
+    LibraryOutputCapture capture;
+    RtMidi::Api api;
+    return chooseApi(api);
+}
 
 std::vector<std::string> RtMidiSystem::inputDeviceNames()
 {
+    LibraryOutputCapture capture;
     return deviceNames<RtMidiIn>();
 }
 
 std::vector<std::string> RtMidiSystem::outputDeviceNames()
 {
+    LibraryOutputCapture capture;
     return deviceNames<RtMidiOut>();
 }
 
 std::unique_ptr<MidiInputDevice> RtMidiSystem::openInput(int32_t device)
 {
+    LibraryOutputCapture capture;
     return openWithChosenApi<MidiInputDevice>(
         [device](RtMidi::Api api) { return std::make_unique<RtMidiInputDevice>(api, device); });
 }
 
 std::unique_ptr<MidiOutputDevice> RtMidiSystem::openOutput(int32_t device)
 {
+    LibraryOutputCapture capture;
     return openWithChosenApi<MidiOutputDevice>([this, device](RtMidi::Api api) -> std::unique_ptr<MidiOutputDevice> {
         if (device == MidiMapperDevice) {
             if (!mapperPort_ || mapperPort_->api != api)

@@ -24,6 +24,7 @@ class RtMidiSystem : public MidiSystem {
 public:
     RtMidiSystem();
     ~RtMidiSystem() override;
+    bool hasService() override;
     std::vector<std::string> inputDeviceNames() override;
     std::vector<std::string> outputDeviceNames() override;
     std::unique_ptr<MidiInputDevice> openInput(int32_t device) override;

@@ -3,6 +3,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QtTest>
 
 #include <cstring>
@@ -13,6 +15,7 @@
 #include "app/port_opening.h"
 #include "app/startup.h"
 #include "dialogs/control_bars_window.h"
+#include "dialogs/guide_window.h"
 #include "dialogs/last_key_window.h"
 #include "engine/input_dispatch.h"
 #include "engine/output_senders.h"
@@ -25,7 +28,12 @@ class FakeDesktop : public Desktop {
 public:
     QString chooseFileToOpen(QWidget*, Files kind) override { return next(kind); }
     QString chooseFileToSave(QWidget*, Files kind) override { return next(kind); }
-    void openDocument(const QString& path) override { opened << path; }
+    bool openDocument(const QString& path) override
+    {
+        opened << path;
+        return canOpen;
+    }
+    bool canOpen = true;
 
     std::deque<QString> answers;  // "" = the user cancels
     std::vector<Files> asked;
@@ -335,9 +343,24 @@ private slots:
         QCOMPARE(reporter.shown.size(), size_t{1});
         QCOMPARE(reporter.shown[0].title, std::string("About Vanto"));
         QVERIFY(QString::fromStdString(reporter.shown[0].text).startsWith("Vanto v1.1\nXenharmonic Tuning for MIDI\n\n"));
-        QCOMPARE(reporter.shown[0].icon, MessageIcon::None);
+        QCOMPARE(reporter.shown[0].icon, MessageIcon::Program);
         action(window, "helpAction")->trigger();
         QCOMPARE(desktop.opened, QStringList{"vanto.txt"});
+        QVERIFY(!window.findChild<QWidget*>("guideWindow"));
+        // A desktop that cannot open it: the guide comes up in a window of ours.
+        QFile guide("vanto.txt");
+        QVERIFY(guide.open(QIODevice::WriteOnly));
+        guide.write("1. CONNECTING\nthe sustain pedal\n2. SCALES\n");
+        guide.close();
+        desktop.canOpen = false;
+        action(window, "helpAction")->trigger();
+        auto* shown = static_cast<GuideWindow*>(window.findChild<QWidget*>("guideWindow"));
+        QVERIFY(shown);
+        child<QLineEdit>(shown, "guideSearch")->setText("pedal");
+        QVERIFY(shown->findNext());
+        QCOMPARE(child<QPlainTextEdit>(shown, "guideText")->textCursor().selectedText(), QString("pedal"));
+        child<QLineEdit>(shown, "guideSearch")->setText("glissando");
+        QVERIFY(!shown->findNext());
     }
 
     void closingWithControlBarsOpenSavesTheConfiguration()

@@ -8,7 +8,7 @@ endif()
 foreach(path
     bin/vanto bin/vanto-table bin/vanto-start
     share/vanto/vanto.txt share/vanto/scales/just\ major.txt share/vanto/scales/Bohlen-Pierce.txt
-    share/applications/vanto.desktop
+    share/applications/vanto.desktop share/mime/packages/vanto-scala.xml
     share/icons/hicolor/scalable/apps/vanto.svg share/icons/hicolor/256x256/apps/vanto.png)
   if(NOT EXISTS "${PREFIX}/${path}")
     message(FATAL_ERROR "missing after install: ${path}")
@@ -17,5 +17,12 @@ endforeach()
 file(STRINGS ${PREFIX}/share/applications/vanto.desktop exec REGEX "^Exec=")
 if(NOT exec STREQUAL "Exec=vanto-start %f")
   message(FATAL_ERROR "unexpected launcher line: ${exec}")
+endif()
+# The entry claims Scala scales only, never plain text: Help would otherwise
+# open the guide with vanto itself.
+file(STRINGS ${PREFIX}/share/applications/vanto.desktop mime REGEX "^MimeType=")
+string(REPLACE "\\;" ";" mime "${mime}")
+if(NOT mime STREQUAL "MimeType=text/x-scala-scale;")
+  message(FATAL_ERROR "unexpected file types: ${mime}")
 endif()
 message(STATUS "install layout complete")

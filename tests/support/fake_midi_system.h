@@ -72,6 +72,7 @@ private:
 
 class FakeMidiSystem : public MidiSystem {
 public:
+    bool hasService() override { return service; }
     std::vector<std::string> inputDeviceNames() override { return inputs; }
     std::vector<std::string> outputDeviceNames() override { return outputs; }
     std::unique_ptr<MidiInputDevice> openInput(int32_t device) override
@@ -96,6 +97,7 @@ public:
     std::vector<std::string> outputs = {"Synth"};
     bool failPrepare = false;
     bool failQueue = false;
+    bool service = true;
     FakeInputDevice* lastInput = nullptr;
 };
 
