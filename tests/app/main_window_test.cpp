@@ -384,6 +384,20 @@ private slots:
         QCOMPARE(place.system->log.events.back(), std::string("close output"));
     }
 
+    void longNamesAreCutAtTheirEndAndShortcutsReachTheCommands()
+    {
+        scaleArgument = scaleFile("long.txt", ("name " + std::string(90, 'x') + " end\n").c_str());
+        MainWindow window(desktop);
+        window.show();
+        const QString whole = QString(90, 'x') + " end";
+        QCOMPARE(child<QLabel>(&window, "statusLine")->toolTip(), whole);
+        QVERIFY(status(window).startsWith("xxx"));
+        QVERIFY(status(window).endsWith(QChar(0x2026)));
+        QCOMPARE(action(window, "loadScaleAction")->shortcut(), QKeySequence(QKeySequence::Open));
+        QCOMPARE(action(window, "exitAction")->shortcut(), QKeySequence("Ctrl+Q"));
+        QCOMPARE(action(window, "helpAction")->shortcut(), QKeySequence(QKeySequence::HelpContents));
+    }
+
     void menusHoldEveryItemInOrder()
     {
         MainWindow window(desktop);

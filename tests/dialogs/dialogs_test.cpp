@@ -303,6 +303,27 @@ private slots:
         dialog.editEvent();
         QCOMPARE(rows(list), (QStringList{"C0 01 00", "CX 02 7F", "C0 03 00"}));
         QCOMPARE(list->currentRow(), 1);
+        bool opened = false;
+        whenModalOpens([&](QWidget* editor) {
+            opened = true;
+            press(editor, "cancelButton");
+        });
+        emit list->itemDoubleClicked(list->item(2));  // a double-click edits the row too
+        QVERIFY(opened);
+    }
+
+    void midiSetupSaysWhenNoMidiServiceRuns()
+    {
+        place.system->inputs.clear();
+        place.system->outputs.clear();
+        {
+            MidiSetupDialog dialog;
+            QVERIFY(!child<QLabel>(&dialog, "noServiceLabel")->isVisibleTo(&dialog));
+        }
+        place.system->service = false;
+        MidiSetupDialog dialog;
+        QVERIFY(child<QLabel>(&dialog, "noServiceLabel")->isVisibleTo(&dialog));
+        QCOMPARE(child<QLabel>(&dialog, "noServiceLabel")->text(), QString(NoMidiServiceText));
     }
 
     void commandSetupOkStoresKeysAndSwitches()

@@ -1,0 +1,137 @@
+// Every window, drawn offscreen in the light and a dark palette (and, run a
+// second time, at twice the scale): no label, button or check box may be
+// narrower than its text needs. The drawings are kept in the build folder.
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QLabel>
+#include <QPalette>
+#include <QStyle>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+#include "app/main_window.h"
+#include "app/port_opening.h"
+#include "app/startup.h"
+#include "dialogs/channels_window.h"
+#include "dialogs/command_setup_dialog.h"
+#include "dialogs/control_bars_window.h"
+#include "dialogs/event_editor.h"
+#include "dialogs/guide_window.h"
+#include "dialogs/last_key_window.h"
+#include "dialogs/midi_setup_dialog.h"
+#include "support/qt_test_support.h"
+
+namespace {
+
+class QuietDesktop : public Desktop {
+public:
+    QString chooseFileToOpen(QWidget*, Files) override { return {}; }
+    QString chooseFileToSave(QWidget*, Files) override { return {}; }
+    bool openDocument(const QString&) override { return true; }
+};
+
+QPalette darkPalette()
+{
+    QPalette p;
+    const QColor window(45, 45, 48), base(30, 30, 30), text(220, 220, 220);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, window);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    return p;
+}
+
+// The widgets whose text would be cut: narrower than their size hint,
+// which is what their text needs.
+QStringList clippedTexts(QWidget* window)
+{
+    QStringList clipped;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(window))
+            continue;
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(w); label && !label->wordWrap())
+            text = label->text();
+        else if (auto* button = qobject_cast<QAbstractButton*>(w))
+            text = button->text();
+        if (!text.isEmpty() && w->width() < w->sizeHint().width())
+            clipped << QString("\"%1\" is %2 wide, needs %3").arg(text).arg(w->width()).arg(w->sizeHint().width());
+    }
+    return clipped;
+}
+
+}  // namespace
+
+class WindowLayoutTest : public QObject {
+    Q_OBJECT
+
+private:
+    QtTestPlace place;
+    QuietDesktop desktop;
+
+    void check(QWidget& window, const QString& name)
+    {
+        for (const bool dark : {false, true}) {
+            QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
+            window.show();
+            window.adjustSize();
+            QCoreApplication::processEvents();
+            const QStringList clipped = clippedTexts(&window);
+            QVERIFY2(clipped.isEmpty(), qPrintable(name + ": " + clipped.join("; ")));
+            const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
+            const QString file = QString("%1-%2x%3.png").arg(name, scale, dark ? "-dark" : "");
+            window.grab().save(QDir(VANTO_SCREENSHOT_DIR).filePath(file));
+        }
+        window.hide();
+    }
+
+private slots:
+    void init()
+    {
+        place.reset();
+        QDir().mkpath(VANTO_SCREENSHOT_DIR);
+    }
+    void cleanup() { closePorts(); }
+
+    void everyWindowHasRoomForItsTexts()
+    {
+        scaleArgument = "";
+        MainWindow window(desktop);
+        check(window, "main-window");
+        MidiSetupDialog midiSetup(&window);
+        check(midiSetup, "midi-setup");
+        CommandSetupDialog commandSetup(&window);
+        check(commandSetup, "command-setup");
+        InitEvent event{0xB0, 16, 7, 100};
+        EventEditor editor(event, EditorMode::Edit, &window);
+        check(editor, "event-editor");
+        ControlBarsWindow bars;
+        check(bars, "control-bars");
+        LastKeyWindow lastKey;
+        check(lastKey, "last-key");
+        ChannelsWindow channels;
+        check(channels, "channels");
+        GuideWindow guide("missing.txt");
+        check(guide, "guide");
+    }
+
+    void midiSetupWithoutAServiceHasRoomToo()
+    {
+        place.system->inputs.clear();
+        place.system->outputs.clear();
+        place.system->service = false;
+        MidiSetupDialog dialog;
+        check(dialog, "midi-setup-no-service");
+    }
+};
+
+QTEST_MAIN(WindowLayoutTest)
+#include "window_layout_test.moc"
