@@ -41,6 +41,14 @@ public:
     // never listed.
     virtual std::vector<std::string> inputDeviceNames() = 0;
     virtual std::vector<std::string> outputDeviceNames() = 0;
+    // Both lists and whether a service answers, in one question to the
+    // system: what a settings dialog asks for when it opens.
+    struct DeviceLists {
+        std::vector<std::string> inputs;
+        std::vector<std::string> outputs;
+        bool service;
+    };
+    virtual DeviceLists deviceLists() { return {inputDeviceNames(), outputDeviceNames(), hasService()}; }
     // Null when the device cannot be opened.
     virtual std::unique_ptr<MidiInputDevice> openInput(int32_t device) = 0;
     virtual std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) = 0;

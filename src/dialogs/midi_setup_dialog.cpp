@@ -133,8 +133,9 @@ void MidiSetupDialog::buildControls()
 
 void MidiSetupDialog::fillFromSettings()
 {
-    const std::vector<std::string> inputs = midiSystem ? midiSystem->inputDeviceNames() : std::vector<std::string>{};
-    const std::vector<std::string> outputs = midiSystem ? midiSystem->outputDeviceNames() : std::vector<std::string>{};
+    const MidiSystem::DeviceLists lists = midiSystem ? midiSystem->deviceLists() : MidiSystem::DeviceLists{{}, {}, false};
+    const std::vector<std::string>& inputs = lists.inputs;
+    const std::vector<std::string>& outputs = lists.outputs;
     for (const std::string& name : inputs)
         inputList_->addItem(QString::fromStdString(name));
     inputList_->setCurrentRow(settings.inputDevice);
@@ -143,7 +144,7 @@ void MidiSetupDialog::fillFromSettings()
         outputList_->addItem(QString::fromStdString(name));
     outputList_->setCurrentRow(settings.outputDevice + 1);
     // Empty lists alone do not tell whether the devices or the service are missing.
-    noService_->setVisible(inputs.empty() && outputs.empty() && (!midiSystem || !midiSystem->hasService()));
+    noService_->setVisible(inputs.empty() && outputs.empty() && !lists.service);
 
     for (int c = 0; c < 16; ++c)
         useChannel_[c]->setChecked(settings.useChannel[c] == 1);

@@ -1,6 +1,7 @@
 #include "platform/rtmidi_system.h"
 
 #include <RtMidi.h>
+#include <jack/jack.h>
 
 #include <algorithm>
 #include <atomic>
@@ -36,28 +37,84 @@ void retire(std::unique_ptr<Client>& client, RtMidi::Api api)
     client.reset();
 }
 
-// The first compiled API that has ports; failing that, the first that can be
-// used at all. An API whose service is missing (no ALSA sequencer, no JACK
-// server) throws or lists nothing, and is passed over.
-bool chooseApi(RtMidi::Api& chosen)
+// What one look at a MIDI system finds: its ports in each direction, the
+// program's own left out, and how many there are in all.
+struct PortLists {
+    std::vector<std::string> sources;
+    std::vector<std::string> destinations;
+    size_t allPorts = 0;
+};
+
+void keepForeign(const std::string& name, std::vector<std::string>& names)
+{
+    if (!name.empty() && !isOwnPortName(name))
+        names.push_back(name);
+}
+
+// JACK through libjack itself: one client lists both directions, in the
+// order RtMidi numbers them, and no client at all is made when no server
+// answers. False then.
+bool listJackPorts(PortLists& lists)
+{
+    jack_status_t status;
+    jack_client_t* client = jack_client_open("Vanto Probe", JackNoStartServer, &status);
+    if (!client)
+        return false;
+    for (const auto& [flags, names] : {std::pair{JackPortIsOutput, &lists.sources}, std::pair{JackPortIsInput, &lists.destinations}}) {
+        const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
+        for (size_t i = 0; ports && ports[i]; ++i, ++lists.allPorts)
+            keepForeign(ports[i], *names);
+        jack_free(ports);
+    }
+    jack_client_close(client);
+    return true;
+}
+
+void listProbePorts(RtMidi& probe, std::vector<std::string>& names, size_t& allPorts)
+{
+    const unsigned count = probe.getPortCount();
+    allPorts += count;
+    for (unsigned i = 0; i < count; ++i)
+        keepForeign(probe.getPortName(i), names);
+}
+
+// False when the system's service does not answer.
+bool listPorts(RtMidi::Api api, PortLists& lists)
+{
+    if (api == RtMidi::UNIX_JACK)
+        return listJackPorts(lists);
+    try {
+        RtMidiIn in(api, "Vanto Probe");
+        RtMidiOut out(api, "Vanto Probe");
+        listProbePorts(in, lists.sources, lists.allPorts);
+        listProbePorts(out, lists.destinations, lists.allPorts);
+        return true;
+    } catch (const RtMidiError&) {
+        return false;
+    }
+}
+
+// The first compiled API that has ports; failing that, the first whose
+// service answers at all. A missing service (no ALSA sequencer, no JACK
+// server) is passed over. Its ports go to lists, when given.
+bool chooseApi(RtMidi::Api& chosen, PortLists* lists = nullptr)
 {
     std::vector<RtMidi::Api> apis;
     RtMidi::getCompiledApi(apis);
     bool found = false;
     for (RtMidi::Api api : apis) {
-        try {
-            RtMidiIn in(api, "Vanto Probe");
-            RtMidiOut out(api, "Vanto Probe");
-            if (in.getPortCount() + out.getPortCount() > 0) {
-                chosen = api;
-                return true;
-            }
-            if (!found) {
-                chosen = api;
-                found = true;
-            }
-        } catch (const RtMidiError&) {
+        PortLists tried;
+        if (!listPorts(api, tried))
+            continue;
+        const bool hasPorts = tried.allPorts > 0;
+        if (hasPorts || !found) {
+            chosen = api;
+            found = true;
+            if (lists)
+                *lists = std::move(tried);
         }
+        if (hasPorts)
+            return true;
     }
     return found;
 }
@@ -76,22 +133,6 @@ std::vector<unsigned> foreignPorts(RtMidi& probe, std::vector<std::string>* name
             names->push_back(name);
     }
     return ports;
-}
-
-template <typename Probe>
-std::vector<std::string> deviceNames()
-{
-    std::vector<std::string> names;
-    try {
-        RtMidi::Api api;
-        if (!chooseApi(api))
-            return names;
-        Probe probe(api, "Vanto Probe");
-        foreignPorts(probe, &names);
-    } catch (const RtMidiError&) {
-        names.clear();
-    }
-    return names;
 }
 
 // Finds the port number behind a device position of the filtered list.
@@ -370,21 +411,26 @@ RtMidiSystem::~RtMidiSystem() = default;
 
 bool RtMidiSystem::hasService()
 {
+    return deviceLists().service;
+}
+
+MidiSystem::DeviceLists RtMidiSystem::deviceLists()
+{
     LibraryOutputCapture capture;
     RtMidi::Api api;
-    return chooseApi(api);
+    PortLists lists;
+    const bool service = chooseApi(api, &lists);
+    return {std::move(lists.sources), std::move(lists.destinations), service};
 }
 
 std::vector<std::string> RtMidiSystem::inputDeviceNames()
 {
-    LibraryOutputCapture capture;
-    return deviceNames<RtMidiIn>();
+    return deviceLists().inputs;
 }
 
 std::vector<std::string> RtMidiSystem::outputDeviceNames()
 {
-    LibraryOutputCapture capture;
-    return deviceNames<RtMidiOut>();
+    return deviceLists().outputs;
 }
 
 std::unique_ptr<MidiInputDevice> RtMidiSystem::openInput(int32_t device)

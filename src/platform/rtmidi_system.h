@@ -25,6 +25,7 @@ public:
     RtMidiSystem();
     ~RtMidiSystem() override;
     bool hasService() override;
+    DeviceLists deviceLists() override;
     std::vector<std::string> inputDeviceNames() override;
     std::vector<std::string> outputDeviceNames() override;
     std::unique_ptr<MidiInputDevice> openInput(int32_t device) override;
