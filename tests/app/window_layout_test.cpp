@@ -1,10 +1,14 @@
 // Every window, drawn offscreen in the light and a dark palette (and, run a
 // second time, at twice the scale): no label, button or check box may be
-// narrower than its text needs. The drawings are kept in the build folder.
+// narrower than its text needs. The drawings are kept in the build folder;
+// with VANTO_DOCS_DIR set, the light ones at 1x also become the pictures of
+// the documentation:
+//   VANTO_DOCS_DIR=docs QT_QPA_PLATFORM=offscreen build/release/tests/vanto_window_layout_tests
 
 #include <QAbstractButton>
 #include <QDir>
 #include <QLabel>
+#include <QListWidget>
 #include <QPalette>
 #include <QStyle>
 #include <QtTest>
@@ -22,6 +26,7 @@
 #include "dialogs/guide_window.h"
 #include "dialogs/last_key_window.h"
 #include "dialogs/midi_setup_dialog.h"
+#include "engine/note_allocation.h"
 #include "support/qt_test_support.h"
 
 namespace {
@@ -77,7 +82,7 @@ private:
     QtTestPlace place;
     QuietDesktop desktop;
 
-    void check(QWidget& window, const QString& name)
+    void check(QWidget& window, const QString& name, bool documented = true)
     {
         for (const bool dark : {false, true}) {
             QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
@@ -88,39 +93,60 @@ private:
             QVERIFY2(clipped.isEmpty(), qPrintable(name + ": " + clipped.join("; ")));
             const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
             const QString file = QString("%1-%2x%3.png").arg(name, scale, dark ? "-dark" : "");
-            window.grab().save(QDir(VANTO_SCREENSHOT_DIR).filePath(file));
+            const QPixmap picture = window.grab();
+            picture.save(QDir(VANTO_SCREENSHOT_DIR).filePath(file));
+            const QString docs = qEnvironmentVariable("VANTO_DOCS_DIR");
+            if (!docs.isEmpty() && scale == "1" && !dark && documented)
+                picture.save(QDir(docs).filePath(name + ".png"));
         }
         window.hide();
     }
 
 private slots:
+    // What the pictures show: a keyboard and synthesizers to choose from,
+    // command keys, an init message, a scale.
     void init()
     {
         place.reset();
         QDir().mkpath(VANTO_SCREENSHOT_DIR);
+        place.system->inputs = {"USB Keyboard:MIDI 1", "Sequencer:out"};
+        place.system->outputs = {"FLUID Synth:midi_00", "Hardware Synth:in"};
+        settings.commandKey = 36;
+        settings.demodulateKey = 37;
+        settings.resetPitchKey = 38;
+        settings.initMessageKey = 39;
+        settings.initEventCount = 3;
+        settings.initMessage[0] = {0xC0, 16, 19, 0};
+        settings.initMessage[1] = {0xB0, 16, 7, 100};
+        settings.initMessage[2] = {0xB0, 16, 91, 40};
+        scaleArgument = VANTO_SOURCE_DIR "/scales/just major.txt";
     }
     void cleanup() { closePorts(); }
 
     void everyWindowHasRoomForItsTexts()
     {
-        scaleArgument = "";
         MainWindow window(desktop);
         check(window, "main-window");
         MidiSetupDialog midiSetup(&window);
         check(midiSetup, "midi-setup");
         CommandSetupDialog commandSetup(&window);
+        commandSetup.findChild<QListWidget*>("initMessageList")->setCurrentRow(1);
         check(commandSetup, "command-setup");
         InitEvent event{0xB0, 16, 7, 100};
         EventEditor editor(event, EditorMode::Edit, &window);
         check(editor, "event-editor");
         ControlBarsWindow bars;
         check(bars, "control-bars");
+        for (const uint8_t key : {60, 64, 67, 71})
+            handleNoteOn(0x90, 0, key, 100);
+        handlePedal(SustainController, 127);
+        handleNoteOff(0x80, 0, 71, 0);
         LastKeyWindow lastKey;
         check(lastKey, "last-key");
         ChannelsWindow channels;
         check(channels, "channels");
         GuideWindow guide("missing.txt");
-        check(guide, "guide");
+        check(guide, "guide", false);
     }
 
     void midiSetupWithoutAServiceHasRoomToo()
@@ -129,7 +155,7 @@ private slots:
         place.system->outputs.clear();
         place.system->service = false;
         MidiSetupDialog dialog;
-        check(dialog, "midi-setup-no-service");
+        check(dialog, "midi-setup-no-service", false);
     }
 };
 
