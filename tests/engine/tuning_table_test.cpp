@@ -207,14 +207,31 @@ TEST_F(TuningTableTest, ModulateWithShiftCentreKeepsEqualTemperedPitches)
     }
 }
 
-TEST_F(TuningTableTest, ModulationAcrossPeriodsIncludesWholePeriods)
+// The interval to a target counts whole periods on either side of the
+// centre, in both build modes; the ratios are worked out by hand.
+TEST_F(TuningTableTest, ModulationCountsWholePeriodsOnEitherSide)
 {
-    ASSERT_TRUE(moveCentre(43, MoveModulate, 0));  // 17 keys down: an octave and a fourth
-    EXPECT_NEAR(currentPitch, 261.626 * std::pow(2.0, -17.0 / 12), 1e-9);
-    ASSERT_TRUE(moveCentre(91, MoveModulate, 0));  // 31 keys up from the centre
-    EXPECT_NEAR(currentPitch, 261.626 * std::pow(2.0, 14.0 / 12), 1e-9);
-    ASSERT_TRUE(moveCentre(72, MoveModulate, 0));  // exactly one period: ratio[degrees]
-    EXPECT_NEAR(currentPitch, 261.626 * std::pow(2.0, 26.0 / 12), 1e-9);
+    const Scale justMajor = makeScale({9.0 / 8, 5.0 / 4, 4.0 / 3, 3.0 / 2, 5.0 / 3, 15.0 / 8, 2.0});
+    const Scale tritaveJust = makeScale({5.0 / 3, 9.0 / 5, 3.0});  // linear mode
+    const struct {
+        const Scale& scale;
+        int offset;  // target key minus the centre
+        double interval;
+    } cases[] = {
+        {justMajor, -1, 15.0 / 16},     {justMajor, -7, 0.5},        {justMajor, 7, 2.0},
+        {justMajor, 1, 9.0 / 8},        {justMajor, 17, 16.0 / 3},   {justMajor, -17, 3.0 / 16},
+        {justMajor, -8, 15.0 / 32},
+        {tritaveJust, -1, 3.0 / 5},     {tritaveJust, -3, 1.0 / 3},  {tritaveJust, 3, 3.0},
+        {tritaveJust, 8, 9.0 * 9 / 5},  {tritaveJust, -8, 5.0 / 81}, {tritaveJust, -4, 1.0 / 5},
+    };
+    for (const auto& c : cases) {
+        installScale(c.scale);
+        const auto target = static_cast<uint8_t>(60 + c.offset);
+        ASSERT_TRUE(moveCentre(target, MoveModulate, 0)) << c.offset;
+        EXPECT_NEAR(currentPitch / 261.626, c.interval, 1e-12) << "degrees " << c.scale.degrees << ", offset " << c.offset;
+        ASSERT_TRUE(moveCentre(target, MoveDemodulate, 0));
+        EXPECT_NEAR(currentPitch, 261.626, 1e-9) << c.offset;
+    }
 }
 
 TEST_F(TuningTableTest, ShiftCentreRerootsAJustScale)
