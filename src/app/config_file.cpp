@@ -1,10 +1,12 @@
 #include "app/config_file.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <unistd.h>
@@ -269,6 +271,42 @@ void decodeConfig(const uint8_t* image, int length, Settings& s)
     }
     const int blockStart = ConfigHeaderSize + ConfigEventSize * s.initEventCount;
     decodeExtension(image + std::min(blockStart, length), std::max(length - blockStart, 0), s);
+    s.inputDevice = std::min(s.inputDevice, MaxDeviceNumber);
+    s.outputDevice = std::min(s.outputDevice, MaxDeviceNumber);
+}
+
+std::string configFileProblem(const uint8_t* image, int length)
+{
+    if (length < ConfigHeaderSize)
+        return {};
+    Settings s{};
+    Reader header(image, length);
+    walkHeader(header, s);
+    const auto says = [](const char* field, long value, long most) {
+        return std::string("its ") + field + " is " + std::to_string(value) + ", where at most " + std::to_string(most) +
+               " is possible";
+    };
+    std::string why;
+    const int64_t expected = ConfigHeaderSize + int64_t{ConfigEventSize} * s.initEventCount;
+    if (s.initEventCount < 0 || s.initEventCount > MaxInitEvents)
+        why = "it names " + std::to_string(s.initEventCount) + " init events, where 0 to 40 are possible";
+    else if (length < expected)
+        why = "it ends within its init events";
+    else if (length > expected && (length - expected < 4 || std::memcmp(image + expected, ExtensionMagic, 4) != 0))
+        why = "it is longer than what it holds";
+    else if (s.pitchWheelRange > 24)
+        why = says("pitch-wheel range", s.pitchWheelRange, 24);
+    else if (s.inputChannel > AllChannels)
+        why = says("input channel", s.inputChannel, AllChannels);
+    else if (s.referenceKey > 127)
+        why = says("reference key", s.referenceKey, 127);
+    else if (std::max({s.commandKey, s.demodulateKey, s.resetPitchKey, s.initMessageKey}) > NoKey)
+        why = says("highest command key", std::max({s.commandKey, s.demodulateKey, s.resetPitchKey, s.initMessageKey}), NoKey);
+    else if (!std::isfinite(s.referenceFrequency))
+        why = "its reference frequency is not a number";
+    else if (s.inputDevice < -1 || s.outputDevice < -1)
+        why = "a device number in it is below -1";
+    return why.empty() ? why : "This is not a Vanto configuration file: " + why + ".";
 }
 
 int saveConfig(const char* path)
@@ -313,13 +351,28 @@ bool readConfigFile(const char* path, Settings& s)
     return ok;
 }
 
-int loadConfig(const char* path)
+int loadConfig(const char* path, std::string* problem)
 {
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file)
+        return -1;
+    // One byte more than any configuration file, so that a longer one shows.
+    std::vector<uint8_t> image(MaxConfigFileSize + 1);
+    const size_t length = std::fread(image.data(), 1, image.size(), file);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed)
+        return -1;
+    const std::string why = configFileProblem(image.data(), static_cast<int>(length));
+    if (!why.empty()) {
+        if (problem)
+            *problem = why;
+        return -2;
+    }
     // The window thread is the only writer of settings: reading them needs
     // no lock, installing the result does.
     Settings loaded = settings;
-    if (!readConfigFile(path, loaded))
-        return -1;
+    decodeConfig(image.data(), static_cast<int>(length), loaded);
     EngineLock lock(engineMutex);
     settings = loaded;
     return 0;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "app/settings.h"
 
@@ -33,10 +34,17 @@ void decodeConfig(const uint8_t* image, int length, Settings& s);
 // failure, in which case an existing file at path is left as it was.
 int saveConfig(const char* path);
 
+// Why bytes of ConfigHeaderSize or more cannot be a configuration file:
+// their length does not fit their event count (and extension block), or a
+// field holds what no dialog could have stored. "" when they can be; a
+// shorter file is never refused.
+std::string configFileProblem(const uint8_t* image, int length);
+
 // Reads path over the live settings, under the engine lock (call it without
-// holding that lock). 0 when the file was read, whatever it held; -1 when it
-// could not be opened or read, with the settings untouched.
-int loadConfig(const char* path);
+// holding that lock). 0 when the file was read; -1 when it could not be
+// opened or read, and -2 when it is plainly not a configuration file (the
+// reason in *problem), both with the settings untouched.
+int loadConfig(const char* path, std::string* problem = nullptr);
 
 // Reads at most MaxConfigFileSize bytes of a configuration stream over s.
 // False on a read error; s is then untouched.

@@ -308,8 +308,11 @@ void MainWindow::loadConfigCommand()
     const QString path = desktop_.chooseFileToOpen(this, Desktop::Files::Config);
     if (path.isEmpty())
         return;
-    if (loadConfig(QFile::encodeName(path).constData()) != 0) {
-        reporterOr(reporter_).showMessage("Error Loading Configuration", "File not found.", MessageIcon::Warning);
+    std::string problem;
+    const int loaded = loadConfig(QFile::encodeName(path).constData(), &problem);
+    if (loaded != 0) {
+        reporterOr(reporter_).showMessage("Error Loading Configuration", loaded == -2 ? problem.c_str() : "File not found.",
+                                          MessageIcon::Warning);
         return;
     }
     {

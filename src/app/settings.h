@@ -55,6 +55,8 @@ struct Settings {
 };
 
 constexpr int32_t MaxReleaseTime = 10000;
+// Device positions beyond any real list; larger stored numbers are limited to it.
+constexpr int32_t MaxDeviceNumber = 9999;
 
 // The defaults of a program start: every channel in use except channel 10.
 Settings defaultSettings();

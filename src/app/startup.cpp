@@ -10,6 +10,7 @@
 #include "scale/scale_loading.h"
 
 std::string scaleArgument;
+std::string configNotice;
 
 std::string scaleArgumentFrom(int argc, const char* const* argv)
 {
@@ -35,7 +36,10 @@ void startUp(int argc, const char* const* argv)
         EngineLock lock(engineMutex);
         settings = defaultSettings();
     }
-    loadConfig(DefaultConfigFile);
+    std::string problem;
+    configNotice.clear();
+    if (loadConfig(DefaultConfigFile, &problem) == -2)
+        configNotice = std::string("\"") + DefaultConfigFile + "\" was ignored: " + problem;
     EngineLock lock(engineMutex);
     buildInstrumentFrequencies();
 }
@@ -71,7 +75,7 @@ std::string initialiseSystem(MessageReporter& owner)
     EngineLock lock(engineMutex);
     buildTuningTable();
     resetChannels();
-    return tuningStatusText();
+    return configNotice.empty() ? tuningStatusText() : configNotice + "  |  " + tuningStatusText();
 }
 
 void shutdownSystem()

@@ -17,7 +17,11 @@ extern std::string scaleArgument;
 // shell), then one leading and one trailing double quote removed.
 std::string scaleArgumentFrom(int argc, const char* const* argv);
 
-// Before the main window: defaults, "vanto.cfg", instrument frequencies.
+// What start-up says of a "vanto.cfg" it did not apply; "" when there was none.
+extern std::string configNotice;
+
+// Before the main window: defaults, "vanto.cfg" (unless it is plainly not a
+// configuration file, which configNotice then says), instrument frequencies.
 void startUp(int argc, const char* const* argv);
 
 // Opens the devices, installs the default scale and then the command-line

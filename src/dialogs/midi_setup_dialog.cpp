@@ -142,7 +142,7 @@ void MidiSetupDialog::fillFromSettings()
     outputList_->addItem("Midi Mapper");
     for (const std::string& name : outputs)
         outputList_->addItem(QString::fromStdString(name));
-    outputList_->setCurrentRow(settings.outputDevice + 1);
+    outputList_->setCurrentRow(std::clamp(settings.outputDevice, MidiMapperDevice, MaxDeviceNumber) + 1);
     // Empty lists alone do not tell whether the devices or the service are missing.
     noService_->setVisible(inputs.empty() && outputs.empty() && !lists.service);
 

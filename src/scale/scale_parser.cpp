@@ -116,6 +116,9 @@ const char* parseDegreeLine(const std::string& line, size_t afterWord, int32_t n
     double ratio = 1.0;
     if (const char* error = degreeRatio(line[letter], line.c_str() + letter + 1, ratio))
         return error;
+    // Cents or steps so large that the ratio overflows, or vanishes.
+    if (!(ratio > 0.0) || !std::isfinite(ratio))
+        return ScaleError::IntervalOutOfRange;
     s.ratio[number] = ratio;
     return nullptr;
 }

@@ -22,6 +22,7 @@ inline constexpr const char* NegativeRatio = "Negative interval ratios do not ex
 inline constexpr const char* DegreesOutOfRange = "Number of degrees out of range.";
 inline constexpr const char* CentreOutOfRange = "Centre key out of range.";
 inline constexpr const char* PitchOutOfRange = "Pitch out of range.";
+inline constexpr const char* IntervalOutOfRange = "Interval out of range.";
 inline constexpr const char* LineTooLong = "Line too long.";
 inline constexpr const char* ReadError = "Could not read the file.";
 }  // namespace ScaleError

@@ -133,7 +133,7 @@ TEST_F(ConfigFileTest, ShortFilesOverlayOnlyTheirLeadingFields)
     std::vector<uint8_t> image = defaultImage();
     image[139] = 3;  // count 3, no events stored
     image[8] = 24;
-    ASSERT_EQ(loadConfig(dir.writeBytes("143.cfg", image).c_str()), 0);
+    decodeConfig(image.data(), static_cast<int>(image.size()), settings);
     EXPECT_EQ(settings.initEventCount, 3);
     EXPECT_EQ(settings.pitchWheelRange, 24);
     EXPECT_EQ(std::memcmp(settings.initMessage, before.initMessage, sizeof before.initMessage), 0);
@@ -160,6 +160,48 @@ TEST_F(ConfigFileTest, ShortFilesOverlayOnlyTheirLeadingFields)
     EXPECT_EQ(settings.initEventCount, 0);
 }
 
+// A file that cannot be a configuration is refused whole; short files and
+// whole ones, with or without an extension block, load.
+TEST_F(ConfigFileTest, PlainlyForeignFilesAreRefusedAndChangeNothing)
+{
+    const std::vector<uint8_t> good = defaultImage();
+    const Settings before = settings;
+    const struct {
+        int at;
+        uint8_t value;
+        const char* reason;
+    } damages[] = {
+        {139, 41, "it names 41 init events, where 0 to 40 are possible"},
+        {139, 1, "it ends within its init events"},
+        {8, 88, "its pitch-wheel range is 88, where at most 24 is possible"},
+        {9, 17, "its input channel is 17, where at most 16 is possible"},
+        {10, 200, "its reference key is 200, where at most 127 is possible"},
+        {128, 129, "its highest command key is 129, where at most 128 is possible"},
+        {18, 0xFF, "its reference frequency is not a number"},
+        {3, 0x80, "a device number in it is below -1"},
+    };
+    for (const auto& d : damages) {
+        std::vector<uint8_t> image = good;
+        image[static_cast<size_t>(d.at)] = d.value;
+        if (d.at == 18)
+            image[17] = 0xFF;  // with 18: all exponent bits, a NaN
+        std::string problem;
+        EXPECT_EQ(loadConfig(dir.writeBytes("bad.cfg", image).c_str(), &problem), -2) << d.reason;
+        EXPECT_EQ(problem, std::string("This is not a Vanto configuration file: ") + d.reason + ".");
+        EXPECT_EQ(std::memcmp(&before, &settings, sizeof before), 0) << d.reason;
+    }
+    std::vector<uint8_t> longer = good;
+    longer.push_back(0);
+    EXPECT_EQ(loadConfig(dir.writeBytes("long.cfg", longer).c_str()), -2);
+    EXPECT_EQ(loadConfig(dir.write("guide.txt", std::string(4000, 'x')).c_str()), -2);
+    EXPECT_EQ(loadConfig(dir.writeBytes("short.cfg", std::vector<uint8_t>(good.begin(), good.begin() + 100)).c_str()), 0);
+    settings.releaseTime = 300;
+    ASSERT_EQ(saveConfig(dir.file("block.cfg").c_str()), 0);
+    settings = defaultSettings();
+    EXPECT_EQ(loadConfig(dir.file("block.cfg").c_str()), 0);
+    EXPECT_EQ(settings.releaseTime, 300);
+}
+
 TEST_F(ConfigFileTest, EventCountsOutsideTheArrayAreClamped)
 {
     std::vector<uint8_t> image = defaultImage();
@@ -169,7 +211,7 @@ TEST_F(ConfigFileTest, EventCountsOutsideTheArrayAreClamped)
             image[139 + i] = static_cast<uint8_t>(static_cast<uint32_t>(stored) >> (8 * i));
         for (int i = 0; i < 60 * 4; ++i)
             image.push_back(0xAB);
-        ASSERT_EQ(loadConfig(dir.writeBytes("big.cfg", image).c_str()), 0);
+        decodeConfig(image.data(), static_cast<int>(image.size()), settings);
         EXPECT_GE(settings.initEventCount, 0) << stored;
         EXPECT_LE(settings.initEventCount, MaxInitEvents) << stored;
         EXPECT_EQ(settings.initEventCount, stored > 0 ? MaxInitEvents : 0);
@@ -185,7 +227,7 @@ TEST_F(ConfigFileTest, EventCutByTheEndKeepsItsPreviousContents)
     image[139] = 3;
     const std::vector<uint8_t> events = {0x90, 1, 2, 3, 0xB0, 4, 5, 6, 0xC0, 7};
     image.insert(image.end(), events.begin(), events.end());
-    ASSERT_EQ(loadConfig(dir.writeBytes("cut.cfg", image).c_str()), 0);
+    decodeConfig(image.data(), static_cast<int>(image.size()), settings);
     EXPECT_EQ(settings.initEventCount, 3);
     EXPECT_EQ(settings.initMessage[1].status, 0xB0);
     EXPECT_EQ(std::memcmp(&settings.initMessage[2], &third, sizeof third), 0);

@@ -321,6 +321,25 @@ private slots:
         QCOMPARE(place.system->log.events.front(), std::string("reset"));
         QCOMPARE(sent().size(), size_t{75});
         QCOMPARE(status(window), QString("12 tone equal temperament"));
+        // The guide is no configuration: refused, nothing changes.
+        desktop.answers = {QString::fromStdString(scaleFile("vanto.txt", std::string(3000, 'x').c_str()))};
+        clearLog();
+        action(window, "loadConfigAction")->trigger();
+        QCOMPARE(reporter.shown.size(), size_t{1});
+        QVERIFY(QString::fromStdString(reporter.shown[0].text).startsWith("This is not a Vanto configuration file"));
+        QCOMPARE(settings.outputDevice, 1);
+        QVERIFY(place.system->log.events.empty());
+    }
+
+    void aDamagedConfigurationIsIgnoredAtStartUp()
+    {
+        scaleFile("vanto.cfg", std::string(3000, 'x').c_str());
+        startUp(1, std::vector<const char*>{"vanto"}.data());
+        MainWindow window(desktop);
+        QCOMPARE(settings.pitchWheelRange, uint8_t{2});
+        QVERIFY(child<QLabel>(&window, "statusLine")->toolTip().startsWith("\"vanto.cfg\" was ignored: This is not"));
+        QVERIFY(child<QLabel>(&window, "statusLine")->toolTip().endsWith("|  12 tone equal temperament"));
+        configNotice.clear();
     }
 
     void saveConfigReportsAFolderThatCannotBeWritten()
