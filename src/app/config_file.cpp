@@ -237,6 +237,21 @@ bool writeFile(const std::string& path, const uint8_t* data, int length)
     return written && closed;
 }
 
+// The file a path names in the end: a symbolic link is followed, so that
+// saving replaces the file it points to and the link stays.
+std::string linkTarget(const char* path)
+{
+    std::filesystem::path target(path);
+    std::error_code error;
+    for (int hops = 0; hops < 40 && std::filesystem::is_symlink(target, error); ++hops) {
+        const std::filesystem::path next = std::filesystem::read_symlink(target, error);
+        if (error)
+            break;
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    return target.string();
+}
+
 }  // namespace
 
 int encodeConfig(const Settings& s, uint8_t (&image)[MaxConfigFileSize])
@@ -313,7 +328,7 @@ int saveConfig(const char* path)
 {
     uint8_t image[MaxConfigFileSize];
     const int length = encodeConfig(settings, image);
-    const std::string target(path);
+    const std::string target = linkTarget(path);
     const std::string temporary = target + ".saving";
     if (!writeFile(temporary, image, length)) {
         std::remove(temporary.c_str());

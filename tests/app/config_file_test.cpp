@@ -241,6 +241,18 @@ TEST_F(ConfigFileTest, UnreadableFilesLeaveTheSettingsUntouched)
     EXPECT_EQ(settings.pitchWheelRange, 7);
 }
 
+TEST_F(ConfigFileTest, SavingThroughALinkReplacesWhatItPointsTo)
+{
+    std::filesystem::create_directory(dir.path() / "real");
+    const std::string real = dir.write("real/settings.cfg", "old");
+    std::filesystem::create_symlink("real/settings.cfg", dir.path() / "vanto.cfg");
+    settings.pitchWheelRange = 12;
+    ASSERT_EQ(saveConfig(dir.file("vanto.cfg").c_str()), 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "vanto.cfg"));
+    EXPECT_EQ(readBytes(real).size(), 143u);
+    EXPECT_EQ(readBytes(real)[8], 12);
+}
+
 TEST_F(ConfigFileTest, FailedSaveKeepsTheExistingFile)
 {
     const std::string path = dir.file("vanto.cfg");
