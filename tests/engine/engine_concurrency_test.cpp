@@ -4,6 +4,7 @@
 // come out consistent.
 
 #include <atomic>
+#include <latch>
 #include <random>
 #include <thread>
 
@@ -19,10 +20,14 @@ namespace {
 
 class EngineConcurrencyTest : public EngineTest {};
 
-void playInput(std::atomic<bool>& stop, RecordingInput& input)
+// Gestures the input thread has played; each is seven messages.
+std::atomic<int> gesturesPlayed{0};
+
+void playInput(std::atomic<bool>& stop, RecordingInput& input, std::latch& gate)
 {
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> key(30, 100);
+    gate.arrive_and_wait();
     while (!stop.load()) {
         const auto k = static_cast<uint8_t>(key(rng));
         handleMidiInput(&input, MimData, 0, packShortMessage(0x90, 0, 36, 100), 0);
@@ -32,6 +37,7 @@ void playInput(std::atomic<bool>& stop, RecordingInput& input)
         handleMidiInput(&input, MimData, 0, packShortMessage(0xB0, 2, 7, 64), 0);
         handleMidiInput(&input, MimData, 0, packShortMessage(0x80, 1, k, 0), 0);
         handleMidiInput(&input, MimLongData, 0, reinterpret_cast<uintptr_t>(&midiPorts.sysexHeader), 0);
+        ++gesturesPlayed;
     }
 }
 
@@ -46,9 +52,17 @@ TEST_F(EngineConcurrencyTest, WindowThreadWritesNeverRaceTheInputThread)
     RecordingInput input;
 
     std::atomic<bool> stop{false};
-    std::thread inputThread(playInput, std::ref(stop), std::ref(input));
+    std::latch gate(2);
+    gesturesPlayed = 0;
+    std::thread inputThread(playInput, std::ref(stop), std::ref(input), std::ref(gate));
     const Scale scales[] = {equalScale(13, 3.0), equalScale(19, 2.0), makeScale({9.0 / 8, 5.0 / 4, 3.0 / 2, 2.0})};
-    for (int round = 0; round < 600; ++round) {
+    // Both threads start together, and the window thread writes until the
+    // input thread has played enough against it (or for a bounded while).
+    constexpr int MinimumGestures = 200;
+    gate.arrive_and_wait();
+    const int playedBefore = gesturesPlayed;
+    int round = 0;
+    for (; round < 600 || (gesturesPlayed - playedBefore < MinimumGestures && round < 200000); ++round) {
         EngineLock lock(engineMutex);
         switch (round % 4) {
         case 0:
@@ -71,8 +85,10 @@ TEST_F(EngineConcurrencyTest, WindowThreadWritesNeverRaceTheInputThread)
             break;
         }
     }
+    const int playedWhileWriting = gesturesPlayed - playedBefore;
     stop = true;
     inputThread.join();
+    EXPECT_GE(playedWhileWriting, MinimumGestures) << "the input thread hardly ran during " << round << " writes";
 
     EngineLock lock(engineMutex);
     int counts[16] = {};
