@@ -10,8 +10,12 @@
 
 #include "engine/midi_device.h"
 
-// An open input device. Once started it calls handleMidiInput on its own
-// thread with each short message and each filled System Exclusive buffer.
+// What an input device calls, on its own thread, with each short message and
+// each filled System Exclusive buffer: the program gives handleMidiInput.
+using MidiInputHandler = void (*)(MidiInput* port, uint32_t code, uintptr_t instance, uintptr_t param1,
+                                  uintptr_t param2);
+
+// An open input device. Once started it calls its handler.
 class MidiInputDevice : public MidiInput {
 public:
     // Makes buffer the one System Exclusive buffer; 0 when accepted.
@@ -50,7 +54,7 @@ public:
     };
     virtual DeviceLists deviceLists() { return {inputDeviceNames(), outputDeviceNames(), hasService()}; }
     // Null when the device cannot be opened.
-    virtual std::unique_ptr<MidiInputDevice> openInput(int32_t device) = 0;
+    virtual std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) = 0;
     virtual std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) = 0;
 };
 

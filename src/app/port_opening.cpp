@@ -6,6 +6,7 @@
 #include "app/midi_system.h"
 #include "app/settings.h"
 #include "engine/engine_lock.h"
+#include "engine/input_dispatch.h"
 #include "engine/note_allocation.h"
 
 MidiSystem* midiSystem = nullptr;
@@ -27,7 +28,7 @@ bool queueSysexBuffer(MidiInputDevice& input)
 
 void openInput(MessageReporter& owner)
 {
-    inputDevice = midiSystem ? midiSystem->openInput(settings.inputDevice) : nullptr;
+    inputDevice = midiSystem ? midiSystem->openInput(settings.inputDevice, handleMidiInput) : nullptr;
     if (!inputDevice) {
         owner.showMessage(DeviceErrorTitle, InputDeviceError, MessageIcon::Stop);
         return;

@@ -177,7 +177,7 @@ size_t shortMessageLength(uint8_t status)
 
 class RtMidiInputDevice : public MidiInputDevice {
 public:
-    RtMidiInputDevice(RtMidi::Api api, int32_t device) : api_(api)
+    RtMidiInputDevice(RtMidi::Api api, int32_t device, MidiInputHandler handler) : api_(api), handler_(handler)
     {
         in_ = std::make_unique<RtMidiIn>(api, InputClientName);
         unsigned port = 0;
@@ -211,7 +211,7 @@ public:
         close();  // destroying the client waits for its callback to return
         if (queued_.exchange(false) && prepared_) {
             prepared_->bytesRecorded = 0;
-            handleMidiInput(this, MimLongData, 0, reinterpret_cast<uintptr_t>(prepared_), 0);
+            handler_(this, MimLongData, 0, reinterpret_cast<uintptr_t>(prepared_), 0);
         }
     }
     void unprepareBuffer(SysexBuffer& buffer) override
@@ -230,7 +230,7 @@ private:
         if ((*message)[0] == 0xF0)
             device->receiveSystemExclusive(*message);
         else
-            handleMidiInput(device, MimData, 0, packBytes(*message), 0);
+            device->handler_(device, MimData, 0, packBytes(*message), 0);
     }
 
     // Hands the message to the handler a buffer at a time. The buffer comes
@@ -247,11 +247,12 @@ private:
             std::memcpy(buffer->data, message.data() + offset, chunk);
             buffer->bytesRecorded = static_cast<uint32_t>(chunk);
             offset += chunk;
-            handleMidiInput(this, MimLongData, 0, reinterpret_cast<uintptr_t>(buffer), 0);
+            handler_(this, MimLongData, 0, reinterpret_cast<uintptr_t>(buffer), 0);
         }
     }
 
     RtMidi::Api api_;
+    MidiInputHandler handler_;
     std::unique_ptr<RtMidiIn> in_;
     SysexBuffer* prepared_ = nullptr;
     std::atomic<bool> queued_{false};
@@ -433,11 +434,11 @@ std::vector<std::string> RtMidiSystem::outputDeviceNames()
     return deviceLists().outputs;
 }
 
-std::unique_ptr<MidiInputDevice> RtMidiSystem::openInput(int32_t device)
+std::unique_ptr<MidiInputDevice> RtMidiSystem::openInput(int32_t device, MidiInputHandler handler)
 {
     LibraryOutputCapture capture;
     return openWithChosenApi<MidiInputDevice>(
-        [device](RtMidi::Api api) { return std::make_unique<RtMidiInputDevice>(api, device); });
+        [device, handler](RtMidi::Api api) { return std::make_unique<RtMidiInputDevice>(api, device, handler); });
 }
 
 std::unique_ptr<MidiOutputDevice> RtMidiSystem::openOutput(int32_t device)

@@ -28,7 +28,7 @@ public:
     DeviceLists deviceLists() override;
     std::vector<std::string> inputDeviceNames() override;
     std::vector<std::string> outputDeviceNames() override;
-    std::unique_ptr<MidiInputDevice> openInput(int32_t device) override;
+    std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) override;
     std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) override;
 
 private:

@@ -20,8 +20,8 @@ struct FakeMidiLog {
 
 class FakeInputDevice : public MidiInputDevice {
 public:
-    FakeInputDevice(FakeMidiLog& log, bool failPrepare, bool failQueue)
-        : log_(log), failPrepare_(failPrepare), failQueue_(failQueue) {}
+    FakeInputDevice(FakeMidiLog& log, bool failPrepare, bool failQueue, MidiInputHandler handler)
+        : log_(log), failPrepare_(failPrepare), failQueue_(failQueue), handler_(handler) {}
     int prepareBuffer(SysexBuffer& buffer) override
     {
         log_.events.push_back("prepare");
@@ -44,7 +44,7 @@ public:
         if (queued_ && buffer_) {
             queued_ = false;
             buffer_->bytesRecorded = 0;
-            handleMidiInput(this, MimLongData, 0, reinterpret_cast<uintptr_t>(buffer_), 0);
+            handler_(this, MimLongData, 0, reinterpret_cast<uintptr_t>(buffer_), 0);
         }
     }
     void unprepareBuffer(SysexBuffer&) override { log_.events.push_back("unprepare"); }
@@ -55,6 +55,7 @@ private:
     FakeMidiLog& log_;
     bool failPrepare_;
     bool failQueue_;
+    MidiInputHandler handler_;
     SysexBuffer* buffer_ = nullptr;
     bool queued_ = false;
 };
@@ -75,12 +76,12 @@ public:
     bool hasService() override { return service; }
     std::vector<std::string> inputDeviceNames() override { return inputs; }
     std::vector<std::string> outputDeviceNames() override { return outputs; }
-    std::unique_ptr<MidiInputDevice> openInput(int32_t device) override
+    std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) override
     {
         log.events.push_back("open input " + std::to_string(device));
         if (device < 0 || device >= static_cast<int32_t>(inputs.size()))
             return nullptr;
-        auto input = std::make_unique<FakeInputDevice>(log, failPrepare, failQueue);
+        auto input = std::make_unique<FakeInputDevice>(log, failPrepare, failQueue, handler);
         lastInput = input.get();
         return input;
     }
