@@ -368,6 +368,10 @@ bool readConfigFile(const char* path, Settings& s)
 
 int loadConfig(const char* path, std::string* problem)
 {
+    // A pipe or device would hold the window until something wrote to it.
+    std::error_code ignored;
+    if (std::filesystem::exists(path, ignored) && !std::filesystem::is_regular_file(path, ignored))
+        return -1;
     std::FILE* file = std::fopen(path, "rb");
     if (!file)
         return -1;

@@ -33,6 +33,22 @@ std::string parseScaleFile(std::FILE* file, const char* path, Scale& loaded)
     return error ? error : "";
 }
 
+// Opens path for reading, refusing at once what is not a regular file: a
+// pipe would otherwise hold the window until something wrote to it.
+std::FILE* openRegularFile(const char* path, std::string& error)
+{
+    std::error_code ignored;
+    const auto status = std::filesystem::status(path, ignored);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        error = ScaleError::NotAFile;
+        return nullptr;
+    }
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file)
+        error = ScaleError::FileNotFound;
+    return file;
+}
+
 }  // namespace
 
 bool isScalaScalePath(const std::string& path)
@@ -55,11 +71,12 @@ std::string companionMappingPath(const std::string& scalePath)
 
 std::string loadScale(const char* path)
 {
-    std::FILE* file = std::fopen(path, "rb");
+    std::string error;
+    std::FILE* file = openRegularFile(path, error);
     if (!file)
-        return ScaleError::FileNotFound;
+        return error;
     Scale loaded;
-    const std::string error = parseScaleFile(file, path, loaded);
+    error = parseScaleFile(file, path, loaded);
     std::fclose(file);
     if (!error.empty())
         return error;
@@ -70,11 +87,12 @@ std::string loadScale(const char* path)
 
 std::string loadKeyboardMapping(const char* path)
 {
-    std::FILE* file = std::fopen(path, "rb");
+    std::string error;
+    std::FILE* file = openRegularFile(path, error);
     if (!file)
-        return ScaleError::FileNotFound;
+        return error;
     KeyboardMapping loaded;
-    const std::string error = parseKeyboardMapping(file, loaded);
+    error = parseKeyboardMapping(file, loaded);
     std::fclose(file);
     if (!error.empty())
         return error;

@@ -12,6 +12,7 @@
 // The error texts, as the user sees them.
 namespace ScaleError {
 inline constexpr const char* FileNotFound = "File not found.";
+inline constexpr const char* NotAFile = "This is not a file that can be read: it is a folder, a device or a pipe.";
 inline constexpr const char* UnrecognisedCommand = "Unrecognised command.";
 inline constexpr const char* DegreeOutOfRange = "Scale degree out of range.";
 inline constexpr const char* UnrecognisedDegreeType = "Unrecognised degree type.";

@@ -238,6 +238,8 @@ TEST_F(ConfigFileTest, UnreadableFilesLeaveTheSettingsUntouched)
     settings.pitchWheelRange = 7;
     EXPECT_EQ(loadConfig(dir.file("missing.cfg").c_str()), -1);
     EXPECT_EQ(loadConfig(dir.path().c_str()), -1);
+    ASSERT_EQ(::mkfifo(dir.file("pipe.cfg").c_str(), 0600), 0);
+    EXPECT_EQ(loadConfig(dir.file("pipe.cfg").c_str()), -1);  // at once, not waiting for a writer
     EXPECT_EQ(settings.pitchWheelRange, 7);
 }
 

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -206,7 +208,10 @@ TEST_F(ScaleParserTest, FailedLoadChangesNothing)
     const uint8_t centre = currentCentre;
     EXPECT_STREQ(load("name Broken\ncentre 50\n1 j0/5\n"), ScaleError::NegativeJustInterval);
     EXPECT_STREQ(loadFile(dir.file("missing.txt")), ScaleError::FileNotFound);
-    EXPECT_STREQ(loadFile(dir.path().string()), ScaleError::ReadError);
+    EXPECT_STREQ(loadFile(dir.path().string()), ScaleError::NotAFile);
+    ASSERT_EQ(::mkfifo(dir.file("pipe.scl").c_str(), 0600), 0);
+    EXPECT_STREQ(loadFile(dir.file("pipe.scl")), ScaleError::NotAFile);  // at once, not waiting for a writer
+    EXPECT_EQ(loadKeyboardMapping(dir.file("pipe.scl").c_str()), ScaleError::NotAFile);
     EXPECT_EQ(std::memcmp(&before, &scale, sizeof scale), 0);
     EXPECT_EQ(currentPitch, pitch);
     EXPECT_EQ(currentCentre, centre);
