@@ -2,6 +2,7 @@
 
 #include <jack/jack.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <iostream>
@@ -43,6 +44,15 @@ std::string trimmed(const std::string& text)
     const size_t first = text.find_first_not_of(" \t\r\n");
     const size_t last = text.find_last_not_of(" \t\r\n");
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+const char* programName()
+{
+#ifdef __GLIBC__
+    return program_invocation_short_name;
+#else
+    return "vanto";
+#endif
 }
 
 void fromJack(const char* text)
@@ -89,7 +99,7 @@ void reportLibraryMessage(const std::string& text)
     const std::string cause = causeOf(message);
     std::lock_guard<std::mutex> lock(printedMutex);
     if (printed.insert(cause).second)
-        std::fprintf(stderr, "vanto: %s\n", cause.c_str());
+        std::fprintf(stderr, "%s: %s\n", programName(), cause.c_str());
 }
 
 LibraryOutputCapture::LibraryOutputCapture() : saved_(std::cerr.rdbuf(text_.rdbuf())) {}

@@ -2,71 +2,18 @@
 // played into it come out retuned on "Vanto Out", and a terminate request
 // closes it cleanly.
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "app/config_file.h"
 #include "support/engine_fixture.h"
 #include "support/jack_server.h"
 #include "support/midi_listener.h"
+#include "support/program_run.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-bool portExists(const std::string& part)
-{
-    RtMidiIn outputs(RtMidi::UNIX_JACK, "Port Check");
-    RtMidiOut inputs(RtMidi::UNIX_JACK, "Port Check");
-    for (RtMidi* probe : {static_cast<RtMidi*>(&outputs), static_cast<RtMidi*>(&inputs)}) {
-        for (unsigned i = 0; i < probe->getPortCount(); ++i) {
-            if (probe->getPortName(i).find(part) != std::string::npos)
-                return true;
-        }
-    }
-    return false;
-}
-
-bool waitForPort(const std::string& part, bool present)
-{
-    for (int i = 0; i < 200; ++i) {
-        if (portExists(part) == present)
-            return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
-}
-
-pid_t startProgram(const std::string& folder, const std::string& argument)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::chdir(folder.c_str()) != 0)
-            ::_exit(126);
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::execl(VANTO_PATH, VANTO_PATH, argument.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    return pid;
-}
-
-int waitForExit(pid_t pid)
-{
-    int status = 0;
-    for (int i = 0; i < 200; ++i) {
-        if (::waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        std::this_thread::sleep_for(50ms);
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    return -1;
-}
 
 TEST(VantoProgram, RetunesLiveNotesAndClosesCleanly)
 {
@@ -82,9 +29,9 @@ TEST(VantoProgram, RetunesLiveNotesAndClosesCleanly)
         folder.write("just fifths.txt", "name Just fifths\n7 j3/2\n12 j2\n1 c100\n2 c200\n3 c300\n4 c400\n"
                                         "5 c500\n6 c600\n8 c800\n9 c900\n10 c1000\n11 c1100\n");
 
-    const pid_t program = startProgram(folder.path().string(), scalePath);
-    ASSERT_TRUE(waitForPort("Vanto:Vanto Out", true)) << "the program did not open its output";
-    ASSERT_TRUE(waitForPort("Vanto In", true)) << "the program did not open its input";
+    const pid_t program = startProgram(VANTO_PATH, folder.path().string(), {scalePath});
+    ASSERT_TRUE(waitForJackPort("Vanto:Vanto Out", true)) << "the program did not open its output";
+    ASSERT_TRUE(waitForJackPort("Vanto In", true)) << "the program did not open its input";
     MidiListener listener;
     ASSERT_TRUE(listener.connect("Vanto:Vanto Out"));
     keyboard.send({0x90, 67, 90});
@@ -110,7 +57,7 @@ TEST(VantoProgram, RetunesLiveNotesAndClosesCleanly)
 
     ::kill(program, SIGTERM);
     EXPECT_EQ(waitForExit(program), 0);
-    EXPECT_TRUE(waitForPort("Vanto", false)) << "ports left behind";
+    EXPECT_TRUE(waitForJackPort("Vanto", false)) << "ports left behind";
 }
 
 }  // namespace

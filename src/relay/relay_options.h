@@ -1,0 +1,35 @@
+#pragma once
+// What vanto-relay is asked to do, from its command line, and how a device
+// named there is found in a device list.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+inline constexpr const char* RelayUsage =
+    "usage: vanto-relay [--config FILE] [--in DEVICE] [--out DEVICE] [--kbm FILE] [--list] [SCALE]\n"
+    "  DEVICE: a number from --list, or part of a device's name (any case); --out virtual opens \"Vanto Out\"\n";
+
+struct RelayOptions {
+    std::string configPath = "vanto.cfg";
+    std::optional<std::string> input;
+    std::optional<std::string> output;
+    std::string mappingPath;
+    std::string scalePath;
+    bool list = false;
+};
+
+// False when the arguments are not what the usage says.
+bool parseRelayOptions(int argc, const char* const* argv, RelayOptions& options);
+
+// The input device position a DEVICE text names: its number in the list, or
+// the first device whose name holds the text, in any case. Nothing when none.
+std::optional<int32_t> findInputDevice(const std::string& text, const std::vector<std::string>& names);
+
+// The same for outputs, numbered as the output list shows them: 0 is the
+// program's own port "Vanto Out" (also named by "virtual"), 1 the first device.
+std::optional<int32_t> findOutputDevice(const std::string& text, const std::vector<std::string>& names);
+
+// The lists as --list prints them.
+std::string deviceListing(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs);

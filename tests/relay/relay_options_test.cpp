@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include "relay/relay_options.h"
+
+namespace {
+
+TEST(RelayOptions, DevicesAreFoundByNumberOrByPartOfTheirName)
+{
+    const std::vector<std::string> inputs = {"USB Keyboard:MIDI 1", "Sequencer:out", "2"};
+    EXPECT_EQ(findInputDevice("1", inputs), 1);
+    EXPECT_EQ(findInputDevice("keyboard", inputs), 0);
+    EXPECT_EQ(findInputDevice("SEQ", inputs), 1);
+    EXPECT_EQ(findInputDevice("3", inputs), std::nullopt);  // no fourth device, and no name holds "3"
+    EXPECT_EQ(findInputDevice("", inputs), std::nullopt);
+    EXPECT_EQ(findInputDevice("99999999999999999999", inputs), std::nullopt);
+    const std::vector<std::string> outputs = {"FLUID Synth:midi_00"};
+    EXPECT_EQ(findOutputDevice("0", outputs), -1);  // "Vanto Out", first in the list
+    EXPECT_EQ(findOutputDevice("Virtual", outputs), -1);
+    EXPECT_EQ(findOutputDevice("1", outputs), 0);
+    EXPECT_EQ(findOutputDevice("fluid", outputs), 0);
+    EXPECT_EQ(findOutputDevice("2", outputs), std::nullopt);
+}
+
+TEST(RelayOptions, ArgumentsFollowTheUsage)
+{
+    const char* good[] = {"vanto-relay", "--config", "rack.cfg", "--in", "keys", "--kbm", "w.kbm", "scale.scl"};
+    RelayOptions options;
+    ASSERT_TRUE(parseRelayOptions(8, good, options));
+    EXPECT_EQ(options.configPath, "rack.cfg");
+    EXPECT_EQ(options.input, "keys");
+    EXPECT_FALSE(options.output);
+    EXPECT_EQ(options.mappingPath, "w.kbm");
+    EXPECT_EQ(options.scalePath, "scale.scl");
+    for (const std::vector<const char*>& bad : {std::vector<const char*>{"vanto-relay", "--in"},
+                                                 {"vanto-relay", "--loud"},
+                                                 {"vanto-relay", "a.scl", "b.scl"}}) {
+        RelayOptions o;
+        EXPECT_FALSE(parseRelayOptions(static_cast<int>(bad.size()), bad.data(), o)) << bad.back();
+    }
+}
+
+}  // namespace

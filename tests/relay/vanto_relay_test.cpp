@@ -1,0 +1,111 @@
+// vanto-relay started as a rack builder would, on a private JACK server:
+// devices chosen by name, notes retuned, the scale reloaded on SIGHUP, a
+// clean end on SIGTERM, and its answers to bad requests.
+
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "app/config_file.h"
+#include "support/engine_fixture.h"
+#include "support/jack_server.h"
+#include "support/midi_listener.h"
+#include "support/program_run.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string contentsOf(const std::string& path)
+{
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+int linesIn(const std::string& path)
+{
+    const std::string text = contentsOf(path);
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+bool waitForLines(const std::string& path, int lines)
+{
+    for (int i = 0; i < 200 && linesIn(path) < lines; ++i)
+        std::this_thread::sleep_for(50ms);
+    return linesIn(path) >= lines;
+}
+
+// The notes that came out (the opening's controllers left aside).
+std::vector<MidiBytes> notesOut(MidiListener& listener, size_t count)
+{
+    std::vector<MidiBytes> notes;
+    for (int attempt = 0; attempt < 100 && notes.size() < count; ++attempt) {
+        std::this_thread::sleep_for(50ms);
+        for (const MidiBytes& m : listener.waitFor(0, 0ms))
+            if ((m[0] & 0xF0) != 0xB0)
+                notes.push_back(m);
+        listener.clear();
+    }
+    return notes;
+}
+
+class VantoRelay : public ::testing::Test {
+protected:
+    int run(const std::vector<std::string>& arguments)
+    {
+        return waitForExit(startProgram(VANTO_RELAY_PATH, folder.path().string(), arguments, output()));
+    }
+    std::string output() const { return folder.file("output.txt"); }
+
+    JackServer server;
+    MidiKeyboard keyboard{"keys", "Tester Keys"};
+    TempDir folder;
+};
+
+TEST_F(VantoRelay, ListsDevicesAndRefusesBadRequests)
+{
+    ASSERT_EQ(run({"--list"}), 0);
+    EXPECT_NE(contentsOf(output()).find("  0  Tester Keys:keys\n"), std::string::npos) << contentsOf(output());
+    EXPECT_NE(contentsOf(output()).find("  0  Vanto Out"), std::string::npos);
+    EXPECT_EQ(run({"--frobnicate"}), 2);
+    EXPECT_EQ(run({"a.txt", "b.txt"}), 2);
+    EXPECT_EQ(run({"--in", "no such keyboard", "--out", "virtual"}), 1);
+    EXPECT_EQ(run({"--in", "keys", "--out", "7"}), 1);
+    EXPECT_TRUE(waitForJackPort("Vanto", false)) << "ports left behind";
+}
+
+TEST_F(VantoRelay, RelaysByNameReloadsOnHangupAndEndsCleanly)
+{
+    resetEngineRecords();
+    const std::string config = folder.file("rack.cfg");
+    ASSERT_EQ(saveConfig(config.c_str()), 0);
+    const std::string scale = folder.write("fifths.scl", "Just fifth\n2\n3/2\n2/1\n");
+    const pid_t relay =
+        startProgram(VANTO_RELAY_PATH, folder.path().string(), {"--config", config, "--in", "KEYS", "--out", "virtual", scale}, output());
+    ASSERT_TRUE(waitForLines(output(), 1)) << "no line saying what it opened";
+    EXPECT_EQ(contentsOf(output()), "vanto-relay: Tester Keys:keys -> Vanto Out, scale Just fifth\n");
+    MidiListener listener;
+    ASSERT_TRUE(listener.connect("Vanto:Vanto Out"));
+    keyboard.send({0x90, 61, 90});  // degree 1 of 2: the just fifth, two cents sharp
+    std::vector<MidiBytes> out = notesOut(listener, 2);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0][1] | (out[0][2] << 7), 8272);
+    EXPECT_EQ(out[1][1], 67);
+
+    folder.write("fifths.scl", "Equal fifth\n2\n700.0\n1200.0\n");
+    ::kill(relay, SIGHUP);
+    ASSERT_TRUE(waitForLines(output(), 2)) << "no line after the reload";
+    EXPECT_NE(contentsOf(output()).find("scale Equal fifth\n"), std::string::npos);
+    keyboard.send({0x90, 61, 90});
+    out = notesOut(listener, 2);
+    ASSERT_GE(out.size(), 2u);
+    EXPECT_EQ(out[out.size() - 2][1] | (out[out.size() - 2][2] << 7), 8192);
+
+    ::kill(relay, SIGTERM);
+    EXPECT_EQ(waitForExit(relay), 0);
+    EXPECT_TRUE(waitForJackPort("Vanto", false)) << "ports left behind";
+}
+
+}  // namespace

@@ -1,0 +1,80 @@
+#pragma once
+// Starting one of the built programs as a user would, and watching its JACK
+// ports come and go.
+
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <RtMidi.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+inline bool jackPortExists(const std::string& part)
+{
+    RtMidiIn outputs(RtMidi::UNIX_JACK, "Port Check");
+    RtMidiOut inputs(RtMidi::UNIX_JACK, "Port Check");
+    for (RtMidi* probe : {static_cast<RtMidi*>(&outputs), static_cast<RtMidi*>(&inputs)}) {
+        for (unsigned i = 0; i < probe->getPortCount(); ++i) {
+            if (probe->getPortName(i).find(part) != std::string::npos)
+                return true;
+        }
+    }
+    return false;
+}
+
+inline bool waitForJackPort(const std::string& part, bool present)
+{
+    for (int i = 0; i < 200; ++i) {
+        if (jackPortExists(part) == present)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// Runs program in folder with arguments; its standard output goes to
+// outputFile when one is named. It dies with the test.
+inline pid_t startProgram(const char* program, const std::string& folder, const std::vector<std::string>& arguments,
+                          const std::string& outputFile = "")
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::chdir(folder.c_str()) != 0)
+            ::_exit(126);
+        if (!outputFile.empty()) {
+            const int out = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (out >= 0)
+                ::dup2(out, 1);
+        }
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        std::vector<char*> argv{const_cast<char*>(program)};
+        for (const std::string& a : arguments)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(program, argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// The exit code, 128 + signal for a killed program, -1 when it did not end
+// within ten seconds (it is killed then).
+inline int waitForExit(pid_t pid)
+{
+    int status = 0;
+    for (int i = 0; i < 200; ++i) {
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return -1;
+}
