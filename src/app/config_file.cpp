@@ -118,15 +118,20 @@ void walkEvent(Walker& w, E& e)
 }
 
 // The settings beyond the original record, each under its own tag in the
-// extension block. Tags are never reused.
+// extension block: a number (u32, limited to low..high) or a text (UTF-8,
+// at most MaxDeviceNameLength bytes). Tags are never reused.
+using DeviceName = char[MaxDeviceNameLength + 1];
 struct ExtensionField {
     uint16_t tag;
-    int32_t Settings::*field;
+    int32_t Settings::*number;
+    DeviceName Settings::*text;
     int32_t low;
     int32_t high;
 };
 constexpr ExtensionField ExtensionFields[] = {
-    {1, &Settings::releaseTime, 0, MaxReleaseTime},
+    {1, &Settings::releaseTime, nullptr, 0, MaxReleaseTime},
+    {2, nullptr, &Settings::inputDeviceName, 0, 0},
+    {3, nullptr, &Settings::outputDeviceName, 0, 0},
 };
 constexpr uint8_t ExtensionMagic[4] = {'V', 'N', 'T', 'X'};
 constexpr uint16_t ExtensionVersion = 1;
@@ -146,27 +151,53 @@ void writeLittle(uint8_t* at, uint32_t value, int size)
         at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+bool isDefault(const ExtensionField& f, const Settings& s)
+{
+    return f.number ? s.*f.number == defaultSettings().*f.number : (s.*f.text)[0] == '\0';
+}
+
+void setDefault(const ExtensionField& f, Settings& s)
+{
+    if (f.number)
+        s.*f.number = defaultSettings().*f.number;
+    else
+        (s.*f.text)[0] = '\0';
+}
+
 bool hasExtensionSettings(const Settings& s)
 {
-    const Settings defaults = defaultSettings();
     for (const ExtensionField& f : ExtensionFields) {
-        if (s.*f.field != defaults.*f.field)
+        if (!isDefault(f, s))
             return true;
     }
     return false;
 }
 
-// Appends the block at out; returns its length.
+// Writes one field at out; returns its length.
+int encodeField(const ExtensionField& f, const Settings& s, uint8_t* out)
+{
+    writeLittle(out, f.tag, 2);
+    if (f.number) {
+        writeLittle(out + 2, 4, 2);
+        writeLittle(out + 4, static_cast<uint32_t>(s.*f.number), 4);
+        return 8;
+    }
+    const size_t length = strnlen(s.*f.text, MaxDeviceNameLength);
+    writeLittle(out + 2, static_cast<uint32_t>(length), 2);
+    std::memcpy(out + 4, s.*f.text, length);
+    return 4 + static_cast<int>(length);
+}
+
+// Appends the block at out, with the fields that differ from their
+// defaults; returns its length.
 int encodeExtension(const Settings& s, uint8_t* out)
 {
     std::memcpy(out, ExtensionMagic, 4);
     writeLittle(out + 4, ExtensionVersion, 2);
     int at = ExtensionHeaderSize;
     for (const ExtensionField& f : ExtensionFields) {
-        writeLittle(out + at, f.tag, 2);
-        writeLittle(out + at + 2, 4, 2);
-        writeLittle(out + at + 4, static_cast<uint32_t>(s.*f.field), 4);
-        at += 8;
+        if (!isDefault(f, s))
+            at += encodeField(f, s, out + at);
     }
     writeLittle(out + 6, static_cast<uint32_t>(at - ExtensionHeaderSize), 4);
     return at;
@@ -175,17 +206,22 @@ int encodeExtension(const Settings& s, uint8_t* out)
 void applyExtensionField(uint16_t tag, const uint8_t* bytes, uint16_t length, Settings& s)
 {
     for (const ExtensionField& f : ExtensionFields) {
-        if (f.tag == tag && length == 4)
-            s.*f.field = std::clamp(static_cast<int32_t>(readLittle(bytes, 4)), f.low, f.high);
+        if (f.tag != tag)
+            continue;
+        if (f.number && length == 4) {
+            s.*f.number = std::clamp(static_cast<int32_t>(readLittle(bytes, 4)), f.low, f.high);
+        } else if (f.text && length <= MaxDeviceNameLength) {
+            std::memcpy(s.*f.text, bytes, length);
+            (s.*f.text)[length] = '\0';
+        }
     }
 }
 
 // The block at data, or the defaults where it is absent, cut or malformed.
 void decodeExtension(const uint8_t* data, int length, Settings& s)
 {
-    const Settings defaults = defaultSettings();
     for (const ExtensionField& f : ExtensionFields)
-        s.*f.field = defaults.*f.field;
+        setDefault(f, s);
     Settings read = s;
     if (length < ExtensionHeaderSize || std::memcmp(data, ExtensionMagic, 4) != 0)
         return;

@@ -50,9 +50,13 @@ public:
     struct DeviceLists {
         std::vector<std::string> inputs;
         std::vector<std::string> outputs;
-        bool service;
+        bool service = false;
     };
     virtual DeviceLists deviceLists() { return {inputDeviceNames(), outputDeviceNames(), hasService()}; }
+    // True when the device lists may have changed since the last call, so
+    // that the window thread need not ask for them every second. A system
+    // that is not told of changes always says true.
+    virtual bool devicesChanged() { return true; }
     // Null when the device cannot be opened.
     virtual std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) = 0;
     virtual std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) = 0;

@@ -1,7 +1,10 @@
 #include "app/port_opening.h"
 
+#include <cstdio>
 #include <memory>
+#include <vector>
 
+#include "app/device_names.h"
 #include "app/midi_ports.h"
 #include "app/midi_system.h"
 #include "app/settings.h"
@@ -26,9 +29,41 @@ bool queueSysexBuffer(MidiInputDevice& input)
     return input.addBuffer(header) == 0;
 }
 
-void openInput(MessageReporter& owner)
+// The devices remembered by name that are not there: awaited.
+std::string awaitedInput;
+std::string awaitedOutput;
+
+struct DeviceChoice {
+    int32_t position;
+    bool absent;
+};
+
+// Where the remembered device stands now: by name where one is remembered,
+// else by position.
+DeviceChoice chooseDevice(int32_t position, const char* name, const std::vector<std::string>& names)
 {
-    inputDevice = midiSystem ? midiSystem->openInput(settings.inputDevice, handleMidiInput) : nullptr;
+    if (name[0] == '\0')
+        return {position, false};
+    if (const auto found = findDeviceNamed(name, names))
+        return {*found, false};
+    return {position, true};
+}
+
+void rememberName(char (&stored)[MaxDeviceNameLength + 1], int32_t position, const std::vector<std::string>& names)
+{
+    if (stored[0] != '\0' || position < 0 || static_cast<size_t>(position) >= names.size())
+        return;
+    std::snprintf(stored, sizeof stored, "%s", names[static_cast<size_t>(position)].c_str());
+}
+
+void openInput(MessageReporter& owner, const std::vector<std::string>& names)
+{
+    const DeviceChoice choice = chooseDevice(settings.inputDevice, settings.inputDeviceName, names);
+    if (choice.absent) {
+        awaitedInput = settings.inputDeviceName;
+        return;
+    }
+    inputDevice = midiSystem ? midiSystem->openInput(choice.position, handleMidiInput) : nullptr;
     if (!inputDevice) {
         owner.showMessage(DeviceErrorTitle, InputDeviceError, MessageIcon::Stop);
         return;
@@ -36,23 +71,46 @@ void openInput(MessageReporter& owner)
     midiPorts.sysexBufferReady = queueSysexBuffer(*inputDevice);
     {
         EngineLock lock(engineMutex);
+        settings.inputDevice = choice.position;
+        rememberName(settings.inputDeviceName, choice.position, names);
         midiPorts.midiIn = inputDevice.get();
         midiPorts.inputOpen = 1;
     }
     inputDevice->start();
 }
 
-bool openOutput(MessageReporter& owner)
+bool openOutput(MessageReporter& owner, const std::vector<std::string>& names)
 {
-    outputDevice = midiSystem ? midiSystem->openOutput(settings.outputDevice) : nullptr;
+    // "Vanto Out" is the program's own port: no name to remember.
+    const char* name = settings.outputDevice == MidiMapperDevice ? "" : settings.outputDeviceName;
+    const DeviceChoice choice = chooseDevice(settings.outputDevice, name, names);
+    if (choice.absent) {
+        awaitedOutput = settings.outputDeviceName;
+        return false;
+    }
+    outputDevice = midiSystem ? midiSystem->openOutput(choice.position) : nullptr;
     if (!outputDevice) {
         owner.showMessage(DeviceErrorTitle, OutputDeviceError, MessageIcon::Stop);
         return false;
     }
     EngineLock lock(engineMutex);
+    settings.outputDevice = choice.position;
+    rememberName(settings.outputDeviceName, choice.position, names);
     midiPorts.midiOut = outputDevice.get();
     midiPorts.outputOpen = 1;
     return true;
+}
+
+// A remembered device that is open but gone from the list is awaited again.
+void noticeDeparture(const char* name, int32_t open, const std::vector<std::string>& names, std::string& awaited)
+{
+    if (open == 1 && name[0] != '\0' && awaited.empty() && !findDeviceNamed(name, names))
+        awaited = name;
+}
+
+bool hasReturned(const std::string& awaited, const std::vector<std::string>& names)
+{
+    return !awaited.empty() && findDeviceNamed(awaited, names).has_value();
 }
 
 }  // namespace
@@ -60,11 +118,40 @@ bool openOutput(MessageReporter& owner)
 void openPorts(MessageReporter& owner)
 {
     closePorts();
-    openInput(owner);
-    if (!openOutput(owner))
+    awaitedInput.clear();
+    awaitedOutput.clear();
+    const MidiSystem::DeviceLists lists = midiSystem ? midiSystem->deviceLists() : MidiSystem::DeviceLists{};
+    openInput(owner, lists.inputs);
+    if (!openOutput(owner, lists.outputs))
         return;
     EngineLock lock(engineMutex);
     prepareOutputInstrument();
+}
+
+bool reopenWhenDevicesReturn(MessageReporter& owner)
+{
+    const bool remembersNames = settings.inputDeviceName[0] != '\0' || settings.outputDeviceName[0] != '\0';
+    if (!midiSystem || !remembersNames || !midiSystem->devicesChanged())
+        return false;
+    const MidiSystem::DeviceLists lists = midiSystem->deviceLists();
+    if (hasReturned(awaitedInput, lists.inputs) || hasReturned(awaitedOutput, lists.outputs)) {
+        openPorts(owner);
+        return true;
+    }
+    noticeDeparture(settings.inputDeviceName, midiPorts.inputOpen, lists.inputs, awaitedInput);
+    if (settings.outputDevice != MidiMapperDevice)
+        noticeDeparture(settings.outputDeviceName, midiPorts.outputOpen, lists.outputs, awaitedOutput);
+    return false;
+}
+
+std::string deviceWaitText()
+{
+    std::string text;
+    for (const std::string* awaited : {&awaitedInput, &awaitedOutput}) {
+        if (!awaited->empty())
+            text += (text.empty() ? "Waiting for " : " and ") + *awaited;
+    }
+    return text;
 }
 
 void closePorts()

@@ -1,5 +1,8 @@
 #pragma once
-// Opening and closing the one input and one output device.
+// Opening and closing the one input and one output device, and finding them
+// again by name when they come and go.
+
+#include <string>
 
 #include "app/message_reporter.h"
 
@@ -9,10 +12,22 @@ inline constexpr const char* DeviceErrorTitle = "Error";
 
 // Closes both devices, then opens the input (with the System Exclusive
 // buffer queued) and the output, and prepares the instrument: channel reset,
-// pitch-wheel range, and the init message with "Send on Open". Failures are
-// shown through owner. Call without holding the engine lock.
+// pitch-wheel range, and the init message with "Send on Open". A device
+// remembered by name is found by it wherever it now stands; when it is not
+// there, nothing is opened in its place and it is awaited (see
+// deviceWaitText). A device remembered by position only gets its name
+// remembered once it opens. Failures are shown through owner. Call without
+// holding the engine lock.
 void openPorts(MessageReporter& owner);
 
 // Closes whatever is open, input first. Call without holding the engine lock:
 // closing the input waits for the input thread.
 void closePorts();
+
+// For the window thread, about once a second: when an awaited device has
+// appeared, or one that went away has come back, reopens the devices and
+// returns true. Notices a device going away as well.
+bool reopenWhenDevicesReturn(MessageReporter& owner);
+
+// "Waiting for <name>" for each device awaited, "" when none is.
+std::string deviceWaitText();

@@ -10,6 +10,7 @@ constexpr int ControlBarCount = 8;
 constexpr int ChannelCount = 16;
 constexpr uint8_t AllChannels = 16;  // "All": every used channel, or every input channel
 constexpr uint8_t NoKey = 128;       // matches no incoming key
+constexpr int MaxDeviceNameLength = 255;
 
 // One event of the init message.
 struct InitEvent {
@@ -52,6 +53,10 @@ struct Settings {
     InitEvent initMessage[MaxInitEvents];
     // Settings kept in the configuration file's extension block.
     int32_t releaseTime;  // ms a released channel is spared; 0 = off, up to MaxReleaseTime
+    // The chosen devices by name (UTF-8), so that they are found again when
+    // their position in the list moves; empty = remembered by position only.
+    char inputDeviceName[MaxDeviceNameLength + 1];
+    char outputDeviceName[MaxDeviceNameLength + 1];
 };
 
 constexpr int32_t MaxReleaseTime = 10000;

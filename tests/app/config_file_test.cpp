@@ -124,6 +124,17 @@ TEST_F(ConfigFileTest, ExtensionBlockFollowsTheEventsOnlyWhenNeeded)
     Settings cut = defaultSettings();
     decodeConfig(image, length - 1, cut);
     EXPECT_EQ(cut.releaseTime, 0);
+
+    std::strcpy(settings.inputDeviceName, "USB Keyboard:MIDI 1");
+    std::memset(settings.outputDeviceName, 'x', MaxDeviceNameLength);
+    settings.outputDeviceName[MaxDeviceNameLength] = '\0';
+    const int named = encodeConfig(settings, image);
+    EXPECT_EQ(named, length + 4 + 19 + 4 + MaxDeviceNameLength);
+    Settings names = defaultSettings();
+    decodeConfig(image, named, names);
+    EXPECT_STREQ(names.inputDeviceName, settings.inputDeviceName);
+    EXPECT_STREQ(names.outputDeviceName, settings.outputDeviceName);
+    EXPECT_EQ(names.releaseTime, 2000);
 }
 
 TEST_F(ConfigFileTest, ShortFilesOverlayOnlyTheirLeadingFields)

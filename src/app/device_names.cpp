@@ -1,0 +1,51 @@
+#include "app/device_names.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+bool allDigits(const std::string& text, size_t from, size_t to)
+{
+    return from < to && std::all_of(text.begin() + static_cast<long>(from), text.begin() + static_cast<long>(to),
+                                    [](unsigned char c) { return std::isdigit(c); });
+}
+
+// " 24:0" at the end, as ALSA's port names carry it.
+std::string withoutAlsaNumbers(std::string name)
+{
+    const size_t colon = name.rfind(':');
+    const size_t space = name.rfind(' ', colon == std::string::npos ? 0 : colon);
+    if (colon != std::string::npos && space != std::string::npos && space < colon &&
+        allDigits(name, space + 1, colon) && allDigits(name, colon + 1, name.size()))
+        name.erase(space);
+    return name;
+}
+
+// "-01" at the end of the client name, before the first colon.
+std::string withoutJackSuffix(std::string name)
+{
+    const size_t colon = name.find(':');
+    const size_t end = colon == std::string::npos ? name.size() : colon;
+    const size_t dash = name.rfind('-', end);
+    if (dash != std::string::npos && dash < end && allDigits(name, dash + 1, end))
+        name.erase(dash, end - dash);
+    return name;
+}
+
+}  // namespace
+
+std::string deviceKey(const std::string& name)
+{
+    return withoutJackSuffix(withoutAlsaNumbers(name));
+}
+
+std::optional<int32_t> findDeviceNamed(const std::string& name, const std::vector<std::string>& names)
+{
+    const std::string wanted = deviceKey(name);
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (deviceKey(names[i]) == wanted)
+            return static_cast<int32_t>(i);
+    }
+    return std::nullopt;
+}

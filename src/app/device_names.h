@@ -1,0 +1,17 @@
+#pragma once
+// Devices remembered by name. The system numbers its clients and ports and
+// changes the numbers when a device is plugged in again (ALSA's "24:0" after
+// a port name, JACK's "-01" after a client name taken twice); names are
+// compared without them.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// name without the numbers the system adds.
+std::string deviceKey(const std::string& name);
+
+// The position in names of the device that name stands for; nothing when
+// none is there.
+std::optional<int32_t> findDeviceNamed(const std::string& name, const std::vector<std::string>& names);
