@@ -102,6 +102,11 @@ MainWindow::MainWindow(Desktop& desktop, QWidget* parent) : QMainWindow(parent),
     // The device boxes of the start-up wait for the window, so that they
     // come up over it rather than before it exists.
     showStatus(initialiseSystem(messageReporterOverride ? *messageReporterOverride : startupMessages_));
+    // Devices that come and go are looked for once a second; a JACK server
+    // says when its ports change, so the lists are asked for only then.
+    auto* deviceTimer = new QTimer(this);
+    connect(deviceTimer, &QTimer::timeout, this, &MainWindow::checkDevices);
+    deviceTimer->start(1000);
 }
 
 void MainWindow::showEvent(QShowEvent* event)
@@ -186,9 +191,23 @@ void MainWindow::buildControls()
 
 void MainWindow::showStatus(const std::string& text)
 {
-    statusText_ = QString::fromStdString(text);
+    tuningText_ = text;
+    renderStatus();
+}
+
+// The devices awaited, if any, then the scale and mapping in force.
+void MainWindow::renderStatus()
+{
+    const std::string waiting = deviceWaitText();
+    statusText_ = QString::fromStdString(waiting.empty() ? tuningText_ : waiting + "  |  " + tuningText_);
     statusLine_->setToolTip(statusText_);
     fitStatusText();
+}
+
+void MainWindow::checkDevices()
+{
+    reopenWhenDevicesReturn(reporterOr(reporter_));
+    renderStatus();
 }
 
 // A long name is cut at its end to the line's width; the tooltip has it whole.

@@ -87,13 +87,17 @@ private:
     void buildControls();
     QAction* addCommand(QMenu* menu, const char* text, const char* name, void (MainWindow::*command)());
     void showStatus(const std::string& text);
+    void renderStatus();
     void fitStatusText();
+    // Reopens the devices when an awaited one has come, and says what is awaited.
+    void checkDevices();
     // Rebuilds the table for a newly installed scale or mapping, resets the
     // channels and names them in the status line.
     void retuneAfterLoad();
 
     Desktop& desktop_;
     QLabel* statusLine_;
+    std::string tuningText_;
     QString statusText_;
     QPointer<ControlBarsWindow> controlBars_;
     QPointer<LastKeyWindow> lastKey_;

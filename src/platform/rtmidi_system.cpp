@@ -403,12 +403,61 @@ bool isOwnPortName(const std::string& portName)
     return client == OutputClientName || client == InputClientName;
 }
 
+// A JACK client without ports that hears of every port registered or
+// unregistered. Its callbacks run on a thread of libjack's and only raise flags.
+struct RtMidiSystem::Watcher {
+    jack_client_t* client = nullptr;
+    std::atomic<bool> changed{true};
+    std::atomic<bool> serverGone{false};
+
+    static void portRegistered(jack_port_id_t, int, void* self) { static_cast<Watcher*>(self)->changed = true; }
+    static void shutdown(jack_status_t, const char*, void* self)
+    {
+        auto* watcher = static_cast<Watcher*>(self);
+        watcher->serverGone = true;
+        watcher->changed = true;
+    }
+    // After the server has gone, closing is all a client may still do.
+    void close()
+    {
+        if (client)
+            jack_client_close(client);
+        client = nullptr;
+        serverGone = false;
+    }
+    void open()
+    {
+        client = jack_client_open("Vanto Watch", JackNoStartServer, nullptr);
+        if (!client)
+            return;
+        jack_set_port_registration_callback(client, portRegistered, this);
+        jack_on_info_shutdown(client, shutdown, this);
+        jack_activate(client);
+        changed = true;
+    }
+    ~Watcher() { close(); }
+};
+
 RtMidiSystem::RtMidiSystem()
 {
     routeLibraryMessages();
 }
 
 RtMidiSystem::~RtMidiSystem() = default;
+
+bool RtMidiSystem::devicesChanged()
+{
+    if (lastApi_ != RtMidi::UNIX_JACK)
+        return true;
+    LibraryOutputCapture capture;
+    if (!watcher_)
+        watcher_ = std::make_unique<Watcher>();
+    if (watcher_->serverGone)
+        watcher_->close();
+    if (!watcher_->client)
+        watcher_->open();
+    return !watcher_->client || watcher_->changed.exchange(false);
+}
 
 bool RtMidiSystem::hasService()
 {
@@ -418,9 +467,10 @@ bool RtMidiSystem::hasService()
 MidiSystem::DeviceLists RtMidiSystem::deviceLists()
 {
     LibraryOutputCapture capture;
-    RtMidi::Api api;
+    RtMidi::Api api = RtMidi::UNSPECIFIED;
     PortLists lists;
     const bool service = chooseApi(api, &lists);
+    lastApi_ = service ? api : RtMidi::UNSPECIFIED;
     return {std::move(lists.sources), std::move(lists.destinations), service};
 }
 

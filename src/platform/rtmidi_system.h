@@ -31,7 +31,15 @@ public:
     std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) override;
     std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) override;
 
+    // Told of every JACK port that comes or goes; any other system is asked
+    // for its lists at each call.
+    bool devicesChanged() override;
+
 private:
+    struct Watcher;
+
     // "Vanto Out", kept from its first opening until the system goes.
     std::shared_ptr<OutputPort> mapperPort_;
+    std::unique_ptr<Watcher> watcher_;
+    int lastApi_ = 0;  // the RtMidi::Api of the last lists
 };

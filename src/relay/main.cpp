@@ -35,27 +35,45 @@ public:
     }
 };
 
-// Puts --in and --out into the settings; false, said on standard error,
-// when a device asked for is not there.
-bool chooseDevices(const RelayOptions& options, const MidiSystem::DeviceLists& lists)
+enum class Start { Relaying, Awaiting, Failed };
+
+// A DEVICE text that matches nothing yet: a name is awaited, a number fails.
+Start absentDevice(const char* direction, const std::string& text)
+{
+    const bool number = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    if (number) {
+        std::fprintf(stderr, "vanto-relay: no %s device %s (see vanto-relay --list)\n", direction, text.c_str());
+        return Start::Failed;
+    }
+    std::printf("vanto-relay: Waiting for %s\n", text.c_str());
+    std::fflush(stdout);
+    return Start::Awaiting;
+}
+
+void choose(int32_t position, const std::vector<std::string>& names, int32_t& device, char (&name)[MaxDeviceNameLength + 1])
+{
+    device = position;
+    const bool listed = position >= 0 && static_cast<size_t>(position) < names.size();
+    std::snprintf(name, sizeof name, "%s", listed ? names[static_cast<size_t>(position)].c_str() : "");
+}
+
+// Puts the devices --in and --out name into the settings, by position and
+// by name, so that they win over the configuration's.
+Start chooseDevices(const RelayOptions& options, const MidiSystem::DeviceLists& lists)
 {
     if (options.input) {
         const auto device = findInputDevice(*options.input, lists.inputs);
-        if (!device) {
-            std::fprintf(stderr, "vanto-relay: no input device \"%s\" (see vanto-relay --list)\n", options.input->c_str());
-            return false;
-        }
-        settings.inputDevice = *device;
+        if (!device)
+            return absentDevice("input", *options.input);
+        choose(*device, lists.inputs, settings.inputDevice, settings.inputDeviceName);
     }
     if (options.output) {
         const auto device = findOutputDevice(*options.output, lists.outputs);
-        if (!device) {
-            std::fprintf(stderr, "vanto-relay: no output device \"%s\" (see vanto-relay --list)\n", options.output->c_str());
-            return false;
-        }
-        settings.outputDevice = *device;
+        if (!device)
+            return absentDevice("output", *options.output);
+        choose(*device, lists.outputs, settings.outputDevice, settings.outputDeviceName);
     }
-    return true;
+    return Start::Relaying;
 }
 
 std::string deviceName(int32_t device, const std::vector<std::string>& names)
@@ -77,9 +95,17 @@ void retuneWithMapping(const std::string& path, ConsoleReporter& console)
     resetChannels();
 }
 
+void sayWhatIsAwaited()
+{
+    const std::string waiting = deviceWaitText();
+    if (!waiting.empty())
+        std::printf("vanto-relay: %s\n", waiting.c_str());
+}
+
 // Reads the configuration, the devices asked for, the scale and the mapping,
-// and opens the devices as vanto does. False when a device is not open.
-bool start(const RelayOptions& options, MidiSystem& system, ConsoleReporter& console)
+// and opens the devices as vanto does. Awaiting: a device --in or --out names
+// is not there yet; Failed: a device could not be opened.
+Start start(const RelayOptions& options, MidiSystem& system, ConsoleReporter& console)
 {
     {
         EngineLock lock(engineMutex);
@@ -90,8 +116,8 @@ bool start(const RelayOptions& options, MidiSystem& system, ConsoleReporter& con
     if (loadConfig(options.configPath.c_str(), &problem) == -2)
         std::fprintf(stderr, "vanto-relay: \"%s\" was ignored: %s\n", options.configPath.c_str(), problem.c_str());
     const MidiSystem::DeviceLists lists = system.deviceLists();
-    if (!chooseDevices(options, lists))
-        return false;
+    if (const Start chosen = chooseDevices(options, lists); chosen != Start::Relaying)
+        return chosen;
     {
         EngineLock lock(engineMutex);
         buildInstrumentFrequencies();
@@ -107,8 +133,39 @@ bool start(const RelayOptions& options, MidiSystem& system, ConsoleReporter& con
     }
     std::printf("vanto-relay: %s -> %s, scale %s\n", deviceName(settings.inputDevice, lists.inputs).c_str(),
                 deviceName(settings.outputDevice, lists.outputs).c_str(), status.c_str());
+    sayWhatIsAwaited();
     std::fflush(stdout);
-    return midiPorts.inputOpen == 1 && midiPorts.outputOpen == 1;
+    // A device remembered by name may be awaited; one by position only cannot.
+    const bool inputReady = midiPorts.inputOpen == 1 || settings.inputDeviceName[0] != '\0';
+    const bool outputReady = midiPorts.outputOpen == 1 || settings.outputDeviceName[0] != '\0';
+    return inputReady && outputReady ? Start::Relaying : Start::Failed;
+}
+
+// Devices that come and go, looked for about once a second: those the
+// command line names before anything opens, then those the settings remember.
+Start watchDevices(Start state, const RelayOptions& options, MidiSystem& system, ConsoleReporter& console)
+{
+    if (state == Start::Awaiting)
+        return system.devicesChanged() && chooseDevices(options, system.deviceLists()) == Start::Relaying
+                   ? start(options, system, console)
+                   : Start::Awaiting;
+    const std::string before = deviceWaitText();
+    if (reopenWhenDevicesReturn(console))
+        std::printf("vanto-relay: the devices are back and open again\n");
+    if (deviceWaitText() != before)
+        sayWhatIsAwaited();
+    std::fflush(stdout);
+    return state;
+}
+
+// A reload that cannot open a device carries on without it, as vanto does.
+Start reload(const RelayOptions& options, MidiSystem& system, ConsoleReporter& console)
+{
+    const Start state = start(options, system, console);
+    if (state != Start::Failed)
+        return state;
+    std::fprintf(stderr, "vanto-relay: carrying on without the device that could not be opened\n");
+    return Start::Relaying;
 }
 
 // The signals the relay answers reach it only through sigwait: blocked here,
@@ -143,16 +200,20 @@ int main(int argc, char** argv)
         return 0;
     }
     ConsoleReporter console;
-    if (!start(options, system, console)) {
+    Start state = start(options, system, console);
+    const timespec second{1, 0};
+    while (state != Start::Failed) {
+        const int received = sigtimedwait(&signals, nullptr, &second);
+        if (received < 0)
+            state = watchDevices(state, options, system, console);
+        else if (received == SIGHUP)
+            state = reload(options, system, console);
+        else
+            break;
+    }
+    if (state == Start::Failed) {
         closePorts();
         return 1;
-    }
-    for (;;) {
-        int received = 0;
-        sigwait(&signals, &received);
-        if (received != SIGHUP)
-            break;
-        start(options, system, console);
     }
     closePorts();
     midiSystem = nullptr;

@@ -2,7 +2,10 @@
 // devices chosen by name, notes retuned, the scale reloaded on SIGHUP, a
 // clean end on SIGTERM, and its answers to bad requests.
 
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -71,9 +74,48 @@ TEST_F(VantoRelay, ListsDevicesAndRefusesBadRequests)
     EXPECT_NE(contentsOf(output()).find("  0  Vanto Out"), std::string::npos);
     EXPECT_EQ(run({"--frobnicate"}), 2);
     EXPECT_EQ(run({"a.txt", "b.txt"}), 2);
-    EXPECT_EQ(run({"--in", "no such keyboard", "--out", "virtual"}), 1);
     EXPECT_EQ(run({"--in", "keys", "--out", "7"}), 1);
     EXPECT_TRUE(waitForJackPort("Vanto", false)) << "ports left behind";
+}
+
+TEST_F(VantoRelay, AKeyboardPluggedInLaterIsOpenedWhenItAppears)
+{
+    const pid_t relay = startProgram(VANTO_RELAY_PATH, folder.path().string(),
+                                     {"--config", "none.cfg", "--in", "late keys", "--out", "virtual"}, output());
+    ASSERT_TRUE(waitForLines(output(), 1));
+    EXPECT_EQ(contentsOf(output()), "vanto-relay: Waiting for late keys\n");
+    auto late = std::make_unique<MidiKeyboard>("keys", "Late Keys");
+    ASSERT_TRUE(waitForLines(output(), 2)) << contentsOf(output());
+    EXPECT_NE(contentsOf(output()).find("Late Keys:keys -> Vanto Out"), std::string::npos);
+    MidiListener listener;
+    ASSERT_TRUE(listener.connect("Vanto:Vanto Out"));
+    late->send({0x90, 64, 90});
+    const std::vector<MidiBytes> out = notesOut(listener, 2);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[1][0] & 0xF0, 0x90);
+    EXPECT_EQ(out[1][1], 64);
+    ::kill(relay, SIGTERM);
+    EXPECT_EQ(waitForExit(relay), 0);
+}
+
+// The configuration remembers the second keyboard by name at position 0:
+// the name wins, wherever the device now stands.
+TEST_F(VantoRelay, ARememberedDeviceIsFoundByNameWhereverItStands)
+{
+    MidiKeyboard second{"keys", "Tester Two"};
+    resetEngineRecords();
+    settings.inputDevice = 0;
+    std::strcpy(settings.inputDeviceName, "Tester Two:keys");
+    const std::string config = folder.file("rack.cfg");
+    ASSERT_EQ(saveConfig(config.c_str()), 0);
+    ASSERT_EQ(run({"--list"}), 0);
+    ASSERT_NE(contentsOf(output()).find("  1  Tester Two:keys"), std::string::npos) << contentsOf(output());
+    std::filesystem::remove(output());  // the listing's, not to be taken for the relay's line
+    const pid_t relay = startProgram(VANTO_RELAY_PATH, folder.path().string(), {"--config", config}, output());
+    ASSERT_TRUE(waitForLines(output(), 1));
+    EXPECT_EQ(contentsOf(output()).rfind("vanto-relay: Tester Two:keys -> Vanto Out", 0), 0u) << contentsOf(output());
+    ::kill(relay, SIGTERM);
+    EXPECT_EQ(waitForExit(relay), 0);
 }
 
 TEST_F(VantoRelay, RelaysByNameReloadsOnHangupAndEndsCleanly)
