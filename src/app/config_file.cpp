@@ -307,6 +307,8 @@ void decodeConfig(const uint8_t* image, int length, Settings& s)
 {
     Reader header(image, length);
     walkHeader(header, s);
+    s.inputDevice = std::min(s.inputDevice, MaxDeviceNumber);
+    s.outputDevice = std::min(s.outputDevice, MaxDeviceNumber);
     if (header.reachedEnd()) {
         s.initEventCount = 0;
         decodeExtension(image, 0, s);
@@ -322,8 +324,6 @@ void decodeConfig(const uint8_t* image, int length, Settings& s)
     }
     const int blockStart = ConfigHeaderSize + ConfigEventSize * s.initEventCount;
     decodeExtension(image + std::min(blockStart, length), std::max(length - blockStart, 0), s);
-    s.inputDevice = std::min(s.inputDevice, MaxDeviceNumber);
-    s.outputDevice = std::min(s.outputDevice, MaxDeviceNumber);
 }
 
 std::string configFileProblem(const uint8_t* image, int length)
