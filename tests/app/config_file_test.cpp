@@ -169,6 +169,10 @@ TEST_F(ConfigFileTest, ShortFilesOverlayOnlyTheirLeadingFields)
     EXPECT_EQ(settings.referenceFrequency, 415.0);
     EXPECT_EQ(settings.outputDevice, -1);
     EXPECT_EQ(settings.initEventCount, 0);
+
+    const uint8_t huge[] = {0x71, 0x71, 0x71, 0x71};  // an input device far beyond any list
+    decodeConfig(huge, 4, settings);
+    EXPECT_EQ(settings.inputDevice, MaxDeviceNumber);
 }
 
 // A file that cannot be a configuration is refused whole; short files and
