@@ -12,9 +12,11 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/config_file.h"
+#include "app/device_names.h"
 #include "app/midi_system.h"
 #include "app/port_opening.h"
 #include "app/settings.h"
@@ -50,6 +52,41 @@ bool storeLimited(const QLineEdit* field, uint32_t limit, uint8_t& stored)
     if (stored > limit)
         stored = static_cast<uint8_t>(limit);
     return stored != before;
+}
+
+// Lists names after the rows already there (offset of them) and selects the
+// remembered device: by name where one is remembered, else by position. A
+// remembered device that is not there gets a row of its own, so that OK
+// keeps it; its row is returned, -1 when there is none.
+int fillDeviceList(QListWidget* list, const std::vector<std::string>& names, int offset, int32_t position,
+                   const char* name)
+{
+    for (const std::string& n : names)
+        list->addItem(QString::fromStdString(n));
+    if (name[0] == '\0') {
+        list->setCurrentRow(std::clamp(position, -1, MaxDeviceNumber) + offset);
+        return -1;
+    }
+    if (const auto found = findDeviceNamed(name, names)) {
+        list->setCurrentRow(*found + offset);
+        return -1;
+    }
+    list->addItem(QString::fromStdString(name) + " (not connected)");
+    list->setCurrentRow(list->count() - 1);
+    return list->count() - 1;
+}
+
+// What the chosen row means: a listed device (by position and name), the
+// row before the devices (offset 1: "Midi Mapper"), or the absent device,
+// which stays as it is remembered.
+void storeDevice(int row, int absentRow, int offset, const std::vector<std::string>& names, int32_t& position,
+                 char (&name)[MaxDeviceNameLength + 1])
+{
+    if (row == absentRow && row >= 0)
+        return;
+    position = row - offset;
+    const bool listed = position >= 0 && static_cast<size_t>(position) < names.size();
+    std::snprintf(name, sizeof name, "%s", listed ? names[static_cast<size_t>(position)].c_str() : "");
 }
 
 }  // namespace
@@ -136,13 +173,12 @@ void MidiSetupDialog::fillFromSettings()
     const MidiSystem::DeviceLists lists = midiSystem ? midiSystem->deviceLists() : MidiSystem::DeviceLists{{}, {}, false};
     const std::vector<std::string>& inputs = lists.inputs;
     const std::vector<std::string>& outputs = lists.outputs;
-    for (const std::string& name : inputs)
-        inputList_->addItem(QString::fromStdString(name));
-    inputList_->setCurrentRow(settings.inputDevice);
+    inputNames_ = inputs;
+    outputNames_ = outputs;
+    absentInputRow_ = fillDeviceList(inputList_, inputs, 0, settings.inputDevice, settings.inputDeviceName);
     outputList_->addItem("Midi Mapper");
-    for (const std::string& name : outputs)
-        outputList_->addItem(QString::fromStdString(name));
-    outputList_->setCurrentRow(std::clamp(settings.outputDevice, MidiMapperDevice, MaxDeviceNumber) + 1);
+    const bool mapper = settings.outputDevice == MidiMapperDevice;
+    absentOutputRow_ = fillDeviceList(outputList_, outputs, 1, settings.outputDevice, mapper ? "" : settings.outputDeviceName);
     // Empty lists alone do not tell whether the devices or the service are missing.
     noService_->setVisible(inputs.empty() && outputs.empty() && !lists.service);
 
@@ -163,8 +199,9 @@ void MidiSetupDialog::fillFromSettings()
 
 bool MidiSetupDialog::storeSettings()
 {
-    settings.inputDevice = inputList_->currentRow();
-    settings.outputDevice = outputList_->currentRow() - 1;
+    storeDevice(inputList_->currentRow(), absentInputRow_, 0, inputNames_, settings.inputDevice, settings.inputDeviceName);
+    storeDevice(outputList_->currentRow(), absentOutputRow_, 1, outputNames_, settings.outputDevice,
+                settings.outputDeviceName);
     for (int c = 0; c < 16; ++c)
         settings.useChannel[c] = useChannel_[c]->isChecked() ? 1 : 0;
     for (int i = 0; i < RelaySwitchCount; ++i)

@@ -4,6 +4,9 @@
 
 #include <QDialog>
 
+#include <string>
+#include <vector>
+
 #include "dialogs/dialog_fields.h"
 
 class QCheckBox;
@@ -37,5 +40,10 @@ private:
     QLineEdit* frequency_;
     QLineEdit* midiNote_;
     QLineEdit* releaseTime_;
+    // The devices listed, and the rows of remembered devices that are absent.
+    std::vector<std::string> inputNames_;
+    std::vector<std::string> outputNames_;
+    int absentInputRow_ = -1;
+    int absentOutputRow_ = -1;
     WidgetMessageReporter reporter_{this};
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "app/device_names.h"
 #include "app/port_opening.h"
 #include "engine/engine_lock.h"
 #include "support/engine_fixture.h"
@@ -145,3 +146,13 @@ TEST_F(PortOpeningTest, WithoutAnyMidiServiceBothOpeningsFail)
 }
 
 }  // namespace
+
+TEST(DeviceNames, TheNumbersTheSystemAddsAreLeftOut)
+{
+    const std::vector<std::string> names = {"Synth-01:midi_in", "USB Keys:USB Keys MIDI 1 28:0", "Keys:out"};
+    EXPECT_EQ(findDeviceNamed("Synth:midi_in", names), 0);
+    EXPECT_EQ(findDeviceNamed("Synth-02:midi_in", names), 0);
+    EXPECT_EQ(findDeviceNamed("USB Keys:USB Keys MIDI 1 20:0", names), 1);
+    EXPECT_EQ(findDeviceNamed("Keys:out", names), 2);
+    EXPECT_EQ(findDeviceNamed("Keys", names), std::nullopt);  // a whole name, not a part
+}

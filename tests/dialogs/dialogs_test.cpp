@@ -6,6 +6,7 @@
 #include <QScrollBar>
 #include <QtTest>
 
+#include <cstring>
 #include <thread>
 
 #include "app/config_file.h"
@@ -310,6 +311,32 @@ private slots:
         });
         emit list->itemDoubleClicked(list->item(2));  // a double-click edits the row too
         QVERIFY(opened);
+    }
+
+    void midiSetupKnowsDevicesByNameAndKeepsAnAbsentOne()
+    {
+        place.system->inputs = {"Other:in", "Keyboard:MIDI 1 24:0"};
+        place.system->outputs = {"Synth"};
+        settings.inputDevice = 0;
+        std::strcpy(settings.inputDeviceName, "Keyboard:MIDI 1 20:0");  // ALSA renumbered it
+        settings.outputDevice = 0;
+        std::strcpy(settings.outputDeviceName, "Gone Synth");
+        {
+            MidiSetupDialog dialog;
+            QCOMPARE(child<QListWidget>(&dialog, "inputDeviceList")->currentRow(), 1);
+            auto* outputs = child<QListWidget>(&dialog, "outputDeviceList");
+            QCOMPARE(outputs->currentItem()->text(), QString("Gone Synth (not connected)"));
+            press(&dialog, "okButton");
+        }
+        QCOMPARE(settings.inputDevice, 1);
+        QCOMPARE(std::string(settings.inputDeviceName), std::string("Keyboard:MIDI 1 24:0"));
+        QCOMPARE(std::string(settings.outputDeviceName), std::string("Gone Synth"));
+        QCOMPARE(midiPorts.outputOpen, 0);  // awaited, and nothing opened in its place
+        MidiSetupDialog dialog;
+        child<QListWidget>(&dialog, "outputDeviceList")->setCurrentRow(0);
+        press(&dialog, "okButton");
+        QCOMPARE(settings.outputDevice, MidiMapperDevice);
+        QCOMPARE(std::string(settings.outputDeviceName), std::string());
     }
 
     void midiSetupSaysWhenNoMidiServiceRuns()

@@ -6,7 +6,7 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "install failed: ${result}")
 endif()
 foreach(path
-    bin/vanto bin/vanto-table bin/vanto-start
+    bin/vanto bin/vanto-relay bin/vanto-table bin/vanto-start share/vanto/vanto-relay.service
     share/vanto/vanto.txt share/vanto/scales/just\ major.txt share/vanto/scales/Bohlen-Pierce.txt
     share/applications/vanto.desktop share/mime/packages/vanto-scala.xml
     share/icons/hicolor/scalable/apps/vanto.svg share/icons/hicolor/256x256/apps/vanto.png)
