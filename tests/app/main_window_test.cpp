@@ -12,6 +12,7 @@
 
 #include "app/config_file.h"
 #include "app/main_window.h"
+#include "app/midi_ports.h"
 #include "app/port_opening.h"
 #include "app/startup.h"
 #include "dialogs/control_bars_window.h"
@@ -416,6 +417,16 @@ private slots:
         QCOMPARE(action(window, "loadScaleAction")->shortcut(), QKeySequence(QKeySequence::Open));
         QCOMPARE(action(window, "exitAction")->shortcut(), QKeySequence("Ctrl+Q"));
         QCOMPARE(action(window, "helpAction")->shortcut(), QKeySequence(QKeySequence::HelpContents));
+    }
+
+    void anAwaitedKeyboardShowsInTheStatusLineUntilItComes()
+    {
+        std::strcpy(settings.inputDeviceName, "Late Keyboard");
+        MainWindow window(desktop);
+        QCOMPARE(child<QLabel>(&window, "statusLine")->toolTip(), QString("Waiting for Late Keyboard  |  12 tone equal temperament"));
+        place.system->inputs = {"Late Keyboard"};
+        QTRY_COMPARE_WITH_TIMEOUT(status(window), QString("12 tone equal temperament"), 3000);
+        QCOMPARE(midiPorts.inputOpen, 1);
     }
 
     void menusHoldEveryItemInOrder()

@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include "app/device_names.h"
@@ -146,6 +148,33 @@ TEST_F(PortOpeningTest, WithoutAnyMidiServiceBothOpeningsFail)
 }
 
 }  // namespace
+
+TEST_F(PortOpeningTest, ARememberedDeviceIsAwaitedAndReopenedWhenItComesBack)
+{
+    system.inputs = {"Keyboard"};
+    openPorts(reporter);  // by position: the name is learnt
+    EXPECT_STREQ(settings.inputDeviceName, "Keyboard");
+    std::strcpy(settings.inputDeviceName, "Late Keyboard");
+    system.inputs = {"Other"};
+    openPorts(reporter);
+    EXPECT_EQ(midiPorts.inputOpen, 0);
+    EXPECT_EQ(midiPorts.outputOpen, 1);
+    EXPECT_TRUE(reporter.shown.empty()) << "awaited, not an error";
+    EXPECT_EQ(deviceWaitText(), "Waiting for Late Keyboard");
+    EXPECT_FALSE(reopenWhenDevicesReturn(reporter));
+    system.inputs = {"Other", "Late Keyboard"};
+    EXPECT_TRUE(reopenWhenDevicesReturn(reporter));
+    EXPECT_EQ(midiPorts.inputOpen, 1);
+    EXPECT_EQ(settings.inputDevice, 1);
+    EXPECT_EQ(deviceWaitText(), "");
+    system.inputs = {"Other"};  // unplugged while playing
+    EXPECT_FALSE(reopenWhenDevicesReturn(reporter));
+    EXPECT_EQ(deviceWaitText(), "Waiting for Late Keyboard");
+    system.inputs = {"Late Keyboard"};
+    EXPECT_TRUE(reopenWhenDevicesReturn(reporter));
+    EXPECT_EQ(settings.inputDevice, 0);
+    EXPECT_EQ(midiPorts.inputOpen, 1);
+}
 
 TEST(DeviceNames, TheNumbersTheSystemAddsAreLeftOut)
 {
