@@ -154,7 +154,7 @@ const char* centsRatio(std::string_view word, double& ratio)
     const std::string text(word);
     char* end = nullptr;
     const double cents = std::strtod(text.c_str(), &end);
-    if (end == text.c_str())
+    if (end == text.c_str() || *end != '\0')
         return Text::NotAPitch;
     ratio = std::exp2(cents / 1200.0);
     return std::isfinite(ratio) && ratio > 0.0 ? nullptr : Text::OutOfRange;
@@ -176,6 +176,8 @@ const char* fractionRatio(std::string_view word, double& ratio)
         if (!readDigits(word, at, denominator))
             return Text::NotAPitch;
     }
+    if (at != word.size())
+        return Text::NotAPitch;  // "701,955" is no ratio of 701
     if (denominator == 0.0)
         return Text::ZeroDenominator;
     if (numerator == 0.0)
