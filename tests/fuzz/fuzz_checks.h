@@ -1,0 +1,33 @@
+#pragma once
+// What every fuzz target needs: bytes as a stream, a check that aborts, and
+// the ranges every tuning table must keep.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/tuning_table.h"
+
+inline void require(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+// The input as a read-only stream; an empty input gives an empty stream.
+inline std::FILE* openBytes(const uint8_t* data, size_t size)
+{
+    static uint8_t empty = 0;
+    std::FILE* file = fmemopen(size ? const_cast<uint8_t*>(data) : &empty, size ? size : 1, "rb");
+    if (file && size == 0)
+        std::fgetc(file);  // consume the placeholder byte
+    return file;
+}
+
+inline void requireTableInRange()
+{
+    for (int k = 0; k < KeyCount; ++k) {
+        require(tuningTable.outputKey[k] <= 127);
+        require(tuningTable.bendValue[k] >= 0 && tuningTable.bendValue[k] <= BendMax);
+    }
+}
