@@ -3,8 +3,13 @@
 #include <RtMidi.h>
 #include <jack/jack.h>
 
+#ifdef __linux__
+#include <alsa/asoundlib.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cctype>
 #include <cstring>
 #include <chrono>
@@ -438,6 +443,54 @@ struct RtMidiSystem::Watcher {
     ~Watcher() { close(); }
 };
 
+// The ALSA sequencer's announcement port, read without waiting: every
+// client and port that comes or goes is announced there.
+struct RtMidiSystem::Announcements {
+#ifdef __linux__
+    snd_seq_t* sequencer = nullptr;
+
+    bool open()
+    {
+        if (snd_seq_open(&sequencer, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK) < 0) {
+            sequencer = nullptr;
+            return false;
+        }
+        snd_seq_set_client_name(sequencer, "Vanto Watch");
+        const int port = snd_seq_create_simple_port(sequencer, "announcements",
+                                                    SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT,
+                                                    SND_SEQ_PORT_TYPE_APPLICATION);
+        if (port < 0 || snd_seq_connect_from(sequencer, port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE) < 0) {
+            snd_seq_close(sequencer);
+            sequencer = nullptr;
+            return false;
+        }
+        return true;
+    }
+    // True when anything was announced since the last call (or too much to
+    // hold, which the sequencer reports as an overflow).
+    bool drain()
+    {
+        bool announced = false;
+        snd_seq_event_t* event = nullptr;
+        for (int i = 0; i < 4096; ++i) {
+            const int read = snd_seq_event_input(sequencer, &event);
+            if (read < 0 && read != -ENOSPC)
+                break;
+            announced = true;
+        }
+        return announced;
+    }
+    ~Announcements()
+    {
+        if (sequencer)
+            snd_seq_close(sequencer);
+    }
+#else
+    bool open() { return false; }
+    bool drain() { return true; }
+#endif
+};
+
 RtMidiSystem::RtMidiSystem()
 {
     routeLibraryMessages();
@@ -447,6 +500,8 @@ RtMidiSystem::~RtMidiSystem() = default;
 
 bool RtMidiSystem::devicesChanged()
 {
+    if (lastApi_ == RtMidi::LINUX_ALSA)
+        return alsaDevicesChanged();
     if (lastApi_ != RtMidi::UNIX_JACK)
         return true;
     LibraryOutputCapture capture;
@@ -462,6 +517,19 @@ bool RtMidiSystem::devicesChanged()
 bool RtMidiSystem::hasService()
 {
     return deviceLists().service;
+}
+
+bool RtMidiSystem::alsaDevicesChanged()
+{
+    if (!announcements_) {
+        announcements_ = std::make_unique<Announcements>();
+        if (!announcements_->open()) {
+            announcements_.reset();
+            return true;  // no announcements to be had: the lists are asked for each time
+        }
+        return true;
+    }
+    return announcements_->drain();
 }
 
 MidiSystem::DeviceLists RtMidiSystem::deviceLists()

@@ -31,15 +31,20 @@ public:
     std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) override;
     std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) override;
 
-    // Told of every JACK port that comes or goes; any other system is asked
-    // for its lists at each call.
+    // Told of every port that comes or goes, by JACK's notifications or the
+    // ALSA sequencer's announcements; where neither can be had, true at
+    // each call.
     bool devicesChanged() override;
 
 private:
     struct Watcher;
+    struct Announcements;
+
+    bool alsaDevicesChanged();
 
     // "Vanto Out", kept from its first opening until the system goes.
     std::shared_ptr<OutputPort> mapperPort_;
     std::unique_ptr<Watcher> watcher_;
+    std::unique_ptr<Announcements> announcements_;
     int lastApi_ = 0;  // the RtMidi::Api of the last lists
 };
