@@ -5,11 +5,11 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/midi_ports.h"
-#include "app/settings.h"
 #include "engine/input_dispatch.h"
+#include "engine/midi_ports.h"
 #include "engine/note_allocation.h"
 #include "engine/output_senders.h"
+#include "engine/settings.h"
 #include "engine/tuning_table.h"
 #include "scale/keyboard_mapping.h"
 #include "scale/scala_files.h"

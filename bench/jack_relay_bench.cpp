@@ -16,10 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/message_reporter.h"
-#include "app/midi_ports.h"
-#include "app/port_opening.h"
-#include "app/settings.h"
+#include "engine/message_reporter.h"
+#include "engine/midi_ports.h"
+#include "engine/port_opening.h"
+#include "engine/settings.h"
 #include "engine/tuning_table.h"
 #include "platform/rtmidi_system.h"
 #include "scale/scale.h"

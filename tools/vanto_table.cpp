@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "app/config_file.h"
-#include "app/settings.h"
+#include "engine/config_file.h"
+#include "engine/scale_loading.h"
+#include "engine/settings.h"
 #include "engine/tuning_table.h"
 #include "scale/scale.h"
-#include "scale/scale_loading.h"
 
 namespace {
 

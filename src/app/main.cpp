@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "app/midi_system.h"
 #include "app/startup.h"
+#include "engine/midi_system.h"
 #include "platform/rtmidi_system.h"
 
 #if defined(__unix__) || defined(__APPLE__)

@@ -14,9 +14,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/config_file.h"
-#include "app/midi_ports.h"
-#include "app/port_opening.h"
 #include "app/startup.h"
 #include "dialogs/channels_window.h"
 #include "dialogs/command_setup_dialog.h"
@@ -25,13 +22,16 @@
 #include "dialogs/guide_window.h"
 #include "dialogs/last_key_window.h"
 #include "dialogs/midi_setup_dialog.h"
+#include "engine/config_file.h"
 #include "engine/engine_lock.h"
+#include "engine/midi_ports.h"
 #include "engine/note_allocation.h"
 #include "engine/output_senders.h"
+#include "engine/port_opening.h"
+#include "engine/scale_loading.h"
 #include "engine/tuning_table.h"
-#include "scale/scale.h"
 #include "scale/keyboard_mapping.h"
-#include "scale/scale_loading.h"
+#include "scale/scale.h"
 
 namespace {
 

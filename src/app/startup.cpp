@@ -1,13 +1,13 @@
 #include "app/startup.h"
 
-#include "app/config_file.h"
-#include "app/port_opening.h"
-#include "app/settings.h"
+#include "engine/config_file.h"
 #include "engine/engine_lock.h"
 #include "engine/note_allocation.h"
+#include "engine/port_opening.h"
+#include "engine/scale_loading.h"
+#include "engine/settings.h"
 #include "engine/tuning_table.h"
 #include "scale/scale.h"
-#include "scale/scale_loading.h"
 
 std::string scaleArgument;
 std::string configNotice;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/message_reporter.h"
+#include "engine/message_reporter.h"
 
 inline constexpr const char* ScaleErrorTitle = "Error Loading Scale";
 inline constexpr const char* MappingErrorTitle = "Error Loading Keyboard Mapping";

@@ -6,9 +6,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/settings.h"
 #include "engine/engine_lock.h"
 #include "engine/note_allocation.h"
+#include "engine/settings.h"
 #include "engine/tuning_table.h"
 
 int32_t channelsOpen = 0;

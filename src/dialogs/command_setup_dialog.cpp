@@ -12,10 +12,10 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/config_file.h"
 #include "dialogs/dialog_fields.h"
 #include "dialogs/event_editor.h"
 #include "dialogs/setting_names.h"
+#include "engine/config_file.h"
 #include "engine/engine_lock.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "app/settings.h"
+#include "engine/settings.h"
 
 class QCheckBox;
 class QLineEdit;

@@ -6,12 +6,12 @@
 
 #include <algorithm>
 
-#include "app/config_file.h"
-#include "app/midi_ports.h"
-#include "app/settings.h"
 #include "dialogs/dialog_fields.h"
+#include "engine/config_file.h"
 #include "engine/engine_lock.h"
+#include "engine/midi_ports.h"
 #include "engine/output_senders.h"
+#include "engine/settings.h"
 
 int32_t controlBarsOpen = 0;
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "app/message_reporter.h"
+#include "engine/message_reporter.h"
 
 // A field that accepts digits only.
 QLineEdit* makeDigitField(QWidget* parent, const char* objectName);

@@ -3,7 +3,7 @@
 
 #include <QDialog>
 
-#include "app/settings.h"
+#include "engine/settings.h"
 
 class QComboBox;
 class QLineEdit;

@@ -15,13 +15,13 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/config_file.h"
-#include "app/device_names.h"
-#include "app/midi_system.h"
-#include "app/port_opening.h"
-#include "app/settings.h"
 #include "dialogs/setting_names.h"
+#include "engine/config_file.h"
+#include "engine/device_names.h"
 #include "engine/engine_lock.h"
+#include "engine/midi_system.h"
+#include "engine/port_opening.h"
+#include "engine/settings.h"
 #include "engine/tuning_table.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/settings.h"
+#include "engine/settings.h"
 
 extern const std::array<const char*, RelaySwitchCount> relayNames;
 extern const std::array<const char*, 17> channelNames;

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "app/midi_ports.h"
-#include "app/settings.h"
 #include "engine/engine_lock.h"
+#include "engine/midi_ports.h"
 #include "engine/note_allocation.h"
 #include "engine/output_senders.h"
+#include "engine/settings.h"
 
 namespace {
 

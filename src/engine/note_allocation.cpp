@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/settings.h"
 #include "engine/output_senders.h"
+#include "engine/settings.h"
 #include "engine/tuning_table.h"
 
 NoteAllocation initialNoteAllocation()

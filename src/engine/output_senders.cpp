@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/midi_ports.h"
+#include "engine/midi_ports.h"
 
 namespace {
 

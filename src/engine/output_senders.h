@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/settings.h"
+#include "engine/settings.h"
 
 // Packs status kind + channel, data1 and data2 into one short-message word.
 constexpr uint32_t packShortMessage(uint8_t kind, uint8_t channel, uint8_t data1, uint8_t data2)

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/settings.h"
+#include "engine/settings.h"
 #include "scale/keyboard_mapping.h"
 #include "scale/scale.h"
 

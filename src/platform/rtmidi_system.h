@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/midi_system.h"
+#include "engine/midi_system.h"
 
 // The client and port names the program shows in the system's patchbay.
 inline constexpr const char* OutputClientName = "Vanto";

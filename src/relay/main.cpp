@@ -8,18 +8,18 @@
 #include <cstdio>
 #include <string>
 
-#include "app/config_file.h"
-#include "app/midi_ports.h"
-#include "app/port_opening.h"
-#include "app/settings.h"
 #include "app/startup.h"
+#include "engine/config_file.h"
 #include "engine/engine_lock.h"
+#include "engine/midi_ports.h"
 #include "engine/note_allocation.h"
+#include "engine/port_opening.h"
+#include "engine/scale_loading.h"
+#include "engine/settings.h"
 #include "engine/tuning_table.h"
 #include "platform/rtmidi_system.h"
 #include "relay/relay_options.h"
 #include "scale/keyboard_mapping.h"
-#include "scale/scale_loading.h"
 
 namespace {
 

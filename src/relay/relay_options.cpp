@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "app/midi_system.h"
+#include "engine/midi_system.h"
 
 namespace {
 

@@ -10,16 +10,16 @@
 #include <cstring>
 #include <deque>
 
-#include "app/config_file.h"
 #include "app/main_window.h"
-#include "app/midi_ports.h"
-#include "app/port_opening.h"
 #include "app/startup.h"
 #include "dialogs/control_bars_window.h"
 #include "dialogs/guide_window.h"
 #include "dialogs/last_key_window.h"
+#include "engine/config_file.h"
 #include "engine/input_dispatch.h"
+#include "engine/midi_ports.h"
 #include "engine/output_senders.h"
+#include "engine/port_opening.h"
 #include "support/qt_test_support.h"
 #include "support/temp_dir.h"
 

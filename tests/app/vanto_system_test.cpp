@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/config_file.h"
+#include "engine/config_file.h"
 #include "support/engine_fixture.h"
 #include "support/jack_server.h"
 #include "support/midi_listener.h"

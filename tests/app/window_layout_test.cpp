@@ -17,7 +17,6 @@
 #include <memory>
 
 #include "app/main_window.h"
-#include "app/port_opening.h"
 #include "app/startup.h"
 #include "dialogs/channels_window.h"
 #include "dialogs/command_setup_dialog.h"
@@ -27,6 +26,7 @@
 #include "dialogs/last_key_window.h"
 #include "dialogs/midi_setup_dialog.h"
 #include "engine/note_allocation.h"
+#include "engine/port_opening.h"
 #include "support/qt_test_support.h"
 
 namespace {

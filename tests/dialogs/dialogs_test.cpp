@@ -9,8 +9,6 @@
 #include <cstring>
 #include <thread>
 
-#include "app/config_file.h"
-#include "app/port_opening.h"
 #include "dialogs/channels_window.h"
 #include "dialogs/command_setup_dialog.h"
 #include "dialogs/control_bars_window.h"
@@ -18,8 +16,10 @@
 #include "dialogs/last_key_window.h"
 #include "dialogs/midi_setup_dialog.h"
 #include "dialogs/setting_names.h"
+#include "engine/config_file.h"
 #include "engine/input_dispatch.h"
 #include "engine/output_senders.h"
+#include "engine/port_opening.h"
 #include "support/qt_test_support.h"
 #include "support/scale_builder.h"
 #include "support/temp_dir.h"

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/port_opening.h"
 #include "engine/engine_lock.h"
 #include "engine/output_senders.h"
+#include "engine/port_opening.h"
 #include "platform/rtmidi_system.h"
 #include "support/engine_fixture.h"
 #include "support/fake_midi_system.h"

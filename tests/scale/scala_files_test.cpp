@@ -11,9 +11,9 @@
 #include <gtest/gtest.h>
 
 #include "engine/note_allocation.h"
+#include "engine/scale_loading.h"
 #include "scale/keyboard_mapping.h"
 #include "scale/scala_files.h"
-#include "scale/scale_loading.h"
 #include "support/engine_fixture.h"
 #include "support/temp_dir.h"
 

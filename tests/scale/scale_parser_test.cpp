@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "scale/scale_loading.h"
+#include "engine/scale_loading.h"
 #include "scale/scale_parser.h"
 #include "support/engine_fixture.h"
 #include "support/temp_dir.h"

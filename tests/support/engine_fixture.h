@@ -6,9 +6,9 @@
 
 #include <initializer_list>
 
-#include "app/midi_ports.h"
-#include "app/settings.h"
+#include "engine/midi_ports.h"
 #include "engine/note_allocation.h"
+#include "engine/settings.h"
 #include "engine/tuning_table.h"
 #include "scale/keyboard_mapping.h"
 #include "scale/scale.h"

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "app/message_reporter.h"
-#include "app/midi_ports.h"
-#include "app/midi_system.h"
 #include "engine/input_dispatch.h"
+#include "engine/message_reporter.h"
+#include "engine/midi_ports.h"
+#include "engine/midi_system.h"
 #include "support/recording_midi.h"
 
 struct FakeMidiLog {

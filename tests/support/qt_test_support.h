@@ -13,8 +13,8 @@
 #include <clocale>
 #include <functional>
 
-#include "app/midi_system.h"
 #include "dialogs/dialog_fields.h"
+#include "engine/midi_system.h"
 #include "support/engine_fixture.h"
 #include "support/fake_midi_system.h"
 

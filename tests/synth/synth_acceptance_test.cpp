@@ -11,11 +11,11 @@
 
 #include <gtest/gtest.h>
 
-#include "app/config_file.h"
-#include "app/midi_ports.h"
+#include "engine/config_file.h"
 #include "engine/input_dispatch.h"
+#include "engine/midi_ports.h"
 #include "engine/output_senders.h"
-#include "scale/scale_loading.h"
+#include "engine/scale_loading.h"
 #include "support/engine_fixture.h"
 #include "support/temp_dir.h"
 #include "synth/synth_rig.h"

@@ -12,10 +12,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/midi_ports.h"
 #include "engine/input_dispatch.h"
+#include "engine/midi_ports.h"
 #include "engine/output_senders.h"
-#include "scale/scale_loading.h"
+#include "engine/scale_loading.h"
 #include "support/engine_fixture.h"
 #include "synth/synth_rig.h"
 

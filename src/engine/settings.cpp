@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "engine/settings.h"
 
 Settings defaultSettings()
 {

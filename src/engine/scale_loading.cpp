@@ -1,4 +1,4 @@
-#include "scale/scale_loading.h"
+#include "engine/scale_loading.h"
 
 #include <cstdio>
 #include <cstring>

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/device_names.h"
-#include "app/port_opening.h"
+#include "engine/device_names.h"
 #include "engine/engine_lock.h"
+#include "engine/port_opening.h"
 #include "support/engine_fixture.h"
 #include "support/fake_midi_system.h"
 

@@ -1,4 +1,4 @@
-#include "app/device_names.h"
+#include "engine/device_names.h"
 
 #include <algorithm>
 #include <cctype>

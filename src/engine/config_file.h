@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/settings.h"
+#include "engine/settings.h"
 
 constexpr int ConfigHeaderSize = 143;
 constexpr int ConfigEventSize = 4;

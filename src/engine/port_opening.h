@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/message_reporter.h"
+#include "engine/message_reporter.h"
 
 inline constexpr const char* InputDeviceError = "Could not open the specified\nmidi input device.";
 inline constexpr const char* OutputDeviceError = "Could not open the specified\nmidi output device.";

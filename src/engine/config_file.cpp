@@ -1,4 +1,4 @@
-#include "app/config_file.h"
+#include "engine/config_file.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/config_file.h"
+#include "engine/config_file.h"
 #include "support/engine_fixture.h"
 #include "support/temp_dir.h"
 

@@ -1,16 +1,16 @@
-#include "app/port_opening.h"
+#include "engine/port_opening.h"
 
 #include <cstdio>
 #include <memory>
 #include <vector>
 
-#include "app/device_names.h"
-#include "app/midi_ports.h"
-#include "app/midi_system.h"
-#include "app/settings.h"
+#include "engine/device_names.h"
 #include "engine/engine_lock.h"
 #include "engine/input_dispatch.h"
+#include "engine/midi_ports.h"
+#include "engine/midi_system.h"
 #include "engine/note_allocation.h"
+#include "engine/settings.h"
 
 MidiSystem* midiSystem = nullptr;
 

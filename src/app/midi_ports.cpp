@@ -1,3 +1,0 @@
-#include "app/midi_ports.h"
-
-MidiPorts midiPorts;

@@ -1,0 +1,3 @@
+#include "engine/midi_ports.h"
+
+MidiPorts midiPorts;
