@@ -62,11 +62,30 @@ uint32_t sinceRelease(int channel, uint32_t now)
     return sinceChannelRelease(noteAllocation.channelSlot[channel], now);
 }
 
-// A release tail may still sound on it.
-bool isRecentlyReleased(int channel, uint32_t now)
+// A release tail may still sound on it. Without a release time the clock is
+// not read at all.
+template <typename Clock>
+bool isRecentlyReleased(int channel, Clock& now)
 {
-    return sinceRelease(channel, now) < static_cast<uint32_t>(settings.releaseTime);
+    return settings.releaseTime > 0 && sinceRelease(channel, now()) < static_cast<uint32_t>(settings.releaseTime);
 }
+
+// The engine clock, read once and only when first asked for.
+class ClockOnce {
+public:
+    uint32_t operator()()
+    {
+        if (!read_) {
+            now_ = engineClock();
+            read_ = true;
+        }
+        return now_;
+    }
+
+private:
+    uint32_t now_ = 0;
+    bool read_ = false;
+};
 
 // The used channels from the one after the last retuned one, wrapping
 // round to it.
@@ -120,17 +139,18 @@ void endPedalHold(int channel)
 // Group match first; then a free channel after the last retuned one,
 // wrapping, sparing recently released ones; then the free channel released
 // longest ago; then the pedal-held channel released longest ago.
-int chooseChannel(uint8_t group, uint32_t now)
+int chooseChannel(uint8_t group)
 {
     for (int c = 0; c < ChannelCount; ++c) {
         if (isUsed(c) && noteAllocation.channelSlot[c].group == group)
             return c;
     }
-    int c = firstInRotation([now](int k) { return isFree(k) && !isRecentlyReleased(k, now); });
+    ClockOnce now;
+    int c = firstInRotation([&now](int k) { return isFree(k) && !isRecentlyReleased(k, now); });
     if (c == NoChannel)
-        c = longestReleased(isFree, now);
+        c = longestReleased(isFree, now());
     if (c == NoChannel) {
-        c = longestReleased(holdsNoKey, now);
+        c = longestReleased(holdsNoKey, now());
         if (c != NoChannel)
             endPedalHold(c);
     }
@@ -191,7 +211,7 @@ void soundKey(uint8_t status, uint8_t key, uint8_t velocity)
 {
     NoteAllocation& a = noteAllocation;
     const uint8_t group = tuningTable.bendGroup[key];
-    const int c = chooseChannel(group, engineClock());
+    const int c = chooseChannel(group);
     if (c == NoChannel) {
         ++a.droppedNotes;
         return;

@@ -2,6 +2,7 @@
 // pedal keeps its pitch, and passages played with the pedal down, or with a
 // release time and no pedal, are counted for every bend a listener would hear.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -192,10 +193,17 @@ TEST_F(SynthPedal, ANoteHeldByThePedalKeepsItsPitchWhileTwentyOtherKeysPlay)
     const double reference = synth.measure(channel);
     send(0x80, 60, 0);
     const int others[] = {62, 64, 72, 65, 67, 69, 84, 71, 61, 63, 48, 66, 68, 70, 96, 74, 76, 36, 77, 79};
+    double worst = 0.0;
     for (const int key : others) {
         tap(key, rig::SustainSeconds);
-        EXPECT_LE(std::fabs(foldedCents(synth.measure(channel), reference)), 1.5) << "after key " << key;
+        const double drift = std::fabs(foldedCents(synth.measure(channel), reference));
+        EXPECT_LE(drift, 1.5) << "after key " << key;
+        worst = std::max(worst, drift);
     }
+    char line[160];
+    std::snprintf(line, sizeof line, "a note held by the pedal while 20 other keys play: drifts %.2f cents at most\n", worst);
+    std::ofstream(VANTO_REPORT_DIR "/synth-report-held.txt") << line;
+    std::cout << line;
     EXPECT_EQ(watch.fullLevelRebends, 0);
     EXPECT_EQ(noteAllocation.droppedNotes, 0u);
     pedal(false);
