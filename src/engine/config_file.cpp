@@ -16,28 +16,42 @@
 
 namespace {
 
+uint64_t readLittle(const uint8_t* at, int size)
+{
+    uint64_t u = 0;
+    for (int i = 0; i < size; ++i)
+        u |= uint64_t{at[i]} << (8 * i);
+    return u;
+}
+
+void writeLittle(uint8_t* at, uint64_t value, int size)
+{
+    for (int i = 0; i < size; ++i)
+        at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
 // Walks the file layout field by field, in order; the same walk writes a
 // file image and reads one, so the two cannot drift apart.
 class Writer {
 public:
     explicit Writer(uint8_t* out) : out_(out) {}
     void u8(uint8_t v) { out_[at_++] = v; }
-    void i32(int32_t v)
-    {
-        const auto u = static_cast<uint32_t>(v);
-        for (int i = 0; i < 4; ++i)
-            out_[at_++] = static_cast<uint8_t>(u >> (8 * i));
-    }
+    void i32(int32_t v) { put(static_cast<uint32_t>(v), 4); }
     void f64(double v)
     {
         uint64_t u;
         std::memcpy(&u, &v, sizeof u);
-        for (int i = 0; i < 8; ++i)
-            out_[at_++] = static_cast<uint8_t>(u >> (8 * i));
+        put(u, 8);
     }
     int size() const { return at_; }
 
 private:
+    void put(uint64_t value, int size)
+    {
+        writeLittle(out_ + at_, value, size);
+        at_ += size;
+    }
+
     uint8_t* out_;
     int at_ = 0;
 };
@@ -53,12 +67,12 @@ public:
     void i32(int32_t& v)
     {
         if (take(4))
-            v = static_cast<int32_t>(little(4));
+            v = static_cast<int32_t>(readLittle(in_ + at_ - 4, 4));
     }
     void f64(double& v)
     {
         if (take(8)) {
-            const uint64_t u = little(8);
+            const uint64_t u = readLittle(in_ + at_ - 8, 8);
             std::memcpy(&v, &u, sizeof v);
         }
     }
@@ -70,13 +84,6 @@ private:
     {
         at_ += size;
         return at_ <= length_;
-    }
-    uint64_t little(int size) const
-    {
-        uint64_t u = 0;
-        for (int i = 0; i < size; ++i)
-            u |= uint64_t{in_[at_ - size + i]} << (8 * i);
-        return u;
     }
 
     const uint8_t* in_;
@@ -136,20 +143,6 @@ constexpr ExtensionField ExtensionFields[] = {
 constexpr uint8_t ExtensionMagic[4] = {'V', 'N', 'T', 'X'};
 constexpr uint16_t ExtensionVersion = 1;
 constexpr int ExtensionHeaderSize = 10;
-
-uint32_t readLittle(const uint8_t* at, int size)
-{
-    uint32_t u = 0;
-    for (int i = 0; i < size; ++i)
-        u |= uint32_t{at[i]} << (8 * i);
-    return u;
-}
-
-void writeLittle(uint8_t* at, uint32_t value, int size)
-{
-    for (int i = 0; i < size; ++i)
-        at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 bool isDefault(const ExtensionField& f, const Settings& s)
 {
@@ -337,6 +330,7 @@ std::string configFileProblem(const uint8_t* image, int length)
         return std::string("its ") + field + " is " + std::to_string(value) + ", where at most " + std::to_string(most) +
                " is possible";
     };
+    const uint8_t highestKey = std::max({s.commandKey, s.demodulateKey, s.resetPitchKey, s.initMessageKey});
     std::string why;
     const int64_t expected = ConfigHeaderSize + int64_t{ConfigEventSize} * s.initEventCount;
     if (s.initEventCount < 0 || s.initEventCount > MaxInitEvents)
@@ -351,8 +345,8 @@ std::string configFileProblem(const uint8_t* image, int length)
         why = says("input channel", s.inputChannel, AllChannels);
     else if (s.referenceKey > 127)
         why = says("reference key", s.referenceKey, 127);
-    else if (std::max({s.commandKey, s.demodulateKey, s.resetPitchKey, s.initMessageKey}) > NoKey)
-        why = says("highest command key", std::max({s.commandKey, s.demodulateKey, s.resetPitchKey, s.initMessageKey}), NoKey);
+    else if (highestKey > NoKey)
+        why = says("highest command key", highestKey, NoKey);
     else if (!std::isfinite(s.referenceFrequency))
         why = "its reference frequency is not a number";
     else if (s.inputDevice < -1 || s.outputDevice < -1)
