@@ -49,6 +49,25 @@ std::FILE* openRegularFile(const char* path, std::string& error)
     return file;
 }
 
+// Reads path with parse and, when it parsed, installs the record under the
+// engine lock; on any error nothing changes.
+template <typename Record, typename Parse, typename Install>
+std::string loadAndInstall(const char* path, Parse parse, Install install)
+{
+    std::string error;
+    std::FILE* file = openRegularFile(path, error);
+    if (!file)
+        return error;
+    Record loaded;
+    error = parse(file, loaded);
+    std::fclose(file);
+    if (!error.empty())
+        return error;
+    EngineLock lock(engineMutex);
+    install(loaded);
+    return {};
+}
+
 }  // namespace
 
 bool isScalaScalePath(const std::string& path)
@@ -71,36 +90,21 @@ std::string companionMappingPath(const std::string& scalePath)
 
 std::string loadScale(const char* path)
 {
-    std::string error;
-    std::FILE* file = openRegularFile(path, error);
-    if (!file)
-        return error;
-    Scale loaded;
-    error = parseScaleFile(file, path, loaded);
-    std::fclose(file);
-    if (!error.empty())
-        return error;
-    EngineLock lock(engineMutex);
-    installScale(loaded);
-    return {};
+    return loadAndInstall<Scale>(
+        path, [path](std::FILE* file, Scale& loaded) { return parseScaleFile(file, path, loaded); }, installScale);
 }
 
 std::string loadKeyboardMapping(const char* path)
 {
-    std::string error;
-    std::FILE* file = openRegularFile(path, error);
-    if (!file)
-        return error;
-    KeyboardMapping loaded;
-    error = parseKeyboardMapping(file, loaded);
-    std::fclose(file);
-    if (!error.empty())
-        return error;
-    const std::string name = textAsUtf8(std::filesystem::path(path).filename().string(), MaxMappingNameLength);
-    std::memcpy(loaded.name, name.c_str(), name.size() + 1);
-    EngineLock lock(engineMutex);
-    installKeyboardMapping(loaded);
-    return {};
+    return loadAndInstall<KeyboardMapping>(
+        path,
+        [path](std::FILE* file, KeyboardMapping& loaded) {
+            std::string error = parseKeyboardMapping(file, loaded);
+            const std::string name = textAsUtf8(std::filesystem::path(path).filename().string(), MaxMappingNameLength);
+            std::memcpy(loaded.name, name.c_str(), name.size() + 1);
+            return error;
+        },
+        installKeyboardMapping);
 }
 
 std::string tuningStatusText()
