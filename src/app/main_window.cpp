@@ -225,25 +225,22 @@ void MainWindow::resizeEvent(QResizeEvent* event)
 
 void MainWindow::loadScaleCommand()
 {
-    const QString path = desktop_.chooseFileToOpen(this, Desktop::Files::Scale);
-    if (path.isEmpty())
-        return;
-    const std::string error = loadScale(QFile::encodeName(path).constData());
-    if (!error.empty()) {
-        reporterOr(reporter_).showMessage(ScaleErrorTitle, error.c_str(), MessageIcon::Warning);
-        return;
-    }
-    retuneAfterLoad();
+    loadFileCommand(Desktop::Files::Scale, loadScale, ScaleErrorTitle);
 }
 
 void MainWindow::loadMappingCommand()
 {
-    const QString path = desktop_.chooseFileToOpen(this, Desktop::Files::Mapping);
+    loadFileCommand(Desktop::Files::Mapping, loadKeyboardMapping, MappingErrorTitle);
+}
+
+void MainWindow::loadFileCommand(Desktop::Files kind, std::string (*load)(const char* path), const char* errorTitle)
+{
+    const QString path = desktop_.chooseFileToOpen(this, kind);
     if (path.isEmpty())
         return;
-    const std::string error = loadKeyboardMapping(QFile::encodeName(path).constData());
+    const std::string error = load(QFile::encodeName(path).constData());
     if (!error.empty()) {
-        reporterOr(reporter_).showMessage(MappingErrorTitle, error.c_str(), MessageIcon::Warning);
+        reporterOr(reporter_).showMessage(errorTitle, error.c_str(), MessageIcon::Warning);
         return;
     }
     retuneAfterLoad();

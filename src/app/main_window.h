@@ -91,6 +91,9 @@ private:
     void fitStatusText();
     // Reopens the devices when an awaited one has come, and says what is awaited.
     void checkDevices();
+    // Chooses a file of kind, loads it with load (its error shown under
+    // errorTitle) and retunes.
+    void loadFileCommand(Desktop::Files kind, std::string (*load)(const char* path), const char* errorTitle);
     // Rebuilds the table for a newly installed scale or mapping, resets the
     // channels and names them in the status line.
     void retuneAfterLoad();
