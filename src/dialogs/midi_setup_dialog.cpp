@@ -12,7 +12,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 
 #include "dialogs/setting_names.h"
@@ -85,8 +84,7 @@ void storeDevice(int row, int absentRow, int offset, const std::vector<std::stri
     if (row == absentRow && row >= 0)
         return;
     position = row - offset;
-    const bool listed = position >= 0 && static_cast<size_t>(position) < names.size();
-    std::snprintf(name, sizeof name, "%s", listed ? names[static_cast<size_t>(position)].c_str() : "");
+    copyDeviceName(name, position, names);
 }
 
 }  // namespace

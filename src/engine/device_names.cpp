@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 namespace {
 
@@ -48,4 +49,10 @@ std::optional<int32_t> findDeviceNamed(const std::string& name, const std::vecto
             return static_cast<int32_t>(i);
     }
     return std::nullopt;
+}
+
+void copyDeviceName(char (&out)[MaxDeviceNameLength + 1], int32_t position, const std::vector<std::string>& names)
+{
+    const bool listed = position >= 0 && static_cast<size_t>(position) < names.size();
+    std::snprintf(out, sizeof out, "%s", listed ? names[static_cast<size_t>(position)].c_str() : "");
 }

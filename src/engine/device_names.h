@@ -9,9 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "engine/settings.h"
+
 // name without the numbers the system adds.
 std::string deviceKey(const std::string& name);
 
 // The position in names of the device that name stands for; nothing when
 // none is there.
 std::optional<int32_t> findDeviceNamed(const std::string& name, const std::vector<std::string>& names);
+
+// Stores in out the name of the device at position in names, or "" when
+// none stands there.
+void copyDeviceName(char (&out)[MaxDeviceNameLength + 1], int32_t position, const std::vector<std::string>& names);

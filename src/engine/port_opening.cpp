@@ -1,6 +1,5 @@
 #include "engine/port_opening.h"
 
-#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -51,9 +50,8 @@ DeviceChoice chooseDevice(int32_t position, const char* name, const std::vector<
 
 void rememberName(char (&stored)[MaxDeviceNameLength + 1], int32_t position, const std::vector<std::string>& names)
 {
-    if (stored[0] != '\0' || position < 0 || static_cast<size_t>(position) >= names.size())
-        return;
-    std::snprintf(stored, sizeof stored, "%s", names[static_cast<size_t>(position)].c_str());
+    if (stored[0] == '\0')
+        copyDeviceName(stored, position, names);
 }
 
 void openInput(MessageReporter& owner, const std::vector<std::string>& names)

@@ -10,6 +10,7 @@
 
 #include "app/startup.h"
 #include "engine/config_file.h"
+#include "engine/device_names.h"
 #include "engine/engine_lock.h"
 #include "engine/midi_ports.h"
 #include "engine/note_allocation.h"
@@ -50,13 +51,6 @@ Start absentDevice(const char* direction, const std::string& text)
     return Start::Awaiting;
 }
 
-void choose(int32_t position, const std::vector<std::string>& names, int32_t& device, char (&name)[MaxDeviceNameLength + 1])
-{
-    device = position;
-    const bool listed = position >= 0 && static_cast<size_t>(position) < names.size();
-    std::snprintf(name, sizeof name, "%s", listed ? names[static_cast<size_t>(position)].c_str() : "");
-}
-
 // Puts the devices --in and --out name into the settings, by position and
 // by name, so that they win over the configuration's.
 Start chooseDevices(const RelayOptions& options, const MidiSystem::DeviceLists& lists)
@@ -65,13 +59,15 @@ Start chooseDevices(const RelayOptions& options, const MidiSystem::DeviceLists& 
         const auto device = findInputDevice(*options.input, lists.inputs);
         if (!device)
             return absentDevice("input", *options.input);
-        choose(*device, lists.inputs, settings.inputDevice, settings.inputDeviceName);
+        settings.inputDevice = *device;
+        copyDeviceName(settings.inputDeviceName, *device, lists.inputs);
     }
     if (options.output) {
         const auto device = findOutputDevice(*options.output, lists.outputs);
         if (!device)
             return absentDevice("output", *options.output);
-        choose(*device, lists.outputs, settings.outputDevice, settings.outputDeviceName);
+        settings.outputDevice = *device;
+        copyDeviceName(settings.outputDeviceName, *device, lists.outputs);
     }
     return Start::Relaying;
 }
