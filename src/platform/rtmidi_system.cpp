@@ -16,6 +16,7 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/device_names.h"
 #include "engine/input_dispatch.h"
 #include "platform/library_messages.h"
 
@@ -56,6 +57,22 @@ void keepForeign(const std::string& name, std::vector<std::string>& names)
         names.push_back(name);
 }
 
+// The ports of a probe other than this program's own, as port numbers.
+std::vector<unsigned> foreignPorts(RtMidi& probe, std::vector<std::string>* names)
+{
+    std::vector<unsigned> ports;
+    const unsigned count = probe.getPortCount();
+    for (unsigned i = 0; i < count; ++i) {
+        const std::string name = probe.getPortName(i);
+        if (name.empty() || isOwnPortName(name))
+            continue;
+        ports.push_back(i);
+        if (names)
+            names->push_back(name);
+    }
+    return ports;
+}
+
 // JACK through libjack itself: one client lists both directions, in the
 // order RtMidi numbers them, and no client at all is made when no server
 // answers. False then.
@@ -77,10 +94,8 @@ bool listJackPorts(PortLists& lists)
 
 void listProbePorts(RtMidi& probe, std::vector<std::string>& names, size_t& allPorts)
 {
-    const unsigned count = probe.getPortCount();
-    allPorts += count;
-    for (unsigned i = 0; i < count; ++i)
-        keepForeign(probe.getPortName(i), names);
+    allPorts += probe.getPortCount();
+    foreignPorts(probe, &names);
 }
 
 // False when the system's service does not answer.
@@ -122,22 +137,6 @@ bool chooseApi(RtMidi::Api& chosen, PortLists* lists = nullptr)
             return true;
     }
     return found;
-}
-
-// The ports of a probe other than this program's own, as port numbers.
-std::vector<unsigned> foreignPorts(RtMidi& probe, std::vector<std::string>* names)
-{
-    std::vector<unsigned> ports;
-    const unsigned count = probe.getPortCount();
-    for (unsigned i = 0; i < count; ++i) {
-        const std::string name = probe.getPortName(i);
-        if (name.empty() || isOwnPortName(name))
-            continue;
-        ports.push_back(i);
-        if (names)
-            names->push_back(name);
-    }
-    return ports;
 }
 
 // Finds the port number behind a device position of the filtered list.
@@ -398,13 +397,10 @@ std::shared_ptr<OutputPort> openOutputPort(RtMidi::Api api, int32_t device)
 
 bool isOwnPortName(const std::string& portName)
 {
-    std::string client = portName.substr(0, portName.find(':'));
-    // JACK renames a second client of the same name "Name-01".
-    const size_t dash = client.rfind('-');
-    if (dash != std::string::npos && dash + 1 < client.size() &&
-        std::all_of(client.begin() + static_cast<long>(dash) + 1, client.end(),
-                    [](unsigned char c) { return std::isdigit(c); }))
-        client.erase(dash);
+    // Without the numbers the system adds: JACK renames a second client of
+    // the same name "Name-01".
+    const std::string key = deviceKey(portName);
+    const std::string client = key.substr(0, key.find(':'));
     return client == OutputClientName || client == InputClientName;
 }
 
