@@ -10,7 +10,8 @@
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "engine/midi_system.h"
-#include "platform/rtmidi_system.h"
+#include "engine/output_senders.h"
+#include "platform/midi_backends.h"
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <sys/socket.h>
@@ -67,7 +68,7 @@ int main(int argc, char** argv)
     // desktop's language.
     std::setlocale(LC_NUMERIC, "C");
 
-    RtMidiSystem system;
+    PlatformMidiSystem system(greetNewListener);
     midiSystem = &system;
     SystemDesktop desktop;
     {

@@ -87,36 +87,34 @@ void dispatchShortMessage(uint32_t message)
     }
 }
 
-}  // namespace
-
-void handleMidiInput(MidiInput* port, uint32_t code, uintptr_t /*instance*/, uintptr_t param1, uintptr_t /*param2*/)
+// Sends the recorded bytes of received to output, then hands the buffer
+// back to port while the buffer is still wanted.
+void relaySystemExclusive(MidiInput* port, SysexBuffer* received, MidiOutput* output)
 {
-    if (code == MimData) {
-        EngineLock lock(engineMutex);
-        dispatchShortMessage(static_cast<uint32_t>(param1));
-    } else if (code == MimLongData) {
-        auto* received = reinterpret_cast<SysexBuffer*>(param1);
-        bool relayOn;
-        {
-            EngineLock lock(engineMutex);
-            relayOn = settings.relay[RelaySystemExclusive] != 0;
-        }
-        if (relayOn && received)
-            relaySystemExclusive(port, received);
-    }
-}
-
-void relaySystemExclusive(MidiInput* port, SysexBuffer* received)
-{
-    MidiOutput* output;
-    {
-        EngineLock lock(engineMutex);
-        output = midiPorts.midiOut;
-    }
-    // The output stays open while the input runs: ports close input first.
     const uint32_t count = std::min(received->bytesRecorded, received->bufferLength);
     if (output && received->data && count > 0)
         output->sendLongMessage(received->data, count);
     if (midiPorts.sysexBufferReady.load() && port)
         port->addBuffer(*received);
+}
+
+}  // namespace
+
+void handleMidiInput(MidiInput* port, uint32_t code, uintptr_t instance, uintptr_t param1, uintptr_t /*param2*/)
+{
+    std::unique_lock<std::mutex> lock(engineMutex, std::defer_lock);
+    if ((instance & MimEngineLocked) == 0)
+        lock.lock();
+    if (code == MimData) {
+        dispatchShortMessage(static_cast<uint32_t>(param1));
+    } else if (code == MimLongData) {
+        auto* received = reinterpret_cast<SysexBuffer*>(param1);
+        const bool relayOn = settings.relay[RelaySystemExclusive] != 0;
+        // The output stays open while the input runs: ports close input first.
+        MidiOutput* output = midiPorts.midiOut;
+        if (lock.owns_lock())
+            lock.unlock();
+        if (relayOn && received)
+            relaySystemExclusive(port, received, output);
+    }
 }

@@ -11,10 +11,12 @@
 constexpr uint32_t MimData = 963;      // param1: packed short message
 constexpr uint32_t MimLongData = 964;  // param1: address of a SysexBuffer
 
-// Takes the engine lock for a short message; releases it before a System
-// Exclusive relay waits on the output device.
-void handleMidiInput(MidiInput* port, uint32_t code, uintptr_t instance, uintptr_t param1, uintptr_t param2);
+// A flag in instance: the caller already holds the engine lock. A real-time
+// cycle takes the lock by trying, once for all its events, and must not have
+// the handler wait for it again.
+constexpr uintptr_t MimEngineLocked = 1;
 
-// Sends the recorded bytes of received to the output, then hands the buffer
-// back to port while the buffer is still wanted.
-void relaySystemExclusive(MidiInput* port, SysexBuffer* received);
+// Takes the engine lock for a short message; releases it before a System
+// Exclusive relay waits on the output device. With MimEngineLocked in
+// instance it takes nothing: the caller holds the lock.
+void handleMidiInput(MidiInput* port, uint32_t code, uintptr_t instance, uintptr_t param1, uintptr_t param2);

@@ -57,6 +57,9 @@ public:
     // that the window thread need not ask for them every second. A system
     // that is not told of changes always says true.
     virtual bool devicesChanged() { return true; }
+    // Messages that a full queue or buffer of the platform could not hold,
+    // since the system was made: counted so that the user can be told.
+    virtual uint64_t lostMessages() { return 0; }
     // Null when the device cannot be opened.
     virtual std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) = 0;
     virtual std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) = 0;

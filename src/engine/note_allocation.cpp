@@ -343,7 +343,5 @@ void setLastKeyListener(LastKeyListener listener, int32_t enabled)
 void prepareOutputInstrument()
 {
     resetChannels();
-    sendPitchWheelRange();
-    if (settings.sendInitOnOpen == 1)
-        sendInitMessage();
+    greetNewListener();
 }

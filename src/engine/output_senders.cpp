@@ -62,3 +62,10 @@ void sendPitchWheelRange()
     sendController(6, settings.pitchWheelRange);
     sendController(38, 0);
 }
+
+void greetNewListener()
+{
+    sendPitchWheelRange();
+    if (settings.sendInitOnOpen == 1)
+        sendInitMessage();
+}

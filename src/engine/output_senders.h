@@ -21,3 +21,7 @@ void sendInitEvent(const InitEvent& event);
 void sendInitMessage();
 // Registered parameter 0 (pitch-bend sensitivity) on every used channel.
 void sendPitchWheelRange();
+// What an instrument that joins the open output late needs: the pitch-wheel
+// range and, with "Send on Open", the init message. No All Notes Off: other
+// instruments on the same output may be playing.
+void greetNewListener();

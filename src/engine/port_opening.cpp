@@ -31,6 +31,9 @@ bool queueSysexBuffer(MidiInputDevice& input)
 // The devices remembered by name that are not there: awaited.
 std::string awaitedInput;
 std::string awaitedOutput;
+// The MIDI service stopped answering while devices were open or awaited:
+// everything is opened again once it answers.
+bool serviceLost = false;
 
 struct DeviceChoice {
     int32_t position;
@@ -118,6 +121,7 @@ void openPorts(MessageReporter& owner)
     closePorts();
     awaitedInput.clear();
     awaitedOutput.clear();
+    serviceLost = false;
     const MidiSystem::DeviceLists lists = midiSystem ? midiSystem->deviceLists() : MidiSystem::DeviceLists{};
     openInput(owner, lists.inputs);
     if (!openOutput(owner, lists.outputs))
@@ -128,11 +132,15 @@ void openPorts(MessageReporter& owner)
 
 bool reopenWhenDevicesReturn(MessageReporter& owner)
 {
-    const bool remembersNames = settings.inputDeviceName[0] != '\0' || settings.outputDeviceName[0] != '\0';
-    if (!midiSystem || !remembersNames || !midiSystem->devicesChanged())
+    if (!midiSystem || !midiSystem->devicesChanged())
         return false;
     const MidiSystem::DeviceLists lists = midiSystem->deviceLists();
-    if (hasReturned(awaitedInput, lists.inputs) || hasReturned(awaitedOutput, lists.outputs)) {
+    if (!lists.service) {
+        serviceLost = serviceLost || midiPorts.inputOpen == 1 || midiPorts.outputOpen == 1 ||
+                      !awaitedInput.empty() || !awaitedOutput.empty();
+        return false;
+    }
+    if (serviceLost || hasReturned(awaitedInput, lists.inputs) || hasReturned(awaitedOutput, lists.outputs)) {
         openPorts(owner);
         return true;
     }
@@ -144,11 +152,14 @@ bool reopenWhenDevicesReturn(MessageReporter& owner)
 
 std::string deviceWaitText()
 {
-    std::string text;
+    std::string text = serviceLost ? ServiceLostText : "";
     for (const std::string* awaited : {&awaitedInput, &awaitedOutput}) {
-        if (!awaited->empty())
+        if (!serviceLost && !awaited->empty())
             text += (text.empty() ? "Waiting for " : " and ") + *awaited;
     }
+    const uint64_t lost = midiSystem ? midiSystem->lostMessages() : 0;
+    if (lost > 0)
+        text += (text.empty() ? "" : ", ") + std::to_string(lost) + (lost == 1 ? " MIDI message lost" : " MIDI messages lost");
     return text;
 }
 

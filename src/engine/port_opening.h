@@ -9,6 +9,7 @@
 inline constexpr const char* InputDeviceError = "Could not open the specified\nmidi input device.";
 inline constexpr const char* OutputDeviceError = "Could not open the specified\nmidi output device.";
 inline constexpr const char* DeviceErrorTitle = "Error";
+inline constexpr const char* ServiceLostText = "The MIDI service has gone away";
 
 // Closes both devices, then opens the input (with the System Exclusive
 // buffer queued) and the output, and prepares the instrument: channel reset,
@@ -25,9 +26,12 @@ void openPorts(MessageReporter& owner);
 void closePorts();
 
 // For the window thread, about once a second: when an awaited device has
-// appeared, or one that went away has come back, reopens the devices and
-// returns true. Notices a device going away as well.
+// appeared, one that went away has come back, or the MIDI service answers
+// again after it went away, reopens the devices and returns true. Notices a
+// device or the service going away as well.
 bool reopenWhenDevicesReturn(MessageReporter& owner);
 
-// "Waiting for <name>" for each device awaited, "" when none is.
+// For the status line: that the MIDI service has gone away, or "Waiting for
+// <name>" for each device awaited; then how many messages the platform lost,
+// when any. "" when all is well.
 std::string deviceWaitText();

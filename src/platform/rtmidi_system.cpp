@@ -1,7 +1,6 @@
 #include "platform/rtmidi_system.h"
 
 #include <RtMidi.h>
-#include <jack/jack.h>
 
 #ifdef __linux__
 #include <alsa/asoundlib.h>
@@ -18,7 +17,9 @@
 
 #include "engine/device_names.h"
 #include "engine/input_dispatch.h"
+#include "platform/buffered_input.h"
 #include "platform/library_messages.h"
+#include "platform/midi_bytes.h"
 
 namespace {
 
@@ -51,12 +52,6 @@ struct PortLists {
     size_t allPorts = 0;
 };
 
-void keepForeign(const std::string& name, std::vector<std::string>& names)
-{
-    if (!name.empty() && !isOwnPortName(name))
-        names.push_back(name);
-}
-
 // The ports of a probe other than this program's own, as port numbers.
 std::vector<unsigned> foreignPorts(RtMidi& probe, std::vector<std::string>* names)
 {
@@ -73,25 +68,6 @@ std::vector<unsigned> foreignPorts(RtMidi& probe, std::vector<std::string>* name
     return ports;
 }
 
-// JACK through libjack itself: one client lists both directions, in the
-// order RtMidi numbers them, and no client at all is made when no server
-// answers. False then.
-bool listJackPorts(PortLists& lists)
-{
-    jack_status_t status;
-    jack_client_t* client = jack_client_open("Vanto Probe", JackNoStartServer, &status);
-    if (!client)
-        return false;
-    for (const auto& [flags, names] : {std::pair{JackPortIsOutput, &lists.sources}, std::pair{JackPortIsInput, &lists.destinations}}) {
-        const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
-        for (size_t i = 0; ports && ports[i]; ++i, ++lists.allPorts)
-            keepForeign(ports[i], *names);
-        jack_free(ports);
-    }
-    jack_client_close(client);
-    return true;
-}
-
 void listProbePorts(RtMidi& probe, std::vector<std::string>& names, size_t& allPorts)
 {
     allPorts += probe.getPortCount();
@@ -101,8 +77,6 @@ void listProbePorts(RtMidi& probe, std::vector<std::string>& names, size_t& allP
 // False when the system's service does not answer.
 bool listPorts(RtMidi::Api api, PortLists& lists)
 {
-    if (api == RtMidi::UNIX_JACK)
-        return listJackPorts(lists);
     try {
         RtMidiIn in(api, "Vanto Probe");
         RtMidiOut out(api, "Vanto Probe");
@@ -115,14 +89,16 @@ bool listPorts(RtMidi::Api api, PortLists& lists)
 }
 
 // The first compiled API that has ports; failing that, the first whose
-// service answers at all. A missing service (no ALSA sequencer, no JACK
-// server) is passed over. Its ports go to lists, when given.
-bool chooseApi(RtMidi::Api& chosen, PortLists* lists = nullptr)
+// service answers at all. A missing service (no ALSA sequencer) is passed
+// over; JACK is used only when it alone is asked for. Its ports go to lists, when given.
+bool chooseApi(bool jackOnly, RtMidi::Api& chosen, PortLists* lists = nullptr)
 {
     std::vector<RtMidi::Api> apis;
     RtMidi::getCompiledApi(apis);
     bool found = false;
     for (RtMidi::Api api : apis) {
+        if ((api == RtMidi::UNIX_JACK) != jackOnly)
+            continue;
         PortLists tried;
         if (!listPorts(api, tried))
             continue;
@@ -149,39 +125,10 @@ bool portForDevice(RtMidi& rtmidi, int32_t device, unsigned& port)
     return true;
 }
 
-uint32_t packBytes(const std::vector<unsigned char>& bytes)
-{
-    uint32_t word = 0;
-    for (size_t i = 0; i < bytes.size() && i < 3; ++i)
-        word |= uint32_t{bytes[i]} << (8 * i);
-    return word;
-}
-
-// The length of the short message a status byte begins; 0 for one that
-// cannot be sent as a short message.
-size_t shortMessageLength(uint8_t status)
-{
-    if (status < 0x80)
-        return 0;
-    if (status < 0xF0)
-        return (status & 0xE0) == 0xC0 ? 2 : 3;
-    switch (status) {
-    case 0xF0:  // System Exclusive only travels as a long message
-    case 0xF7:
-        return 0;
-    case 0xF1:
-    case 0xF3:
-        return 2;
-    case 0xF2:
-        return 3;
-    default:
-        return 1;
-    }
-}
-
-class RtMidiInputDevice : public MidiInputDevice {
+class RtMidiInputDevice : public BufferedInputDevice {
 public:
-    RtMidiInputDevice(RtMidi::Api api, int32_t device, MidiInputHandler handler) : api_(api), handler_(handler)
+    RtMidiInputDevice(RtMidi::Api api, int32_t device, MidiInputHandler handler)
+        : BufferedInputDevice(handler), api_(api)
     {
         in_ = std::make_unique<RtMidiIn>(api, InputClientName);
         unsigned port = 0;
@@ -194,75 +141,24 @@ public:
     }
     ~RtMidiInputDevice() override { close(); }
 
-    int prepareBuffer(SysexBuffer& buffer) override
-    {
-        if (!buffer.data || buffer.bufferLength == 0)
-            return 1;
-        prepared_ = &buffer;
-        return 0;
-    }
-    int addBuffer(SysexBuffer& buffer) override
-    {
-        if (&buffer != prepared_)
-            return 1;
-        queued_ = true;
-        return 0;
-    }
-    void start() override { started_ = true; }
     void reset() override
     {
-        started_ = false;
+        stopDelivering();
         close();  // destroying the client waits for its callback to return
-        if (queued_.exchange(false) && prepared_) {
-            prepared_->bytesRecorded = 0;
-            handler_(this, MimLongData, 0, reinterpret_cast<uintptr_t>(prepared_), 0);
-        }
-    }
-    void unprepareBuffer(SysexBuffer& buffer) override
-    {
-        if (&buffer == prepared_)
-            prepared_ = nullptr;
+        handBackBuffer();
     }
     void close() override { retire(in_, api_); }
 
 private:
     static void receive(double, std::vector<unsigned char>* message, void* self)
     {
-        auto* device = static_cast<RtMidiInputDevice*>(self);
-        if (!message || message->empty() || !device->started_)
-            return;
-        if ((*message)[0] == 0xF0)
-            device->receiveSystemExclusive(*message);
-        else
-            device->handler_(device, MimData, 0, packBytes(*message), 0);
-    }
-
-    // Hands the message to the handler a buffer at a time. The buffer comes
-    // back through addBuffer while the relay wants more; once it stays out,
-    // the rest of this message and every later one are dropped.
-    void receiveSystemExclusive(const std::vector<unsigned char>& message)
-    {
-        size_t offset = 0;
-        while (offset < message.size()) {
-            SysexBuffer* buffer = prepared_;
-            if (!buffer || !queued_.exchange(false))
-                return;
-            const size_t chunk = std::min<size_t>(buffer->bufferLength, message.size() - offset);
-            std::memcpy(buffer->data, message.data() + offset, chunk);
-            buffer->bytesRecorded = static_cast<uint32_t>(chunk);
-            offset += chunk;
-            handler_(this, MimLongData, 0, reinterpret_cast<uintptr_t>(buffer), 0);
-        }
+        if (message)
+            static_cast<RtMidiInputDevice*>(self)->deliver(message->data(), message->size(), 0);
     }
 
     RtMidi::Api api_;
-    MidiInputHandler handler_;
     std::unique_ptr<RtMidiIn> in_;
-    SysexBuffer* prepared_ = nullptr;
-    std::atomic<bool> queued_{false};
-    std::atomic<bool> started_{false};
 };
-
 
 }  // namespace
 
@@ -284,8 +180,8 @@ public:
     // The longest System Exclusive message held while its parts arrive.
     static constexpr size_t MaxSysexMessage = 1 << 20;
 
-    RtMidiOutputDevice(std::shared_ptr<OutputPort> port, bool keepPortOnClose)
-        : port_(std::move(port)), keepPortOnClose_(keepPortOnClose)
+    RtMidiOutputDevice(std::shared_ptr<OutputPort> port, bool keepPortOnClose, std::atomic<uint64_t>& lost)
+        : port_(std::move(port)), keepPortOnClose_(keepPortOnClose), lost_(lost)
     {
         pending_.reserve(4 * SysexBufferSize);
     }
@@ -293,12 +189,10 @@ public:
 
     void sendShortMessage(uint32_t message) override
     {
-        const uint8_t status = message & 0xFF;
-        const size_t length = shortMessageLength(status);
+        uint8_t bytes[3];
+        const size_t length = unpackShortMessage(message, bytes);
         if (length == 0)
             return;
-        const unsigned char bytes[3] = {status, static_cast<unsigned char>((message >> 8) & 0x7F),
-                                        static_cast<unsigned char>((message >> 16) & 0x7F)};
         std::lock_guard<std::mutex> lock(mutex_);
         send(bytes, length);
     }
@@ -317,6 +211,8 @@ public:
             return false;  // the rest of a message whose start was not sent
         }
         if (discarding_ || pending_.size() + count > MaxSysexMessage) {
+            if (!discarding_)
+                ++lost_;  // counted once, however many parts follow
             discarding_ = true;
             pending_.clear();
             return false;
@@ -358,6 +254,7 @@ private:
     std::mutex mutex_;
     std::shared_ptr<OutputPort> port_;
     bool keepPortOnClose_;
+    std::atomic<uint64_t>& lost_;
     std::vector<unsigned char> pending_;
     bool discarding_ = false;
 };
@@ -365,11 +262,11 @@ private:
 // Runs open with the API in use; null when there is none or RtMidi throws
 // (RtMidiError is a std::exception).
 template <typename Device, typename Open>
-std::unique_ptr<Device> openWithChosenApi(Open open)
+std::unique_ptr<Device> openWithChosenApi(bool jackOnly, Open open)
 {
     try {
         RtMidi::Api api;
-        if (!chooseApi(api))
+        if (!chooseApi(jackOnly, api))
             return nullptr;
         return open(api);
     } catch (const std::exception&) {
@@ -394,50 +291,6 @@ std::shared_ptr<OutputPort> openOutputPort(RtMidi::Api api, int32_t device)
 }
 
 }  // namespace
-
-bool isOwnPortName(const std::string& portName)
-{
-    // Without the numbers the system adds: JACK renames a second client of
-    // the same name "Name-01".
-    const std::string key = deviceKey(portName);
-    const std::string client = key.substr(0, key.find(':'));
-    return client == OutputClientName || client == InputClientName;
-}
-
-// A JACK client without ports that hears of every port registered or
-// unregistered. Its callbacks run on a thread of libjack's and only raise flags.
-struct RtMidiSystem::Watcher {
-    jack_client_t* client = nullptr;
-    std::atomic<bool> changed{true};
-    std::atomic<bool> serverGone{false};
-
-    static void portRegistered(jack_port_id_t, int, void* self) { static_cast<Watcher*>(self)->changed = true; }
-    static void shutdown(jack_status_t, const char*, void* self)
-    {
-        auto* watcher = static_cast<Watcher*>(self);
-        watcher->serverGone = true;
-        watcher->changed = true;
-    }
-    // After the server has gone, closing is all a client may still do.
-    void close()
-    {
-        if (client)
-            jack_client_close(client);
-        client = nullptr;
-        serverGone = false;
-    }
-    void open()
-    {
-        client = jack_client_open("Vanto Watch", JackNoStartServer, nullptr);
-        if (!client)
-            return;
-        jack_set_port_registration_callback(client, portRegistered, this);
-        jack_on_info_shutdown(client, shutdown, this);
-        jack_activate(client);
-        changed = true;
-    }
-    ~Watcher() { close(); }
-};
 
 // The ALSA sequencer's announcement port, read without waiting: every
 // client and port that comes or goes is announced there.
@@ -487,7 +340,7 @@ struct RtMidiSystem::Announcements {
 #endif
 };
 
-RtMidiSystem::RtMidiSystem()
+RtMidiSystem::RtMidiSystem(bool jackOnly) : jackOnly_(jackOnly)
 {
     routeLibraryMessages();
 }
@@ -496,18 +349,7 @@ RtMidiSystem::~RtMidiSystem() = default;
 
 bool RtMidiSystem::devicesChanged()
 {
-    if (lastApi_ == RtMidi::LINUX_ALSA)
-        return alsaDevicesChanged();
-    if (lastApi_ != RtMidi::UNIX_JACK)
-        return true;
-    LibraryOutputCapture capture;
-    if (!watcher_)
-        watcher_ = std::make_unique<Watcher>();
-    if (watcher_->serverGone)
-        watcher_->close();
-    if (!watcher_->client)
-        watcher_->open();
-    return !watcher_->client || watcher_->changed.exchange(false);
+    return lastApi_ != RtMidi::LINUX_ALSA || alsaDevicesChanged();
 }
 
 bool RtMidiSystem::hasService()
@@ -533,7 +375,7 @@ MidiSystem::DeviceLists RtMidiSystem::deviceLists()
     LibraryOutputCapture capture;
     RtMidi::Api api = RtMidi::UNSPECIFIED;
     PortLists lists;
-    const bool service = chooseApi(api, &lists);
+    const bool service = chooseApi(jackOnly_, api, &lists);
     lastApi_ = service ? api : RtMidi::UNSPECIFIED;
     return {std::move(lists.sources), std::move(lists.destinations), service};
 }
@@ -551,22 +393,22 @@ std::vector<std::string> RtMidiSystem::outputDeviceNames()
 std::unique_ptr<MidiInputDevice> RtMidiSystem::openInput(int32_t device, MidiInputHandler handler)
 {
     LibraryOutputCapture capture;
-    return openWithChosenApi<MidiInputDevice>(
+    return openWithChosenApi<MidiInputDevice>(jackOnly_,
         [device, handler](RtMidi::Api api) { return std::make_unique<RtMidiInputDevice>(api, device, handler); });
 }
 
 std::unique_ptr<MidiOutputDevice> RtMidiSystem::openOutput(int32_t device)
 {
     LibraryOutputCapture capture;
-    return openWithChosenApi<MidiOutputDevice>([this, device](RtMidi::Api api) -> std::unique_ptr<MidiOutputDevice> {
+    return openWithChosenApi<MidiOutputDevice>(jackOnly_, [this, device](RtMidi::Api api) -> std::unique_ptr<MidiOutputDevice> {
         if (device == MidiMapperDevice) {
             if (!mapperPort_ || mapperPort_->api != api)
                 mapperPort_ = openOutputPort(api, device);
-            return std::make_unique<RtMidiOutputDevice>(mapperPort_, true);
+            return std::make_unique<RtMidiOutputDevice>(mapperPort_, true, lost_);
         }
         std::shared_ptr<OutputPort> port = openOutputPort(api, device);
         if (!port)
             return nullptr;
-        return std::make_unique<RtMidiOutputDevice>(port, false);
+        return std::make_unique<RtMidiOutputDevice>(port, false, lost_);
     });
 }

@@ -2,27 +2,22 @@
 // The MIDI device services on RtMidi: ALSA sequencer or JACK on Linux,
 // CoreMIDI on macOS, the multimedia services on Windows.
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/midi_system.h"
-
-// The client and port names the program shows in the system's patchbay.
-inline constexpr const char* OutputClientName = "Vanto";
-inline constexpr const char* InputClientName = "Vanto In";
-inline constexpr const char* OutputPortName = "Vanto Out";
-inline constexpr const char* InputPortName = "Vanto In";
-
-// True for a port of this program (or another instance of it), so that its
-// own ports never show in its device lists.
-bool isOwnPortName(const std::string& portName);
+#include "platform/port_names.h"
 
 struct OutputPort;
 
 class RtMidiSystem : public MidiSystem {
 public:
-    RtMidiSystem();
+    // The ALSA sequencer (or the system's own services elsewhere); JACK is
+    // served by JackMidiSystem, and by RtMidi's JACK layer only when asked
+    // for, as the tests do.
+    explicit RtMidiSystem(bool jackOnly = false);
     ~RtMidiSystem() override;
     bool hasService() override;
     DeviceLists deviceLists() override;
@@ -31,20 +26,21 @@ public:
     std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) override;
     std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) override;
 
-    // Told of every port that comes or goes, by JACK's notifications or the
-    // ALSA sequencer's announcements; where neither can be had, true at
-    // each call.
+    // Told of every port that comes or goes by the ALSA sequencer's
+    // announcements; where they cannot be had, true at each call.
     bool devicesChanged() override;
+    // System Exclusive messages longer than the output gathers (1 MiB).
+    uint64_t lostMessages() override { return lost_; }
 
 private:
-    struct Watcher;
     struct Announcements;
 
     bool alsaDevicesChanged();
 
     // "Vanto Out", kept from its first opening until the system goes.
     std::shared_ptr<OutputPort> mapperPort_;
-    std::unique_ptr<Watcher> watcher_;
     std::unique_ptr<Announcements> announcements_;
+    bool jackOnly_;
+    std::atomic<uint64_t> lost_{0};
     int lastApi_ = 0;  // the RtMidi::Api of the last lists
 };

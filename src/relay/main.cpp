@@ -14,11 +14,12 @@
 #include "engine/engine_lock.h"
 #include "engine/midi_ports.h"
 #include "engine/note_allocation.h"
+#include "engine/output_senders.h"
 #include "engine/port_opening.h"
 #include "engine/scale_loading.h"
 #include "engine/settings.h"
 #include "engine/tuning_table.h"
-#include "platform/rtmidi_system.h"
+#include "platform/midi_backends.h"
 #include "relay/relay_options.h"
 #include "scale/keyboard_mapping.h"
 
@@ -188,7 +189,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const sigset_t signals = answeredSignals();
-    RtMidiSystem system;
+    PlatformMidiSystem system(greetNewListener);
     midiSystem = &system;
     if (options.list) {
         const MidiSystem::DeviceLists lists = system.deviceLists();

@@ -35,7 +35,7 @@ protected:
         EngineTest::SetUp();
         midiPorts.midiOut = nullptr;
         midiPorts.outputOpen = 0;
-        system = std::make_unique<RtMidiSystem>();
+        system = std::make_unique<RtMidiSystem>(true);
         midiSystem = system.get();
         keyboard = std::make_unique<MidiKeyboard>();
         listener = std::make_unique<MidiListener>();
@@ -240,7 +240,7 @@ TEST_F(RtMidiJackTest, PortsAreReleasedOnClose)
 TEST_F(RtMidiJackTest, WithoutAnyMidiServiceListsAreEmptyAndOpeningFails)
 {
     ::setenv("JACK_DEFAULT_SERVER", "vanto-no-such-server", 1);
-    RtMidiSystem none;
+    RtMidiSystem none(true);
     midiSystem = &none;
     EXPECT_TRUE(none.inputDeviceNames().empty());
     EXPECT_TRUE(none.outputDeviceNames().empty());

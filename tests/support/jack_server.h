@@ -23,10 +23,18 @@ public:
     // Synchronous: the server waits for every client each cycle (period 256),
     // so a client slowed by a busy machine or a sanitizer costs time, never
     // events; for tests that do not measure timing. Timed: a free-running
-    // server at period 128, for measurements.
-    explicit JackServer(Mode mode = Mode::Synchronous)
+    // server at the given period, for measurements.
+    explicit JackServer(Mode mode = Mode::Synchronous, int period = 128) : mode_(mode), period_(period)
     {
         name_ = "vanto-test-" + std::to_string(::getpid()) + "-" + std::to_string(std::rand() % 100000);
+        ::setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+        ::setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
+        start();
+    }
+    // Starts the server (again) under its name.
+    void start()
+    {
+        const std::string period = mode_ == Mode::Synchronous ? "256" : std::to_string(period_);
         pid_ = ::fork();
         if (pid_ == 0) {
             ::prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -35,17 +43,14 @@ public:
                 ::dup2(quiet, 1);
                 ::dup2(quiet, 2);
             }
-            const bool sync = mode == Mode::Synchronous;
             std::vector<const char*> args{"jackd", "-n", name_.c_str(), "--no-realtime", "-d", "dummy",
-                                          "-r", "48000", "-p", sync ? "256" : "128"};
-            if (sync)
+                                          "-r", "48000", "-p", period.c_str()};
+            if (mode_ == Mode::Synchronous)
                 args.insert(args.begin() + 1, "-S");
             args.push_back(nullptr);
             ::execvp("jackd", const_cast<char* const*>(args.data()));
             ::_exit(127);
         }
-        ::setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
-        ::setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
         running_ = waitUntilServing();
     }
     ~JackServer() { stop(); }
@@ -55,11 +60,12 @@ public:
     bool running() const { return running_; }
     const std::string& name() const { return name_; }
 
-    void stop()
+    // signal: SIGTERM to stop it, SIGKILL to kill it.
+    void stop(int signal = SIGTERM)
     {
         if (pid_ <= 0)
             return;
-        ::kill(pid_, SIGTERM);
+        ::kill(pid_, signal);
         int status = 0;
         for (int i = 0; i < 100 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -96,6 +102,8 @@ private:
         return false;
     }
 
+    Mode mode_;
+    int period_;
     std::string name_;
     pid_t pid_ = -1;
     bool running_ = false;

@@ -1,0 +1,35 @@
+#pragma once
+// The program's MIDI services: JACK through libjack whenever a JACK server
+// answers (jackd, or PipeWire's JACK); otherwise RtMidi, on the ALSA
+// sequencer (the system's own services on Windows and macOS).
+
+#include "platform/jack_system.h"
+#include "platform/rtmidi_system.h"
+
+class PlatformMidiSystem : public MidiSystem {
+public:
+    // greet: see JackMidiSystem.
+    explicit PlatformMidiSystem(void (*greet)()) : jack_(greet) {}
+
+    bool hasService() override { return current().hasService(); }
+    DeviceLists deviceLists() override { return current().deviceLists(); }
+    std::vector<std::string> inputDeviceNames() override { return current().inputDeviceNames(); }
+    std::vector<std::string> outputDeviceNames() override { return current().outputDeviceNames(); }
+    bool devicesChanged() override
+    {
+        const bool jackChanged = jack_.devicesChanged();
+        return jack_.hasService() ? jackChanged : jackChanged || rtMidi_.devicesChanged();
+    }
+    uint64_t lostMessages() override { return jack_.lostMessages() + rtMidi_.lostMessages(); }
+    std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) override
+    {
+        return current().openInput(device, handler);
+    }
+    std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) override { return current().openOutput(device); }
+
+private:
+    MidiSystem& current() { return jack_.hasService() ? static_cast<MidiSystem&>(jack_) : rtMidi_; }
+
+    JackMidiSystem jack_;
+    RtMidiSystem rtMidi_;
+};

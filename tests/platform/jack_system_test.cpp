@@ -1,0 +1,297 @@
+// The JACK backend on a private server: what only JACK can show. A player
+// client plays into "Vanto In", a listener client hears "Vanto Out", and
+// both note every event's frame on the server's clock.
+
+#include <csignal>
+#include <memory>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "engine/engine_lock.h"
+#include "engine/output_senders.h"
+#include "engine/port_opening.h"
+#include "platform/jack_system.h"
+#include "support/engine_fixture.h"
+#include "support/fake_midi_system.h"
+#include "support/jack_probe.h"
+#include "support/jack_server.h"
+#include "support/scale_builder.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const MidiBytes Marker{0xBF, 119, 77};
+
+MidiBytes sysexOf(size_t length, unsigned char seed)
+{
+    MidiBytes bytes{0xF0};
+    for (size_t i = 2; i < length; ++i)
+        bytes.push_back(static_cast<unsigned char>((seed + i) & 0x7F));
+    bytes.push_back(0xF7);
+    return bytes;
+}
+
+class JackSystemTest : public EngineTest {
+protected:
+    static void SetUpTestSuite()
+    {
+        std::signal(SIGPIPE, SIG_IGN);
+        server = new JackServer();
+    }
+    static void TearDownTestSuite()
+    {
+        delete server;
+        server = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(server->running()) << "jackd did not start";
+        EngineTest::SetUp();
+        midiPorts.midiOut = nullptr;
+        midiPorts.outputOpen = 0;
+        system = std::make_unique<JackMidiSystem>(greetNewListener);
+        midiSystem = system.get();
+        player = std::make_unique<JackProbe>("Player");
+        listener = std::make_unique<JackProbe>("Listener");
+        ASSERT_TRUE(player->ok() && listener->ok());
+        settings.inputDevice = devicePosition(system->inputDeviceNames(), "Player:out");
+        settings.outputDevice = MidiMapperDevice;
+    }
+    void TearDown() override
+    {
+        closePorts();
+        listener.reset();
+        player.reset();
+        midiSystem = nullptr;
+        system.reset();
+        EngineTest::TearDown();
+    }
+
+    static int32_t devicePosition(const std::vector<std::string>& names, const std::string& name)
+    {
+        const auto it = std::find(names.begin(), names.end(), name);
+        return it == names.end() ? -1 : static_cast<int32_t>(it - names.begin());
+    }
+    // Opens the ports, lets the listener join "Vanto Out", and forgets
+    // everything up to a marker sent after that.
+    void openAndListen()
+    {
+        openPorts(reporter);
+        ASSERT_EQ(midiPorts.outputOpen, 1);
+        ASSERT_TRUE(listener->connect("Vanto:Vanto Out", listener->inName()));
+        forgetUpToMarker();
+    }
+    // What the opening and the listener's joining sent comes before the
+    // marker or within a cycle of it.
+    void forgetUpToMarker()
+    {
+        {
+            EngineLock lock(engineMutex);
+            sendToChannel(0xB0, 15, Marker[1], Marker[2]);
+        }
+        for (int attempt = 0; attempt < 250; ++attempt) {
+            const std::vector<TimedEvent> heard = listener->waitFor(0);
+            if (std::any_of(heard.begin(), heard.end(), [](const TimedEvent& e) { return e.bytes == Marker; })) {
+                listener->settle();
+                listener->clear();
+                return;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        FAIL() << "the marker never arrived";
+    }
+    // The bytes of every event heard, one after the other.
+    static MidiBytes joined(const std::vector<TimedEvent>& events)
+    {
+        MidiBytes all;
+        for (const TimedEvent& event : events)
+            all.insert(all.end(), event.bytes.begin(), event.bytes.end());
+        return all;
+    }
+
+    static JackServer* server;
+    std::unique_ptr<JackMidiSystem> system;
+    std::unique_ptr<JackProbe> player;
+    std::unique_ptr<JackProbe> listener;
+    RecordingReporter reporter;
+};
+
+JackServer* JackSystemTest::server = nullptr;
+
+TEST_F(JackSystemTest, ListsOtherClientsPortsAndConnectsOnlyTheChosenOnes)
+{
+    ASSERT_GE(settings.inputDevice, 0);
+    const std::vector<std::string> outputs = system->outputDeviceNames();
+    for (const auto& names : {system->inputDeviceNames(), outputs}) {
+        for (const std::string& name : names)
+            EXPECT_EQ(name.find("Vanto"), std::string::npos) << name;
+    }
+    settings.outputDevice = devicePosition(outputs, "Listener:in");
+    openPorts(reporter);
+    EXPECT_TRUE(reporter.shown.empty());
+    player->send({0x90, 60, 100});
+    EXPECT_EQ(listener->settle().size(), 75u + 2) << "the opening sequence, a bend and the note";
+    closePorts();
+    listener->clear();
+    player->send({0x90, 62, 100});
+    EXPECT_TRUE(listener->settle().empty()) << "both connections went with the devices";
+}
+
+TEST_F(JackSystemTest, AnswersLeaveAtTheFrameTheirEventArrived)
+{
+    installScale(makeScale({1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 3.0 / 2, 1.0, 1.0, 1.0, 1.0, 2.0}));
+    buildTuningTable();
+    openAndListen();
+    std::mt19937 random(7);
+    for (int i = 0; i < 40; ++i) {
+        const auto key = static_cast<unsigned char>(i % 2 ? 67 : 60);
+        player->send({0x90, key, 100}, random() % player->period());
+        player->send({0x80, key, 0}, random() % player->period());
+    }
+    const std::vector<TimedEvent> heard = listener->waitFor(40 * 3);
+    const std::vector<uint64_t> sent = player->sentFrames();
+    ASSERT_EQ(heard.size(), 120u);
+    ASSERT_EQ(sent.size(), 80u);
+    for (size_t i = 0, out = 0; i < sent.size(); ++i) {
+        const size_t answers = i % 2 == 0 ? 2 : 1;  // bend and note on; note off
+        for (size_t a = 0; a < answers; ++a, ++out)
+            EXPECT_EQ(heard[out].frame, sent[i]) << "event " << i;
+    }
+    const MidiBytes& bend = heard[3].bytes;
+    EXPECT_EQ((bend[0] & 0xF0) | bend[1] | bend[2] << 7, 0xE0 | 8272) << "3/2 above 60, retuned";
+    EXPECT_EQ(heard[4].bytes[1], 67);
+    EXPECT_EQ(system->lostMessages(), 0u);
+}
+
+TEST_F(JackSystemTest, SystemExclusiveOfAnyLengthArrivesIntactInOrder)
+{
+    settings.relay[RelaySystemExclusive] = 1;
+    openAndListen();
+    MidiBytes expected;
+    for (size_t length : {size_t{10}, size_t{16379}, size_t{16380}, size_t{100000}, size_t{1} << 20}) {
+        const MidiBytes message = sysexOf(length, static_cast<unsigned char>(length));
+        // JACK carries a long message as several events.
+        for (size_t at = 0; at < message.size(); at += 8000)
+            player->send(MidiBytes(message.begin() + static_cast<long>(at), message.begin() + static_cast<long>(std::min(at + 8000, message.size()))));
+        expected.insert(expected.end(), message.begin(), message.end());
+    }
+    MidiBytes heard;
+    for (int attempt = 0; attempt < 500 && heard.size() < expected.size(); ++attempt) {
+        std::this_thread::sleep_for(20ms);
+        heard = joined(listener->waitFor(0));
+    }
+    EXPECT_EQ(heard.size(), expected.size());
+    EXPECT_TRUE(heard == expected) << "the bytes differ";
+    EXPECT_EQ(system->lostMessages(), 0u);
+}
+
+TEST_F(JackSystemTest, AListenerJoiningLaterHearsTheRangeAndInitMessage)
+{
+    settings.sendInitOnOpen = 1;
+    settings.initEventCount = 1;
+    settings.initMessage[0] = {0xC0, 16, 5, 0};  // program 5 on every used channel
+    openPorts(reporter);
+    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(listener->connect("Vanto:Vanto Out", listener->inName()));
+    const std::vector<TimedEvent> heard = listener->settle(300ms);
+    ASSERT_EQ(heard.size(), 15u * 4 + 15);
+    EXPECT_EQ(heard[0].bytes, (MidiBytes{0xB0, 101, 0}));
+    EXPECT_EQ(heard[30].bytes, (MidiBytes{0xB0, 6, 2}));
+    EXPECT_EQ(heard[60].bytes, (MidiBytes{0xC0, 5}));
+    for (const TimedEvent& event : heard)
+        EXPECT_NE(event.bytes[1], 123) << "no All Notes Off for a late listener";
+}
+
+TEST_F(JackSystemTest, EventsWaitWhileTheEngineIsBusyThenFollowInOrder)
+{
+    openAndListen();
+    {
+        EngineLock busy(engineMutex);
+        for (unsigned char key = 60; key < 70; ++key)
+            player->send({0x90, key, 100});
+        for (int i = 0; i < 100 && !player->allSent(); ++i)
+            std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(50ms);
+        EXPECT_TRUE(listener->waitFor(0).empty());
+    }
+    const std::vector<TimedEvent> heard = listener->waitFor(20);
+    ASSERT_EQ(heard.size(), 20u) << "a bend and a note on each";
+    for (unsigned char i = 0; i < 10; ++i)
+        EXPECT_EQ(heard[2 * i + 1].bytes[1], 60 + i);
+    EXPECT_GT(system->deferredCycles(), 0u);
+}
+
+TEST_F(JackSystemTest, AMissingInputIsReportedAndTheOutputStillOpens)
+{
+    settings.inputDevice = 99;
+    openPorts(reporter);
+    ASSERT_EQ(reporter.shown.size(), 1u);
+    EXPECT_EQ(reporter.shown[0].text, InputDeviceError);
+    EXPECT_EQ(midiPorts.inputOpen, 0);
+    EXPECT_EQ(midiPorts.outputOpen, 1);
+}
+
+// The server goes away under the running program and comes back.
+TEST(JackServerLoss, NothingCrashesAndEverythingReopensWhenTheServerReturns)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    resetEngineRecords();
+    buildInstrumentFrequencies();
+    setDefaultScale();
+    buildTuningTable();
+    JackServer server;
+    ASSERT_TRUE(server.running());
+    JackMidiSystem system(greetNewListener);
+    midiSystem = &system;
+    RecordingReporter reporter;
+    auto player = std::make_unique<JackProbe>("Player");
+    settings.inputDevice = 0;
+    settings.outputDevice = MidiMapperDevice;
+    openPorts(reporter);
+    ASSERT_EQ(midiPorts.inputOpen, 1);
+    for (unsigned char key = 40; key < 80; ++key)
+        player->send({0x90, key, 100});
+
+    server.stop();
+    player.reset();
+    for (int i = 0; i < 100 && deviceWaitText() != ServiceLostText; ++i) {
+        reopenWhenDevicesReturn(reporter);
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(deviceWaitText(), ServiceLostText);
+    {
+        EngineLock lock(engineMutex);
+        sendPitchWheelRange();  // into a dead client: dropped
+    }
+    openPorts(reporter);  // as Midi Setup's OK does
+    ASSERT_EQ(reporter.shown.size(), 1u) << "the input is awaited by name";
+    EXPECT_EQ(reporter.shown[0].text, OutputDeviceError);
+    closePorts();
+
+    server.start();
+    ASSERT_TRUE(server.running());
+    JackProbe newPlayer("Player");
+    JackProbe listener("Listener");
+    bool reopened = false;
+    for (int i = 0; i < 100 && !reopened; ++i) {
+        reopened = reopenWhenDevicesReturn(reporter);
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_TRUE(reopened);
+    EXPECT_EQ(deviceWaitText(), "");
+    ASSERT_TRUE(listener.connect("Vanto:Vanto Out", listener.inName())) << "Vanto Out is back";
+    std::this_thread::sleep_for(100ms);
+    listener.clear();
+    newPlayer.send({0x90, 60, 100});
+    const std::vector<TimedEvent> heard = listener.waitFor(2);
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard[1].bytes, (MidiBytes{0x90, 60, 100}));
+    closePorts();
+    midiSystem = nullptr;
+    resetEngineRecords();
+}
+
+}  // namespace

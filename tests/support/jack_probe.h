@@ -1,0 +1,140 @@
+#pragma once
+// A plain libjack client for the tests and benchmarks: it writes events at
+// chosen frames of its cycles and notes, on the server's frame clock, when
+// each event was written and when each event arrived.
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+using MidiBytes = std::vector<unsigned char>;
+
+struct TimedEvent {
+    uint64_t frame;  // on the server's frame clock
+    MidiBytes bytes;
+};
+
+class JackProbe {
+public:
+    explicit JackProbe(const std::string& name)
+    {
+        client_ = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+        if (!client_)
+            return;
+        out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(client_, &JackProbe::process, this);
+        jack_activate(client_);
+    }
+    ~JackProbe()
+    {
+        if (client_) {
+            jack_deactivate(client_);
+            jack_client_close(client_);
+        }
+    }
+    JackProbe(const JackProbe&) = delete;
+    JackProbe& operator=(const JackProbe&) = delete;
+
+    bool ok() const { return client_ && out_ && in_; }
+    std::string outName() const { return jack_port_name(out_); }
+    std::string inName() const { return jack_port_name(in_); }
+    jack_nframes_t period() const { return jack_get_buffer_size(client_); }
+    bool connect(const std::string& from, const std::string& to) { return jack_connect(client_, from.c_str(), to.c_str()) == 0; }
+
+    // Written in a later cycle at offset frames into it; events queued
+    // together go out in order, as many a cycle as fit.
+    void send(const MidiBytes& bytes, jack_nframes_t offset = 0)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_.push_back({offset, bytes});
+    }
+    // Waits until count events have arrived or timeout passes; all arrived.
+    std::vector<TimedEvent> waitFor(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5))
+    {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (received_.size() >= count || std::chrono::steady_clock::now() > end)
+                    return received_;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    // Everything that arrives until nothing has for quiet.
+    std::vector<TimedEvent> settle(std::chrono::milliseconds quiet = std::chrono::milliseconds(200))
+    {
+        size_t seen = SIZE_MAX;
+        for (;;) {
+            std::vector<TimedEvent> now = waitFor(SIZE_MAX, quiet);
+            if (now.size() == seen)
+                return now;
+            seen = now.size();
+        }
+    }
+    std::vector<uint64_t> sentFrames()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return sent_;
+    }
+    bool allSent()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return pending_.empty();
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        received_.clear();
+        sent_.clear();
+    }
+
+private:
+    struct Pending {
+        jack_nframes_t offset;
+        MidiBytes bytes;
+    };
+
+    static int process(jack_nframes_t frames, void* self)
+    {
+        auto& probe = *static_cast<JackProbe*>(self);
+        const uint64_t cycleStart = jack_last_frame_time(probe.client_);
+        void* out = jack_port_get_buffer(probe.out_, frames);
+        void* in = jack_port_get_buffer(probe.in_, frames);
+        jack_midi_clear_buffer(out);
+        std::lock_guard<std::mutex> lock(probe.mutex_);
+        jack_nframes_t last = 0;
+        while (!probe.pending_.empty()) {
+            const Pending& next = probe.pending_.front();
+            const jack_nframes_t at = std::max(last, std::min(next.offset, frames - 1));
+            if (jack_midi_event_write(out, at, next.bytes.data(), next.bytes.size()) != 0)
+                break;
+            probe.sent_.push_back(cycleStart + at);
+            probe.pending_.pop_front();
+            last = at;
+        }
+        const uint32_t count = jack_midi_get_event_count(in);
+        for (uint32_t i = 0; i < count; ++i) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, in, i) == 0)
+                probe.received_.push_back({cycleStart + event.time, MidiBytes(event.buffer, event.buffer + event.size)});
+        }
+        return 0;
+    }
+
+    jack_client_t* client_ = nullptr;
+    jack_port_t* out_ = nullptr;
+    jack_port_t* in_ = nullptr;
+    std::mutex mutex_;
+    std::deque<Pending> pending_;
+    std::vector<uint64_t> sent_;
+    std::vector<TimedEvent> received_;
+};
