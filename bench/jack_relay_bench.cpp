@@ -1,35 +1,33 @@
-// End-to-end latency and throughput of the relay over a private JACK server,
-// beside a plain forwarding client that does no retuning.
-//
-// Latency: 1000 Note Ons, one at a time, through each path; send-to-receive
-// times in the same run. Throughput: 20,000 messages from a raw JACK client
-// writing as many events per cycle as it may.
-
-#include <jack/jack.h>
-#include <jack/midiport.h>
+// Timing through the relay on a private JACK server, beside a direct
+// connection, at periods 128 and 1024: 500 Note Ons at random frames, one a
+// cycle, each answered by a Note Off in the next cycle. The player's port
+// feeds both paths, so both hear the same events in the same run. Delay is
+// the frame a Note On is heard minus the frame it was written, on the
+// server's clock.
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <mutex>
+#include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/message_reporter.h"
-#include "engine/midi_ports.h"
+#include "engine/output_senders.h"
 #include "engine/port_opening.h"
 #include "engine/settings.h"
 #include "engine/tuning_table.h"
+#include "platform/jack_system.h"
 #include "platform/rtmidi_system.h"
 #include "scale/scale.h"
+#include "support/jack_probe.h"
 #include "support/jack_server.h"
-#include "support/midi_listener.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+
+constexpr int NoteCount = 500;
 
 class PrintingReporter : public MessageReporter {
 public:
@@ -39,254 +37,110 @@ public:
     }
 };
 
-// RtMidi in, RtMidi out, nothing in between: the same path minus the engine.
-class PlainForwarder {
-public:
-    PlainForwarder() : in_(RtMidi::UNIX_JACK, "Forwarder In"), out_(RtMidi::UNIX_JACK, "Forwarder")
-    {
-        in_.ignoreTypes(false, false, false);
-        in_.setCallback(&PlainForwarder::forward, this);
-        out_.openVirtualPort("out");
-    }
-    ~PlainForwarder()
-    {
-        in_.closePort();
-        out_.closePort();
-        std::this_thread::sleep_for(100ms);
-    }
-    bool connect(const std::string& source)
-    {
-        for (unsigned i = 0; i < in_.getPortCount(); ++i) {
-            if (in_.getPortName(i) == source) {
-                in_.openPort(i, "in");
-                return true;
-            }
-        }
-        return false;
-    }
+// Note i is key 36 + i % 48 at velocity 1 + i / 48, so that every Note On
+// is known by its bytes even when the server drops some.
+unsigned char keyOf(int i) { return static_cast<unsigned char>(36 + i % 48); }
+unsigned char velocityOf(int i) { return static_cast<unsigned char>(1 + i / 48); }
 
-private:
-    static void forward(double, MidiBytes* message, void* self)
-    {
-        static_cast<PlainForwarder*>(self)->out_.sendMessage(message);
-    }
-    RtMidiIn in_;
-    RtMidiOut out_;
-};
-
-// Notes the arrival time of every Note On by key.
-class ArrivalClock {
-public:
-    ArrivalClock(const char* name) : in_(RtMidi::UNIX_JACK, name)
-    {
-        in_.setCallback(&ArrivalClock::receive, this);
-    }
-    bool connect(const std::string& source)
-    {
-        for (int attempt = 0; attempt < 50; ++attempt) {
-            for (unsigned i = 0; i < in_.getPortCount(); ++i) {
-                if (in_.getPortName(i) == source) {
-                    in_.openPort(i, "in");
-                    return true;
-                }
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
-    }
-    void expect(int key)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        waitingKey_ = key;
-        arrived_ = false;
-    }
-    bool waitArrival(Clock::time_point& when)
-    {
-        for (int i = 0; i < 20000; ++i) {  // up to a second
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (arrived_) {
-                    when = arrival_;
-                    return true;
-                }
-            }
-            std::this_thread::sleep_for(50us);
-        }
-        return false;
-    }
-    long count() const { return received_; }
-
-private:
-    static void receive(double, MidiBytes* message, void* self)
-    {
-        const auto now = Clock::now();
-        auto* clock = static_cast<ArrivalClock*>(self);
-        ++clock->received_;
-        if (message->size() == 3 && ((*message)[0] & 0xF0) == 0x90 && (*message)[2] != 0) {
-            std::lock_guard<std::mutex> lock(clock->mutex_);
-            if ((*message)[1] == clock->waitingKey_) {
-                clock->arrival_ = now;
-                clock->arrived_ = true;
-            }
-        }
-    }
-    RtMidiIn in_;
-    std::mutex mutex_;
-    int waitingKey_ = -1;
-    bool arrived_ = false;
-    Clock::time_point arrival_;
-    std::atomic<long> received_{0};
-};
-
-struct Stats {
-    double median;
-    double p99;
-    int lost;
-};
-
-Stats summarise(std::vector<double> micros, int lost)
+// The frame each note was heard at, by note number; 0 when not heard.
+std::vector<uint64_t> noteOnFrames(const std::vector<TimedEvent>& events)
 {
-    std::sort(micros.begin(), micros.end());
-    if (micros.empty())
-        return {0, 0, lost};
-    return {micros[micros.size() / 2], micros[std::min(micros.size() - 1, micros.size() * 99 / 100)], lost};
+    std::vector<uint64_t> frames(NoteCount, 0);
+    for (const TimedEvent& event : events) {
+        const MidiBytes& bytes = event.bytes;
+        if (bytes.size() == 3 && (bytes[0] & 0xF0) == 0x90 && bytes[2] != 0 && bytes[1] >= 36 && bytes[1] < 84) {
+            const int note = (bytes[2] - 1) * 48 + (bytes[1] - 36);
+            if (note < NoteCount)
+                frames[static_cast<size_t>(note)] = event.frame;
+        }
+    }
+    return frames;
 }
 
-void measureLatency(MidiKeyboard& relayKeys, ArrivalClock& relayOut, MidiKeyboard& plainKeys, ArrivalClock& plainOut)
+void report(const char* path, int period, const std::vector<uint64_t>& sent, const std::vector<uint64_t>& heard)
 {
-    std::vector<double> relay, plain;
-    int relayLost = 0, plainLost = 0;
-    auto once = [](MidiKeyboard& keys, ArrivalClock& out, int key, std::vector<double>& times, int& lost) {
-        out.expect(key);
-        const auto sent = Clock::now();
-        keys.send({0x90, static_cast<unsigned char>(key), 100});
-        Clock::time_point arrived;
-        if (out.waitArrival(arrived))
-            times.push_back(std::chrono::duration<double, std::micro>(arrived - sent).count());
-        else
-            ++lost;
-        keys.send({0x80, static_cast<unsigned char>(key), 0});
-        std::this_thread::sleep_for(1ms);
-    };
-    for (int i = 0; i < 1000; ++i) {
-        const int key = 36 + i % 48;
-        once(relayKeys, relayOut, key, relay, relayLost);
-        once(plainKeys, plainOut, key, plain, plainLost);
+    std::vector<long> delays;
+    for (size_t i = 0; i < sent.size() && i < heard.size(); ++i) {
+        if (heard[i] != 0)
+            delays.push_back(static_cast<long>(heard[i] - sent[i]));
     }
-    const Stats r = summarise(relay, relayLost);
-    const Stats p = summarise(plain, plainLost);
-    std::printf("latency of 1000 Note Ons, send to receive (microseconds)\n");
-    std::printf("  %-18s median %8.1f   p99 %8.1f   lost %d\n", "relay (retuning)", r.median, r.p99, r.lost);
-    std::printf("  %-18s median %8.1f   p99 %8.1f   lost %d\n", "plain forwarder", p.median, p.p99, p.lost);
-    std::printf("  ratio relay/plain: median %.3f   p99 %.3f\n", r.median / p.median, r.p99 / p.p99);
+    std::sort(delays.begin(), delays.end());
+    if (delays.empty()) {
+        std::printf("| %-18s | %6d | nothing heard |\n", path, period);
+        return;
+    }
+    const long p99 = delays[std::min(delays.size() - 1, delays.size() * 99 / 100)];
+    std::printf("| %-18s | %6d | %6ld | %3ld | %9ld | %3zu of %d |\n", path, period, delays[delays.size() / 2], p99,
+                delays.back() - delays.front(), delays.size(), NoteCount);
 }
 
-// A raw JACK client that writes a fixed number of events per cycle.
-class BurstSender {
-public:
-    BurstSender(int total, int perCycle) : total_(total), perCycle_(perCycle)
-    {
-        client_ = jack_client_open("Burst", JackNoStartServer, nullptr);
-        port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        jack_set_process_callback(client_, &BurstSender::process, this);
-        jack_activate(client_);
-    }
-    ~BurstSender()
-    {
-        jack_deactivate(client_);
-        jack_client_close(client_);
-    }
-    void connect(const char* destination) { jack_connect(client_, "Burst:out", destination); }
-    void start() { running_ = true; }
-    bool done() const { return sent_ >= total_; }
-    int sent() const { return sent_; }
-
-private:
-    static int process(jack_nframes_t frames, void* self)
-    {
-        auto* s = static_cast<BurstSender*>(self);
-        void* buffer = jack_port_get_buffer(s->port_, frames);
-        jack_midi_clear_buffer(buffer);
-        if (!s->running_)
-            return 0;
-        for (int i = 0; i < s->perCycle_ && s->sent_ < s->total_; ++i) {
-            const int n = s->sent_;
-            // Note on and note off in turn over 48 keys: every message is one
-            // the relay must act on.
-            const unsigned char event[3] = {static_cast<unsigned char>(n % 2 ? 0x80 : 0x90),
-                                            static_cast<unsigned char>(36 + (n / 2) % 48), 100};
-            if (jack_midi_event_write(buffer, static_cast<jack_nframes_t>(i % frames), event, 3) != 0)
-                break;
-            ++s->sent_;
-        }
-        return 0;
-    }
-    jack_client_t* client_;
-    jack_port_t* port_;
-    int total_;
-    int perCycle_;
-    std::atomic<bool> running_{false};
-    std::atomic<int> sent_{0};
-};
-
-void measureThroughput(ArrivalClock& relayOut, int perCycle)
+// viaRtMidi: through RtMidi's JACK layer instead of the program's own JACK
+// client, as earlier versions relayed, for comparison.
+bool measure(int period, bool viaRtMidi)
 {
-    const long before = relayOut.count();
-    BurstSender burst(20000, perCycle);
-    burst.connect("Vanto In:Vanto In");
-    std::this_thread::sleep_for(100ms);
-    const auto start = Clock::now();
-    burst.start();
-    while (!burst.done())
-        std::this_thread::sleep_for(1ms);
-    const auto sentAll = Clock::now();
-    std::this_thread::sleep_for(500ms);
-    // Each note on comes out as a bend and a note on, each note off as one message.
-    const long expected = 20000 / 2 * 3;
-    const long arrived = relayOut.count() - before;
-    std::printf("throughput: 20000 messages at %d a cycle (%.0f messages/s) -> %ld of %ld output messages arrived\n",
-                perCycle, 20000 / std::chrono::duration<double>(sentAll - start).count(), arrived, expected);
-}
-
-}  // namespace
-
-int main()
-{
-    JackServer server(JackServer::Mode::Timed);
+    JackServer server(JackServer::Mode::Timed, period);
     if (!server.running()) {
         std::fprintf(stderr, "jackd did not start\n");
-        return 1;
+        return false;
     }
-    RtMidiSystem system;
-    midiSystem = &system;
-    MidiKeyboard relayKeys("keys", "Relay Player");
-    MidiKeyboard plainKeys("keys", "Plain Player");
-
+    JackMidiSystem system(greetNewListener);
+    RtMidiSystem rtMidi(true);
+    midiSystem = viaRtMidi ? static_cast<MidiSystem*>(&rtMidi) : &system;
+    JackProbe player("Player");
+    JackProbe throughVanto("Vanto Listener");
+    JackProbe direct("Direct Listener");
     settings = defaultSettings();
-    const std::vector<std::string> inputs = system.inputDeviceNames();
-    const auto it = std::find(inputs.begin(), inputs.end(), "Relay Player:keys");
-    if (it == inputs.end())
-        return 1;
-    settings.inputDevice = static_cast<int32_t>(it - inputs.begin());
+    const std::vector<std::string> inputs = midiSystem->inputDeviceNames();
+    settings.inputDevice = static_cast<int32_t>(std::find(inputs.begin(), inputs.end(), player.outName()) - inputs.begin());
     settings.outputDevice = MidiMapperDevice;
     buildInstrumentFrequencies();
     setDefaultScale();
     buildTuningTable();
     PrintingReporter reporter;
     openPorts(reporter);
-
-    PlainForwarder forwarder;
-    ArrivalClock relayOut("Relay Clock");
-    ArrivalClock plainOut("Plain Clock");
-    if (!forwarder.connect("Plain Player:keys") || !relayOut.connect("Vanto:Vanto Out") ||
-        !plainOut.connect("Forwarder:out")) {
+    if (!throughVanto.connect("Vanto:Vanto Out", throughVanto.inName()) || !player.connect(player.outName(), direct.inName())) {
         std::fprintf(stderr, "could not connect the clients\n");
-        return 1;
+        return false;
     }
+    std::this_thread::sleep_for(300ms);
+    throughVanto.clear();
+    direct.clear();
+    const int xrunsBefore = player.xruns();
+
+    std::mt19937 random(2026);
+    player.limitEventsPerCycle(1);
+    for (int i = 0; i < NoteCount; ++i) {
+        player.send({0x90, keyOf(i), velocityOf(i)}, static_cast<jack_nframes_t>(random() % static_cast<unsigned>(period)));
+        player.send({0x80, keyOf(i), 0}, static_cast<jack_nframes_t>(random() % static_cast<unsigned>(period)));
+    }
+    while (!player.allSent())
+        std::this_thread::sleep_for(10ms);
     std::this_thread::sleep_for(200ms);
-    measureLatency(relayKeys, relayOut, plainKeys, plainOut);
-    for (int perCycle : {16, 64, 256})
-        measureThroughput(relayOut, perCycle);
+
+    std::vector<uint64_t> sentOn;
+    const std::vector<uint64_t> sent = player.sentFrames();
+    for (size_t i = 0; i < sent.size(); i += 2)
+        sentOn.push_back(sent[i]);
+    report("direct connection", period, sentOn, noteOnFrames(direct.waitFor(0)));
+    report(viaRtMidi ? "through RtMidi" : "through vanto", period, sentOn, noteOnFrames(throughVanto.waitFor(0)));
+    std::printf("|   xruns during the run: %d; messages lost by vanto: %llu; cycles deferred: %llu\n",
+                player.xruns() - xrunsBefore, static_cast<unsigned long long>(system.lostMessages()),
+                static_cast<unsigned long long>(system.deferredCycles()));
     closePorts();
+    midiSystem = nullptr;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const bool viaRtMidi = argc > 1 && std::string(argv[1]) == "--rtmidi";
+    std::printf("delay of %d Note Ons in frames, sent at random offsets, 48 kHz\n", NoteCount);
+    std::printf("| path               | period | median | p99 | max - min | heard |\n");
+    for (int period : {128, 1024}) {
+        if (!measure(period, viaRtMidi))
+            return 1;
+    }
     return 0;
 }

@@ -68,7 +68,7 @@ struct JackClient {
     std::atomic<uint64_t> deferredCycles{0};
 
     MessageRing fromWindow{WindowQueueBytes};
-    std::mutex windowPushMutex;  // the window thread and the device closing on it
+    std::mutex windowPushMutex;  // senders outside the cycle may be several threads
     MessageRing deferred{DeferredBytes};
     MessageRing backlog{BacklogBytes};
 
@@ -168,12 +168,13 @@ public:
     {
         return data && count > 0 && client_->send(data, count);
     }
+    // What was sent last (a reset, say) still goes out before the
+    // connection does.
     void close() override
     {
-        if (destination_.empty())
-            return;
         client_->waitForWindowMessages();
-        client_->disconnect(client_->outputName, destination_);
+        if (!destination_.empty())
+            client_->disconnect(client_->outputName, destination_);
         destination_.clear();
     }
 
@@ -484,6 +485,11 @@ uint64_t JackMidiSystem::lostMessages()
 uint64_t JackMidiSystem::deferredCycles() const
 {
     return client_ ? client_->deferredCycles.load() : 0;
+}
+
+pthread_t JackMidiSystem::processThread() const
+{
+    return client_ && !client_->gone ? jack_client_thread_id(client_->handle) : pthread_t{};
 }
 
 std::unique_ptr<MidiInputDevice> JackMidiSystem::openInput(int32_t device, MidiInputHandler handler)

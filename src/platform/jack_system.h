@@ -6,6 +6,8 @@
 // answer to an input event leaves in the same cycle at the same frame as
 // that event.
 
+#include <pthread.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,6 +38,9 @@ public:
 
     // Cycles whose input waited a cycle because the engine lock was busy.
     uint64_t deferredCycles() const;
+    // The thread that runs the process cycle, for checks that watch it; 0
+    // when no client runs.
+    pthread_t processThread() const;
 
 private:
     // The client of a server that answers; null when none does.

@@ -35,20 +35,21 @@ bool MessageRing::push(const uint8_t* data, size_t size)
     return true;
 }
 
-void MessageRing::skipWrapMark()
-{
-    const size_t tail = tail_.load(std::memory_order_relaxed);
-    if (tail != head_.load(std::memory_order_acquire) && headerAt(tail) == WrapMark)
-        tail_.store(tail + capacity_ - tail % capacity_, std::memory_order_release);
-}
-
 const uint8_t* MessageRing::front(size_t& size)
 {
-    skipWrapMark();
-    const size_t tail = tail_.load(std::memory_order_relaxed);
-    if (tail == head_.load(std::memory_order_acquire))
+    const size_t head = head_.load(std::memory_order_acquire);
+    size_t tail = tail_.load(std::memory_order_relaxed);
+    if (tail == head)
         return nullptr;
-    size = headerAt(tail);
+    uint32_t header = headerAt(tail);
+    if (header == WrapMark) {
+        // The record after a wrap mark starts the block, and was published
+        // with it: head is past both.
+        tail += capacity_ - tail % capacity_;
+        tail_.store(tail, std::memory_order_release);
+        header = headerAt(tail);
+    }
+    size = header;
     return bytes_.get() + tail % capacity_ + HeaderSize;
 }
 

@@ -30,7 +30,6 @@ private:
 
     static size_t recordSize(size_t size) { return (HeaderSize + size + 3) & ~size_t{3}; }
     uint32_t headerAt(size_t position) const;
-    void skipWrapMark();
 
     size_t capacity_;
     std::unique_ptr<uint8_t[]> bytes_;

@@ -1,5 +1,6 @@
 // The note path runs inside the MIDI callback and must never touch the heap.
-// Every operator new in this test binary is counted.
+// Every operator new in this test binary is counted, and those made on the
+// JACK process thread apart.
 
 #include <atomic>
 #include <cstdlib>
@@ -7,18 +8,32 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/engine_lock.h"
 #include "engine/input_dispatch.h"
 #include "engine/output_senders.h"
+#include "engine/port_opening.h"
+#include "platform/jack_system.h"
 #include "support/engine_fixture.h"
+#include "support/fake_midi_system.h"
+#include "support/jack_probe.h"
+#include "support/jack_server.h"
 #include "support/scale_builder.h"
 
 namespace {
 std::atomic<long> allocationCount{0};
+std::atomic<long> processThreadAllocations{0};
+std::atomic<pthread_t> watchedThread{};
 }
+
+// The replacements below pair malloc with free; the compiler cannot see
+// that they replace the standard pair.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
 void* operator new(std::size_t size)
 {
     ++allocationCount;
+    if (pthread_equal(pthread_self(), watchedThread.load()))
+        ++processThreadAllocations;
     if (void* p = std::malloc(size ? size : 1))
         return p;
     throw std::bad_alloc();
@@ -70,6 +85,51 @@ TEST_F(NotePathAllocationTest, NotesRelaysAndModulationsAllocateNothing)
     handleMidiInput(&input, MimLongData, 0, reinterpret_cast<uintptr_t>(&midiPorts.sysexHeader), 0);
     EXPECT_EQ(allocationCount.load() - before, 0);
     EXPECT_NE(discard.last, 0u);
+}
+
+// The same through JACK: the process cycle takes the player's notes,
+// pedals and System Exclusive, and the window thread's messages, without a
+// single allocation.
+TEST(JackCycleAllocation, TheProcessCycleAllocatesNothing)
+{
+    JackServer server;
+    ASSERT_TRUE(server.running());
+    resetEngineRecords();
+    buildInstrumentFrequencies();
+    installScale(equalScale(13, 3.0));
+    buildTuningTable();
+    JackMidiSystem system(greetNewListener);
+    midiSystem = &system;
+    JackProbe player("Player");
+    JackProbe listener("Listener");
+    settings.inputDevice = 0;
+    settings.outputDevice = MidiMapperDevice;
+    settings.relay[RelaySystemExclusive] = 1;
+    RecordingReporter reporter;
+    openPorts(reporter);
+    ASSERT_TRUE(listener.connect("Vanto:Vanto Out", listener.inName()));
+    listener.settle();
+    listener.clear();
+    watchedThread = system.processThread();
+    MidiBytes sysex(3000, 0x11);
+    sysex.front() = 0xF0;
+    sysex.back() = 0xF7;
+    for (unsigned char k = 40; k < 80; ++k) {
+        player.send({0x90, k, 100});
+        player.send({0xB0, 64, static_cast<unsigned char>(k % 2 ? 127 : 0)});
+        player.send({0x80, k, 0});
+        {
+            EngineLock lock(engineMutex);
+            sendController(7, k);
+        }
+    }
+    player.send(sysex);
+    EXPECT_GT(listener.settle().size(), 40u * 4);
+    EXPECT_EQ(processThreadAllocations.load(), 0);
+    watchedThread = pthread_t{};
+    closePorts();
+    midiSystem = nullptr;
+    resetEngineRecords();
 }
 
 }  // namespace

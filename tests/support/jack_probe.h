@@ -6,6 +6,7 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -31,6 +32,7 @@ public:
         out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(client_, &JackProbe::process, this);
+        jack_set_xrun_callback(client_, &JackProbe::xrun, this);
         jack_activate(client_);
     }
     ~JackProbe()
@@ -48,6 +50,10 @@ public:
     std::string inName() const { return jack_port_name(in_); }
     jack_nframes_t period() const { return jack_get_buffer_size(client_); }
     bool connect(const std::string& from, const std::string& to) { return jack_connect(client_, from.c_str(), to.c_str()) == 0; }
+
+    // At most this many events written a cycle (0: as many as fit).
+    void limitEventsPerCycle(size_t limit) { perCycle_ = limit; }
+    int xruns() const { return xruns_; }
 
     // Written in a later cycle at offset frames into it; events queued
     // together go out in order, as many a cycle as fit.
@@ -112,7 +118,7 @@ private:
         jack_midi_clear_buffer(out);
         std::lock_guard<std::mutex> lock(probe.mutex_);
         jack_nframes_t last = 0;
-        while (!probe.pending_.empty()) {
+        for (size_t written = 0; !probe.pending_.empty() && (probe.perCycle_ == 0 || written < probe.perCycle_); ++written) {
             const Pending& next = probe.pending_.front();
             const jack_nframes_t at = std::max(last, std::min(next.offset, frames - 1));
             if (jack_midi_event_write(out, at, next.bytes.data(), next.bytes.size()) != 0)
@@ -130,7 +136,15 @@ private:
         return 0;
     }
 
+    static int xrun(void* self)
+    {
+        ++static_cast<JackProbe*>(self)->xruns_;
+        return 0;
+    }
+
     jack_client_t* client_ = nullptr;
+    std::atomic<size_t> perCycle_{0};
+    std::atomic<int> xruns_{0};
     jack_port_t* out_ = nullptr;
     jack_port_t* in_ = nullptr;
     std::mutex mutex_;
