@@ -1,11 +1,12 @@
 // The real program, started as a user would on a private JACK server: notes
-// played into it come out retuned on "Vanto Out", and a terminate request
-// closes it cleanly.
+// played into it come out retuned on "Vanto Out", it outlives the server and
+// comes back with it, and a terminate request closes it cleanly.
 
 #include <gtest/gtest.h>
 
 #include "engine/config_file.h"
 #include "support/engine_fixture.h"
+#include "support/jack_probe.h"
 #include "support/jack_server.h"
 #include "support/midi_listener.h"
 #include "support/program_run.h"
@@ -58,6 +59,45 @@ TEST(VantoProgram, RetunesLiveNotesAndClosesCleanly)
     ::kill(program, SIGTERM);
     EXPECT_EQ(waitForExit(program), 0);
     EXPECT_TRUE(waitForJackPort("Vanto", false)) << "ports left behind";
+}
+
+TEST(VantoProgram, OutlivesTheJackServerAndReopensWhenItReturns)
+{
+    JackServer server;
+    ASSERT_TRUE(server.running());
+    TempDir folder;
+    resetEngineRecords();
+    settings.inputDevice = 0;
+    settings.outputDevice = -1;
+    ASSERT_EQ(saveConfig(folder.file("vanto.cfg").c_str()), 0);
+    auto player = std::make_unique<JackProbe>("Player");
+    const pid_t program = startProgram(VANTO_PATH, folder.path().string(), {});
+    ASSERT_TRUE(waitForJackPort("Vanto:Vanto Out", true));
+    for (unsigned char key = 40; key < 60; ++key)
+        player->send({0x90, key, 100});
+    std::this_thread::sleep_for(200ms);
+    player.reset();
+
+    server.stop();
+    std::this_thread::sleep_for(1500ms);  // the program looks once a second
+    server.start();
+    ASSERT_TRUE(server.running());
+    JackProbe newPlayer("Player");
+    ASSERT_TRUE(waitForJackPort("Vanto:Vanto Out", true)) << "Vanto Out did not come back";
+    JackProbe listener("Listener");
+    ASSERT_TRUE(listener.connect("Vanto:Vanto Out", listener.inName()));
+    std::vector<TimedEvent> heard;
+    for (int attempt = 0; attempt < 100 && heard.empty(); ++attempt) {
+        newPlayer.send({0x90, 64, 100});
+        std::this_thread::sleep_for(50ms);
+        for (const TimedEvent& event : listener.waitFor(0, 0ms))
+            if ((event.bytes[0] & 0xF0) == 0x90 && event.bytes[1] == 64)
+                heard.push_back(event);
+    }
+    EXPECT_FALSE(heard.empty()) << "the keyboard is not relayed after the server returned";
+
+    ::kill(program, SIGTERM);
+    EXPECT_EQ(waitForExit(program), 0);
 }
 
 }  // namespace
