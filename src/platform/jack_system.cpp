@@ -440,8 +440,14 @@ std::shared_ptr<JackClient> JackMidiSystem::liveClient()
         lostBefore_ += client_->lost;
         client_.reset();
     }
-    if (!client_)
+    // Asking a server that is not there costs milliseconds: once per look
+    // at the devices is enough.
+    const auto now = std::chrono::steady_clock::now();
+    if (!client_ && now - lastFailedOpen_ >= RetryInterval) {
         client_ = JackClient::open(greet_);
+        if (!client_)
+            lastFailedOpen_ = now;
+    }
     return client_;
 }
 

@@ -8,6 +8,7 @@
 
 #include <pthread.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -46,7 +47,10 @@ private:
     // The client of a server that answers; null when none does.
     std::shared_ptr<JackClient> liveClient();
 
+    static constexpr std::chrono::milliseconds RetryInterval{500};
+
     void (*greet_)();
+    std::chrono::steady_clock::time_point lastFailedOpen_{};
     std::shared_ptr<JackClient> client_;
     uint64_t lostBefore_ = 0;  // what clients gone before this one lost
 };

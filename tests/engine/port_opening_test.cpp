@@ -176,6 +176,22 @@ TEST_F(PortOpeningTest, ARememberedDeviceIsAwaitedAndReopenedWhenItComesBack)
     EXPECT_EQ(midiPorts.inputOpen, 1);
 }
 
+TEST_F(PortOpeningTest, TheServiceGoingAwayIsShownAndEverythingReopensWhenItReturns)
+{
+    openPorts(reporter);
+    system.service = false;
+    system.lost = 3;
+    EXPECT_FALSE(reopenWhenDevicesReturn(reporter));
+    EXPECT_EQ(deviceWaitText(), std::string(ServiceLostText) + ", 3 MIDI messages lost");
+    system.log.events.clear();
+    system.service = true;
+    EXPECT_TRUE(reopenWhenDevicesReturn(reporter));
+    EXPECT_EQ(system.log.events.front(), "reset") << "the old devices are closed first";
+    EXPECT_EQ(midiPorts.inputOpen, 1);
+    EXPECT_EQ(midiPorts.outputOpen, 1);
+    EXPECT_EQ(deviceWaitText(), "3 MIDI messages lost");
+}
+
 TEST(DeviceNames, TheNumbersTheSystemAddsAreLeftOut)
 {
     const std::vector<std::string> names = {"Synth-01:midi_in", "USB Keys:USB Keys MIDI 1 28:0", "Keys:out"};

@@ -74,6 +74,7 @@ private:
 class FakeMidiSystem : public MidiSystem {
 public:
     bool hasService() override { return service; }
+    uint64_t lostMessages() override { return lost; }
     std::vector<std::string> inputDeviceNames() override { return inputs; }
     std::vector<std::string> outputDeviceNames() override { return outputs; }
     std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) override
@@ -99,6 +100,7 @@ public:
     bool failPrepare = false;
     bool failQueue = false;
     bool service = true;
+    uint64_t lost = 0;
     FakeInputDevice* lastInput = nullptr;
 };
 
