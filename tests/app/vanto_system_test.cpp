@@ -8,7 +8,6 @@
 #include "support/engine_fixture.h"
 #include "support/jack_probe.h"
 #include "support/jack_server.h"
-#include "support/midi_listener.h"
 #include "support/program_run.h"
 #include "support/temp_dir.h"
 
@@ -20,7 +19,7 @@ TEST(VantoProgram, RetunesLiveNotesAndClosesCleanly)
 {
     JackServer server;
     ASSERT_TRUE(server.running());
-    MidiKeyboard keyboard;  // the only foreign output port: input device 0
+    JackProbe keyboard("Tester", "keys");  // the only foreign output port: input device 0
     TempDir folder;
     resetEngineRecords();
     settings.inputDevice = 0;
@@ -33,8 +32,8 @@ TEST(VantoProgram, RetunesLiveNotesAndClosesCleanly)
     const pid_t program = startProgram(VANTO_PATH, folder.path().string(), {scalePath});
     ASSERT_TRUE(waitForJackPort("Vanto:Vanto Out", true)) << "the program did not open its output";
     ASSERT_TRUE(waitForJackPort("Vanto In", true)) << "the program did not open its input";
-    MidiListener listener;
-    ASSERT_TRUE(listener.connect("Vanto:Vanto Out"));
+    JackProbe listener("Listener");
+    ASSERT_TRUE(listener.connect("Vanto:Vanto Out", listener.inName()));
     keyboard.send({0x90, 67, 90});
     keyboard.send({0x90, 60, 80});
     keyboard.send({0x80, 67, 0});
@@ -43,9 +42,9 @@ TEST(VantoProgram, RetunesLiveNotesAndClosesCleanly)
     std::vector<MidiBytes> out;
     for (int attempt = 0; attempt < 100 && out.size() < 6; ++attempt) {
         out.clear();
-        for (const MidiBytes& m : listener.waitFor(0, 0ms))
-            if ((m[0] & 0xF0) != 0xB0)
-                out.push_back(m);
+        for (const TimedEvent& event : listener.waitFor(0, 0ms))
+            if ((event.bytes[0] & 0xF0) != 0xB0)
+                out.push_back(event.bytes);
         std::this_thread::sleep_for(50ms);
     }
     ASSERT_EQ(out.size(), 6u);

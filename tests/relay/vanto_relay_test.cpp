@@ -12,8 +12,8 @@
 
 #include "engine/config_file.h"
 #include "support/engine_fixture.h"
+#include "support/jack_probe.h"
 #include "support/jack_server.h"
-#include "support/midi_listener.h"
 #include "support/program_run.h"
 #include "support/temp_dir.h"
 
@@ -41,17 +41,22 @@ bool waitForLines(const std::string& path, int lines)
 }
 
 // The notes that came out (the opening's controllers left aside).
-std::vector<MidiBytes> notesOut(MidiListener& listener, size_t count)
+std::vector<MidiBytes> notesOut(JackProbe& listener, size_t count)
 {
     std::vector<MidiBytes> notes;
     for (int attempt = 0; attempt < 100 && notes.size() < count; ++attempt) {
         std::this_thread::sleep_for(50ms);
-        for (const MidiBytes& m : listener.waitFor(0, 0ms))
-            if ((m[0] & 0xF0) != 0xB0)
-                notes.push_back(m);
+        for (const TimedEvent& event : listener.waitFor(0, 0ms))
+            if ((event.bytes[0] & 0xF0) != 0xB0)
+                notes.push_back(event.bytes);
         listener.clear();
     }
     return notes;
+}
+
+bool listenTo(JackProbe& listener, const std::string& port)
+{
+    return waitForJackPort(port, true) && listener.connect(port, listener.inName());
 }
 
 class VantoRelay : public ::testing::Test {
@@ -63,7 +68,7 @@ protected:
     std::string output() const { return folder.file("output.txt"); }
 
     JackServer server;
-    MidiKeyboard keyboard{"keys", "Tester Keys"};
+    JackProbe keyboard{"Tester Keys", "keys"};
     TempDir folder;
 };
 
@@ -84,11 +89,11 @@ TEST_F(VantoRelay, AKeyboardPluggedInLaterIsOpenedWhenItAppears)
                                      {"--config", "none.cfg", "--in", "late keys", "--out", "virtual"}, output());
     ASSERT_TRUE(waitForLines(output(), 1));
     EXPECT_EQ(contentsOf(output()), "vanto-relay: Waiting for late keys\n");
-    auto late = std::make_unique<MidiKeyboard>("keys", "Late Keys");
+    auto late = std::make_unique<JackProbe>("Late Keys", "keys");
     ASSERT_TRUE(waitForLines(output(), 2)) << contentsOf(output());
     EXPECT_NE(contentsOf(output()).find("Late Keys:keys -> Vanto Out"), std::string::npos);
-    MidiListener listener;
-    ASSERT_TRUE(listener.connect("Vanto:Vanto Out"));
+    JackProbe listener("Listener");
+    ASSERT_TRUE(listenTo(listener, "Vanto:Vanto Out"));
     late->send({0x90, 64, 90});
     const std::vector<MidiBytes> out = notesOut(listener, 2);
     ASSERT_EQ(out.size(), 2u);
@@ -102,7 +107,7 @@ TEST_F(VantoRelay, AKeyboardPluggedInLaterIsOpenedWhenItAppears)
 // the name wins, wherever the device now stands.
 TEST_F(VantoRelay, ARememberedDeviceIsFoundByNameWhereverItStands)
 {
-    MidiKeyboard second{"keys", "Tester Two"};
+    JackProbe second{"Tester Two", "keys"};
     resetEngineRecords();
     settings.inputDevice = 0;
     std::strcpy(settings.inputDeviceName, "Tester Two:keys");
@@ -128,8 +133,8 @@ TEST_F(VantoRelay, RelaysByNameReloadsOnHangupAndEndsCleanly)
         startProgram(VANTO_RELAY_PATH, folder.path().string(), {"--config", config, "--in", "KEYS", "--out", "virtual", scale}, output());
     ASSERT_TRUE(waitForLines(output(), 1)) << "no line saying what it opened";
     EXPECT_EQ(contentsOf(output()), "vanto-relay: Tester Keys:keys -> Vanto Out, scale Just fifth\n");
-    MidiListener listener;
-    ASSERT_TRUE(listener.connect("Vanto:Vanto Out"));
+    JackProbe listener("Listener");
+    ASSERT_TRUE(listenTo(listener, "Vanto:Vanto Out"));
     keyboard.send({0x90, 61, 90});  // degree 1 of 2: the just fifth, two cents sharp
     std::vector<MidiBytes> out = notesOut(listener, 2);
     ASSERT_EQ(out.size(), 2u);

@@ -7,6 +7,7 @@
 #include <jack/midiport.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -24,12 +25,12 @@ struct TimedEvent {
 
 class JackProbe {
 public:
-    explicit JackProbe(const std::string& name)
+    explicit JackProbe(const std::string& name, const char* outPort = "out")
     {
         client_ = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
         if (!client_)
             return;
-        out_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        out_ = jack_port_register(client_, outPort, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(client_, &JackProbe::process, this);
         jack_set_xrun_callback(client_, &JackProbe::xrun, this);
@@ -49,7 +50,12 @@ public:
     std::string outName() const { return jack_port_name(out_); }
     std::string inName() const { return jack_port_name(in_); }
     jack_nframes_t period() const { return jack_get_buffer_size(client_); }
-    bool connect(const std::string& from, const std::string& to) { return jack_connect(client_, from.c_str(), to.c_str()) == 0; }
+    bool portExists(const std::string& name) const { return jack_port_by_name(client_, name.c_str()) != nullptr; }
+    bool connect(const std::string& from, const std::string& to)
+    {
+        const int result = jack_connect(client_, from.c_str(), to.c_str());
+        return result == 0 || result == EEXIST;
+    }
 
     // At most this many events written a cycle (0: as many as fit).
     void limitEventsPerCycle(size_t limit) { perCycle_ = limit; }

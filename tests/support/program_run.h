@@ -8,24 +8,27 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <RtMidi.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
 
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
+// True when a MIDI port whose name contains part exists.
 inline bool jackPortExists(const std::string& part)
 {
-    RtMidiIn outputs(RtMidi::UNIX_JACK, "Port Check");
-    RtMidiOut inputs(RtMidi::UNIX_JACK, "Port Check");
-    for (RtMidi* probe : {static_cast<RtMidi*>(&outputs), static_cast<RtMidi*>(&inputs)}) {
-        for (unsigned i = 0; i < probe->getPortCount(); ++i) {
-            if (probe->getPortName(i).find(part) != std::string::npos)
-                return true;
-        }
-    }
-    return false;
+    jack_client_t* client = jack_client_open("Port Check", JackNoStartServer, nullptr);
+    if (!client)
+        return false;
+    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, 0);
+    bool found = false;
+    for (size_t i = 0; ports && ports[i] && !found; ++i)
+        found = std::string(ports[i]).find(part) != std::string::npos;
+    jack_free(ports);
+    jack_client_close(client);
+    return found;
 }
 
 inline bool waitForJackPort(const std::string& part, bool present)
