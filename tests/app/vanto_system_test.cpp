@@ -32,20 +32,24 @@ TEST(VantoProgram, RetunesLiveNotesAndClosesCleanly)
     const pid_t program = startProgram(VANTO_PATH, folder.path().string(), {scalePath});
     ASSERT_TRUE(waitForJackPort("Vanto:Vanto Out", true)) << "the program did not open its output";
     ASSERT_TRUE(waitForJackPort("Vanto In", true)) << "the program did not open its input";
+    ASSERT_TRUE(keyboard.waitUntilConnectedTo("Vanto:Vanto In"));
     JackProbe listener("Listener");
     ASSERT_TRUE(listener.connect("Vanto:Vanto Out", listener.inName()));
-    keyboard.send({0x90, 67, 90});
-    keyboard.send({0x90, 60, 80});
-    keyboard.send({0x80, 67, 0});
-    keyboard.send({0x80, 60, 0});
-    // The opening's controllers may still be arriving; the notes are what counts.
+    // The opening's controllers may still be arriving; the notes are what
+    // counts. A busy machine's server may drop an event: the phrase is
+    // played again then.
     std::vector<MidiBytes> out;
     for (int attempt = 0; attempt < 100 && out.size() < 6; ++attempt) {
+        if (attempt % 20 == 0) {
+            listener.clear();
+            for (const MidiBytes& message : {MidiBytes{0x90, 67, 90}, {0x90, 60, 80}, {0x80, 67, 0}, {0x80, 60, 0}})
+                keyboard.send(message);
+        }
+        std::this_thread::sleep_for(50ms);
         out.clear();
         for (const TimedEvent& event : listener.waitFor(0, 0ms))
             if ((event.bytes[0] & 0xF0) != 0xB0)
                 out.push_back(event.bytes);
-        std::this_thread::sleep_for(50ms);
     }
     ASSERT_EQ(out.size(), 6u);
     EXPECT_EQ(out[0], (MidiBytes{0xE7, 8272 & 0x7F, 8272 >> 7}));  // the just fifth, two cents sharp

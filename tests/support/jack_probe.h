@@ -50,6 +50,13 @@ public:
     std::string outName() const { return jack_port_name(out_); }
     std::string inName() const { return jack_port_name(in_); }
     jack_nframes_t period() const { return jack_get_buffer_size(client_); }
+    // Waits up to ten seconds for this client's output to be connected to port.
+    bool waitUntilConnectedTo(const std::string& port) const
+    {
+        for (int i = 0; i < 200 && !jack_port_connected_to(out_, port.c_str()); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return jack_port_connected_to(out_, port.c_str());
+    }
     bool portExists(const std::string& name) const { return jack_port_by_name(client_, name.c_str()) != nullptr; }
     bool connect(const std::string& from, const std::string& to)
     {
@@ -115,6 +122,8 @@ private:
         MidiBytes bytes;
     };
 
+    // Never waits for the test thread: a cycle that cannot take the lock
+    // sends nothing and keeps what it heard for the next cycle.
     static int process(jack_nframes_t frames, void* self)
     {
         auto& probe = *static_cast<JackProbe*>(self);
@@ -122,7 +131,17 @@ private:
         void* out = jack_port_get_buffer(probe.out_, frames);
         void* in = jack_port_get_buffer(probe.in_, frames);
         jack_midi_clear_buffer(out);
-        std::lock_guard<std::mutex> lock(probe.mutex_);
+        const uint32_t count = jack_midi_get_event_count(in);
+        for (uint32_t i = 0; i < count; ++i) {
+            jack_midi_event_t event;
+            if (jack_midi_event_get(&event, in, i) == 0)
+                probe.heldBack_.push_back({cycleStart + event.time, MidiBytes(event.buffer, event.buffer + event.size)});
+        }
+        std::unique_lock<std::mutex> lock(probe.mutex_, std::try_to_lock);
+        if (!lock.owns_lock())
+            return 0;
+        probe.received_.insert(probe.received_.end(), probe.heldBack_.begin(), probe.heldBack_.end());
+        probe.heldBack_.clear();
         jack_nframes_t last = 0;
         for (size_t written = 0; !probe.pending_.empty() && (probe.perCycle_ == 0 || written < probe.perCycle_); ++written) {
             const Pending& next = probe.pending_.front();
@@ -132,12 +151,6 @@ private:
             probe.sent_.push_back(cycleStart + at);
             probe.pending_.pop_front();
             last = at;
-        }
-        const uint32_t count = jack_midi_get_event_count(in);
-        for (uint32_t i = 0; i < count; ++i) {
-            jack_midi_event_t event;
-            if (jack_midi_event_get(&event, in, i) == 0)
-                probe.received_.push_back({cycleStart + event.time, MidiBytes(event.buffer, event.buffer + event.size)});
         }
         return 0;
     }
@@ -157,4 +170,5 @@ private:
     std::deque<Pending> pending_;
     std::vector<uint64_t> sent_;
     std::vector<TimedEvent> received_;
+    std::vector<TimedEvent> heldBack_;  // the process thread's own
 };
