@@ -48,6 +48,15 @@ TEST_F(ConfigFileTest, DefaultsGiveTheDocumentedBytes)
     EXPECT_EQ(bytes[83 + 4 * 4], 0);
     const std::vector<uint8_t> tail = {1, 10, 91, 92, 93, 95, 64, 7, 128, 128, 128, 128, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 119, bytes.end()), tail);
+
+    Settings keys = defaultSettings();
+    keys.commandKey = 36;
+    keys.demodulateKey = 37;
+    keys.resetPitchKey = 38;
+    keys.initMessageKey = 39;
+    uint8_t image[MaxConfigFileSize];
+    encodeConfig(keys, image);
+    EXPECT_EQ(std::vector<uint8_t>(image + 127, image + 131), (std::vector<uint8_t>{36, 37, 38, 39}));
 }
 
 TEST_F(ConfigFileTest, RoundTripsKeepEveryField)

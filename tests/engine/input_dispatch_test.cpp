@@ -65,10 +65,13 @@ TEST_F(InputDispatchTest, RelayTableFollowsTheSwitches)
         {0xF4, -1, 0},                   {0xF5, -1, 0},                   {0xFD, -1, 0},
         {0x40, -1, 0},
     };
+    // Each message with only its own switch on, then with every switch but its own.
     for (const Case& c : cases) {
         for (int32_t on : {0, 1}) {
             for (int32_t& r : settings.relay)
-                r = on;
+                r = 1 - on;
+            if (c.relaySwitch >= 0)
+                settings.relay[c.relaySwitch] = on;
             output.clear();
             receive(c.status, 0x12, 0x34);
             const size_t expected = on && c.relaySwitch >= 0 ? c.copies : 0;

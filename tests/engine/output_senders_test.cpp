@@ -43,6 +43,9 @@ TEST_F(OutputSendersTest, InitEventsGoToTheirChannelAllUsedChannelsOrOnce)
     ASSERT_EQ(sent().size(), 1u);
     EXPECT_EQ(sent()[0], (ShortMessage{0x93, 60, 100}));
     output.clear();
+    sendInitEvent({0x90, 15, 60, 100});
+    EXPECT_EQ(sent(), (std::vector<ShortMessage>{{0x9F, 60, 100}}));
+    output.clear();
     sendInitEvent({0x90, 16, 60, 100});
     EXPECT_EQ(sent().size(), 15u);
     output.clear();

@@ -149,4 +149,17 @@ TEST_F(PedalAllocationTest, ReleaseTimeSparesRecentTailsWhileAnotherChannelIsFre
     EXPECT_EQ(channelOf(64), recent);
 }
 
+TEST_F(PedalAllocationTest, ATailAsOldAsTheReleaseTimeIsFreeAgain)
+{
+    settings.releaseTime = 1000;
+    useOnlyChannels({0, 1});
+    play(60);
+    const int tail = channelOf(60);
+    release(60);
+    fakeNow += 1000;
+    noteAllocation.lastTunedChannel = (tail + ChannelCount - 1) % ChannelCount;  // the rotation comes to it first
+    play(61);
+    EXPECT_EQ(channelOf(61), tail);
+}
+
 }  // namespace
