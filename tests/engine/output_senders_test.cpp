@@ -7,12 +7,6 @@ namespace {
 
 class OutputSendersTest : public EngineTest {};
 
-TEST_F(OutputSendersTest, PackingPutsStatusThenDataBytes)
-{
-    EXPECT_EQ(packShortMessage(0x90, 3, 60, 100), 0x643C93u);
-    EXPECT_EQ(packShortMessage(0xF0, 8, 0, 0), 0xF8u);
-}
-
 TEST_F(OutputSendersTest, PitchBendSendsLeastSignificantBitsFirst)
 {
     sendPitchBend(0, 16383);
