@@ -1,6 +1,6 @@
 #pragma once
-// The MIDI device services on RtMidi: ALSA sequencer or JACK on Linux,
-// CoreMIDI on macOS, the multimedia services on Windows.
+// The MIDI device services on RtMidi: the ALSA sequencer on Linux, CoreMIDI
+// on macOS, the multimedia services on Windows.
 
 #include <atomic>
 #include <memory>

@@ -90,12 +90,10 @@ TEST_F(NotePathAllocationTest, NotesRelaysAndModulationsAllocateNothing)
 // The same through JACK: the process cycle takes the player's notes,
 // pedals and System Exclusive, and the window thread's messages, without a
 // single allocation.
-TEST(JackCycleAllocation, TheProcessCycleAllocatesNothing)
+TEST_F(NotePathAllocationTest, TheJackProcessCycleAllocatesNothing)
 {
     JackServer server;
     ASSERT_TRUE(server.running());
-    resetEngineRecords();
-    buildInstrumentFrequencies();
     installScale(equalScale(13, 3.0));
     buildTuningTable();
     JackMidiSystem system(greetNewListener);
@@ -104,7 +102,6 @@ TEST(JackCycleAllocation, TheProcessCycleAllocatesNothing)
     JackProbe listener("Listener");
     settings.inputDevice = 0;
     settings.outputDevice = MidiMapperDevice;
-    settings.relay[RelaySystemExclusive] = 1;
     RecordingReporter reporter;
     openPorts(reporter);
     ASSERT_TRUE(listener.connect("Vanto:Vanto Out", listener.inName()));
@@ -129,7 +126,6 @@ TEST(JackCycleAllocation, TheProcessCycleAllocatesNothing)
     watchedThread = pthread_t{};
     closePorts();
     midiSystem = nullptr;
-    resetEngineRecords();
 }
 
 }  // namespace

@@ -135,13 +135,11 @@ TEST_F(JackSystemTest, EventsWaitWhileTheEngineIsBusyThenFollowInOrder)
 }
 
 // The server goes away under the running program and comes back.
-TEST(JackServerLoss, NothingCrashesAndEverythingReopensWhenTheServerReturns)
+class JackServerLoss : public EngineTest {};
+
+TEST_F(JackServerLoss, NothingCrashesAndEverythingReopensWhenTheServerReturns)
 {
     std::signal(SIGPIPE, SIG_IGN);
-    resetEngineRecords();
-    buildInstrumentFrequencies();
-    setDefaultScale();
-    buildTuningTable();
     JackServer server;
     ASSERT_TRUE(server.running());
     JackMidiSystem system(greetNewListener);
@@ -191,7 +189,6 @@ TEST(JackServerLoss, NothingCrashesAndEverythingReopensWhenTheServerReturns)
     EXPECT_EQ(heard[1].bytes, (MidiBytes{0x90, 60, 100}));
     closePorts();
     midiSystem = nullptr;
-    resetEngineRecords();
 }
 
 }  // namespace
