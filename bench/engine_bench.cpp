@@ -9,6 +9,7 @@
 #include "engine/midi_ports.h"
 #include "engine/note_allocation.h"
 #include "engine/output_senders.h"
+#include "engine/scale_in_force.h"
 #include "engine/settings.h"
 #include "engine/tuning_table.h"
 #include "scale/keyboard_mapping.h"

@@ -15,6 +15,7 @@
 #include "engine/message_reporter.h"
 #include "engine/output_senders.h"
 #include "engine/port_opening.h"
+#include "engine/scale_in_force.h"
 #include "engine/settings.h"
 #include "engine/tuning_table.h"
 #include "platform/jack_system.h"

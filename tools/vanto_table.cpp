@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/config_file.h"
+#include "engine/scale_in_force.h"
 #include "engine/scale_loading.h"
 #include "engine/settings.h"
 #include "engine/tuning_table.h"
@@ -70,7 +71,7 @@ bool parseArguments(int argc, char** argv, Arguments& args)
 }
 
 // Takes the instrument tuning and bend range of a configuration file.
-bool applyInstrumentTuning(const char* path)
+bool applyInstrumentTuning(const char* path) NEEDS_ENGINE_LOCK
 {
     Settings loaded = settings;
     if (!readConfigFile(path, loaded))
@@ -81,7 +82,7 @@ bool applyInstrumentTuning(const char* path)
     return true;
 }
 
-void printTable()
+void printTable() NEEDS_ENGINE_LOCK
 {
     std::printf("key outputKey bendValue bendGroup targetHz\n");
     for (int k = 0; k < KeyCount; ++k) {
@@ -110,18 +111,22 @@ int main(int argc, char** argv)
         std::fputs(Usage, stderr);
         return 2;
     }
-    if (args.configPath && !applyInstrumentTuning(args.configPath)) {
-        std::fprintf(stderr, "Could not read the configuration file %s.\n", args.configPath);
-        return 1;
+    {
+        EngineLock lock(engineMutex);
+        if (args.configPath && !applyInstrumentTuning(args.configPath)) {
+            std::fprintf(stderr, "Could not read the configuration file %s.\n", args.configPath);
+            return 1;
+        }
+        buildInstrumentFrequencies();
+        setDefaultScale();
     }
-    buildInstrumentFrequencies();
-    setDefaultScale();
     // As vanto itself does, a .scl file brings the .kbm file of its name.
     const std::string mapping = args.mappingPath ? args.mappingPath : companionMappingPath(args.scalePath);
     if (!mapping.empty() && !reportError(loadKeyboardMapping(mapping.c_str())))
         return 1;
     if (!reportError(loadScale(args.scalePath)))
         return 1;
+    EngineLock lock(engineMutex);
     buildTuningTable();
     for (const Move& move : args.moves)
         moveCentre(move.key, move.mode, args.shiftCentre ? 1 : 0);

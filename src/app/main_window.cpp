@@ -28,6 +28,7 @@
 #include "engine/note_allocation.h"
 #include "engine/output_senders.h"
 #include "engine/port_opening.h"
+#include "engine/scale_in_force.h"
 #include "engine/scale_loading.h"
 #include "engine/tuning_table.h"
 #include "scale/keyboard_mapping.h"
@@ -283,7 +284,7 @@ void MainWindow::commandSetupCommand()
 
 void MainWindow::messageCommand()
 {
-    if (!midiPorts.outputOpen) {
+    if (!isOutputOpen()) {
         reporterOr(reporter_).showMessage("Error", NoOutputText, MessageIcon::Warning);
         return;
     }

@@ -4,6 +4,7 @@
 #include "engine/engine_lock.h"
 #include "engine/note_allocation.h"
 #include "engine/port_opening.h"
+#include "engine/scale_in_force.h"
 #include "engine/scale_loading.h"
 #include "engine/settings.h"
 #include "engine/tuning_table.h"

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/message_reporter.h"
+#include "engine/engine_lock.h"
 
 inline constexpr const char* ScaleErrorTitle = "Error Loading Scale";
 inline constexpr const char* MappingErrorTitle = "Error Loading Keyboard Mapping";
@@ -28,7 +29,7 @@ void startUp(int argc, const char* const* argv);
 // scale (with the .kbm file of the same name beside a .scl), builds the table
 // and resets the channels. Returns the status-line text naming the scale and
 // mapping in force. Errors are shown through owner.
-std::string initialiseSystem(MessageReporter& owner);
+std::string initialiseSystem(MessageReporter& owner) TAKES_ENGINE_LOCK;
 
 // Closes the devices.
 void shutdownSystem();

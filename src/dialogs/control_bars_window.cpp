@@ -67,11 +67,15 @@ ControlBarsWindow::~ControlBarsWindow()
 void ControlBarsWindow::commitControllerField(int bar)
 {
     uint32_t value = 0;
-    if (readUnsignedField(fields_[bar], value)) {
+    const bool entered = readUnsignedField(fields_[bar], value);
+    uint8_t controller = 0;
+    {
         EngineLock lock(engineMutex);
-        settings.controlBarController[bar] = static_cast<uint8_t>(std::min<uint32_t>(value, BarMaximum));
+        if (entered)
+            settings.controlBarController[bar] = static_cast<uint8_t>(std::min<uint32_t>(value, BarMaximum));
+        controller = settings.controlBarController[bar];
     }
-    showUnsigned(fields_[bar], settings.controlBarController[bar]);
+    showUnsigned(fields_[bar], controller);
 }
 
 void ControlBarsWindow::scrolled(int bar, int position)

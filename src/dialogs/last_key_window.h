@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "engine/engine_lock.h"
+
 class QLineEdit;
 
 // 1 while the window exists.
@@ -17,7 +19,7 @@ public:
 
     // Registered with the engine: runs on the MIDI input thread under the
     // engine lock, and hands the key to the window's own thread.
-    static void refreshLastKey();
+    static void refreshLastKey() NEEDS_ENGINE_LOCK;
 
 private:
     void showKey(int key);

@@ -94,7 +94,7 @@ MidiSetupDialog::MidiSetupDialog(QWidget* parent) : QDialog(parent)
     setWindowTitle("Midi Setup");
     setObjectName("midiSetupDialog");
     buildControls();
-    fillFromSettings();
+    fillFromSettings(currentSettings());
 }
 
 void MidiSetupDialog::buildControls()
@@ -166,33 +166,33 @@ void MidiSetupDialog::buildControls()
     layout->addLayout(buttons);
 }
 
-void MidiSetupDialog::fillFromSettings()
+void MidiSetupDialog::fillFromSettings(const Settings& s)
 {
     const MidiSystem::DeviceLists lists = midiSystem ? midiSystem->deviceLists() : MidiSystem::DeviceLists{{}, {}, false};
     const std::vector<std::string>& inputs = lists.inputs;
     const std::vector<std::string>& outputs = lists.outputs;
     inputNames_ = inputs;
     outputNames_ = outputs;
-    absentInputRow_ = fillDeviceList(inputList_, inputs, 0, settings.inputDevice, settings.inputDeviceName);
+    absentInputRow_ = fillDeviceList(inputList_, inputs, 0, s.inputDevice, s.inputDeviceName);
     outputList_->addItem("Midi Mapper");
-    const bool mapper = settings.outputDevice == MidiMapperDevice;
-    absentOutputRow_ = fillDeviceList(outputList_, outputs, 1, settings.outputDevice, mapper ? "" : settings.outputDeviceName);
+    const bool mapper = s.outputDevice == MidiMapperDevice;
+    absentOutputRow_ = fillDeviceList(outputList_, outputs, 1, s.outputDevice, mapper ? "" : s.outputDeviceName);
     // Empty lists alone do not tell whether the devices or the service are missing.
     noService_->setVisible(inputs.empty() && outputs.empty() && !lists.service);
 
     for (int c = 0; c < 16; ++c)
-        useChannel_[c]->setChecked(settings.useChannel[c] == 1);
+        useChannel_[c]->setChecked(s.useChannel[c] == 1);
     for (int i = 0; i < RelaySwitchCount; ++i) {
         relayList_->addItem(relayNames[static_cast<size_t>(i)]);
-        relayList_->item(i)->setSelected(settings.relay[i] != 0);
+        relayList_->item(i)->setSelected(s.relay[i] != 0);
     }
     for (const char* name : channelNames)
         inputChannel_->addItem(name);
-    inputChannel_->setCurrentIndex(settings.inputChannel);
-    showUnsigned(pitchWheelRange_, settings.pitchWheelRange);
-    showUnsigned(midiNote_, settings.referenceKey);
-    showUnsigned(releaseTime_, static_cast<unsigned>(std::clamp(settings.releaseTime, 0, MaxReleaseTime)));
-    frequency_->setText(QString::fromStdString(formatFrequency(settings.referenceFrequency)));
+    inputChannel_->setCurrentIndex(s.inputChannel);
+    showUnsigned(pitchWheelRange_, s.pitchWheelRange);
+    showUnsigned(midiNote_, s.referenceKey);
+    showUnsigned(releaseTime_, static_cast<unsigned>(std::clamp(s.releaseTime, 0, MaxReleaseTime)));
+    frequency_->setText(QString::fromStdString(formatFrequency(s.referenceFrequency)));
 }
 
 bool MidiSetupDialog::storeSettings()

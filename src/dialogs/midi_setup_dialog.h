@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dialogs/dialog_fields.h"
+#include "engine/settings.h"
 
 class QCheckBox;
 class QComboBox;
@@ -27,8 +28,8 @@ public:
 
 private:
     void buildControls();
-    void fillFromSettings();
-    bool storeSettings();  // true when the tuning reference changed
+    void fillFromSettings(const Settings& s);
+    bool storeSettings() NEEDS_ENGINE_LOCK;  // true when the tuning reference changed
 
     QLabel* noService_;
     QListWidget* inputList_;

@@ -357,7 +357,7 @@ std::string configFileProblem(const uint8_t* image, int length)
 int saveConfig(const char* path)
 {
     uint8_t image[MaxConfigFileSize];
-    const int length = encodeConfig(settings, image);
+    const int length = encodeConfig(currentSettings(), image);
     const std::string target = linkTarget(path);
     const std::string temporary = target + ".saving";
     if (!writeFile(temporary, image, length)) {
@@ -418,9 +418,7 @@ int loadConfig(const char* path, std::string* problem)
             *problem = why;
         return -2;
     }
-    // The window thread is the only writer of settings: reading them needs
-    // no lock, installing the result does.
-    Settings loaded = settings;
+    Settings loaded = currentSettings();
     decodeConfig(image.data(), static_cast<int>(length), loaded);
     EngineLock lock(engineMutex);
     settings = loaded;

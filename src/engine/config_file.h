@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/settings.h"
+#include "engine/engine_lock.h"
 
 constexpr int ConfigHeaderSize = 143;
 constexpr int ConfigEventSize = 4;
@@ -44,7 +45,7 @@ std::string configFileProblem(const uint8_t* image, int length);
 // holding that lock). 0 when the file was read; -1 when it could not be
 // opened or read, and -2 when it is plainly not a configuration file (the
 // reason in *problem), both with the settings untouched.
-int loadConfig(const char* path, std::string* problem = nullptr);
+int loadConfig(const char* path, std::string* problem = nullptr) TAKES_ENGINE_LOCK;
 
 // Reads at most MaxConfigFileSize bytes of a configuration stream over s.
 // False on a read error; s is then untouched.

@@ -1,3 +1,3 @@
 #include "engine/engine_lock.h"
 
-std::mutex engineMutex;
+EngineMutex engineMutex;

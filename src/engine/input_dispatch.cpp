@@ -37,13 +37,13 @@ int systemRelaySwitch(uint8_t status)
     }
 }
 
-void relayToUsedChannels(int relaySwitch, uint8_t kind, uint8_t data1, uint8_t data2)
+void relayToUsedChannels(int relaySwitch, uint8_t kind, uint8_t data1, uint8_t data2) NEEDS_ENGINE_LOCK
 {
     if (settings.relay[relaySwitch])
         sendToUsedChannels(kind, data1, data2);
 }
 
-void dispatchShortMessage(uint32_t message)
+void dispatchShortMessage(uint32_t message) NEEDS_ENGINE_LOCK
 {
     const uint8_t status = message & 0xFF;
     const uint8_t kind = status & 0xF0;
@@ -98,23 +98,38 @@ void relaySystemExclusive(MidiInput* port, SysexBuffer* received, MidiOutput* ou
         port->addBuffer(*received);
 }
 
+// Handles one message under the engine lock. A System Exclusive buffer to
+// relay is left in sysex, with the output to relay it to: relaying waits on
+// the device, which must happen without the lock.
+MidiOutput* handleLocked(uint32_t code, uintptr_t param1, SysexBuffer*& sysex) NEEDS_ENGINE_LOCK
+{
+    if (code == MimData) {
+        dispatchShortMessage(static_cast<uint32_t>(param1));
+    } else if (code == MimLongData && settings.relay[RelaySystemExclusive] != 0) {
+        sysex = reinterpret_cast<SysexBuffer*>(param1);
+    }
+    // The output stays open while the input runs: ports close input first.
+    return midiPorts.midiOut;
+}
+
+MidiOutput* handleUnderTheCallersLock(uint32_t code, uintptr_t param1, SysexBuffer*& sysex)
+{
+    engineMutex.assumeHeld();
+    return handleLocked(code, param1, sysex);
+}
+
 }  // namespace
 
 void handleMidiInput(MidiInput* port, uint32_t code, uintptr_t instance, uintptr_t param1, uintptr_t /*param2*/)
 {
-    std::unique_lock<std::mutex> lock(engineMutex, std::defer_lock);
-    if ((instance & MimEngineLocked) == 0)
-        lock.lock();
-    if (code == MimData) {
-        dispatchShortMessage(static_cast<uint32_t>(param1));
-    } else if (code == MimLongData) {
-        auto* received = reinterpret_cast<SysexBuffer*>(param1);
-        const bool relayOn = settings.relay[RelaySystemExclusive] != 0;
-        // The output stays open while the input runs: ports close input first.
-        MidiOutput* output = midiPorts.midiOut;
-        if (lock.owns_lock())
-            lock.unlock();
-        if (relayOn && received)
-            relaySystemExclusive(port, received, output);
+    SysexBuffer* sysex = nullptr;
+    MidiOutput* output = nullptr;
+    if (instance & MimEngineLocked) {
+        output = handleUnderTheCallersLock(code, param1, sysex);
+    } else {
+        EngineLock lock(engineMutex);
+        output = handleLocked(code, param1, sysex);
     }
+    if (sysex)
+        relaySystemExclusive(port, sysex, output);
 }

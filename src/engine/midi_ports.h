@@ -5,13 +5,14 @@
 #include <atomic>
 #include <cstdint>
 
+#include "engine/engine_lock.h"
 #include "engine/midi_device.h"
 
 struct MidiPorts {
-    MidiInput* midiIn = nullptr;
-    MidiOutput* midiOut = nullptr;  // every engine send goes here; null = lost
-    int32_t inputOpen = 0;
-    int32_t outputOpen = 0;
+    MidiInput* midiIn GUARDED_BY_ENGINE_LOCK = nullptr;
+    MidiOutput* midiOut GUARDED_BY_ENGINE_LOCK = nullptr;  // every engine send goes here; null = lost
+    int32_t inputOpen GUARDED_BY_ENGINE_LOCK = 0;
+    int32_t outputOpen GUARDED_BY_ENGINE_LOCK = 0;
     // Handed from the window thread to the input thread: cleared before the
     // input is reset so that a returned buffer is not queued again.
     std::atomic<bool> sysexBufferReady{false};
@@ -20,3 +21,6 @@ struct MidiPorts {
 };
 
 extern MidiPorts midiPorts;
+
+// Whether an output device is open, asked under the engine lock.
+bool isOutputOpen() TAKES_ENGINE_LOCK;

@@ -42,22 +42,22 @@ constexpr int NoChannel = -1;
 // A release this long ago protects no tail, whatever the release time.
 constexpr uint32_t LongAgo = 0x80000000u;
 
-bool isUsed(int channel)
+bool isUsed(int channel) NEEDS_ENGINE_LOCK
 {
     return settings.useChannel[channel] != 0;
 }
 
-bool isFree(int channel)
+bool isFree(int channel) NEEDS_ENGINE_LOCK
 {
     return !isSounding(noteAllocation.channelSlot[channel]);
 }
 
-bool holdsNoKey(int channel)
+bool holdsNoKey(int channel) NEEDS_ENGINE_LOCK
 {
     return noteAllocation.channelSlot[channel].noteCount == 0;
 }
 
-uint32_t sinceRelease(int channel, uint32_t now)
+uint32_t sinceRelease(int channel, uint32_t now) NEEDS_ENGINE_LOCK
 {
     return sinceChannelRelease(noteAllocation.channelSlot[channel], now);
 }
@@ -65,7 +65,7 @@ uint32_t sinceRelease(int channel, uint32_t now)
 // A release tail may still sound on it. Without a release time the clock is
 // not read at all.
 template <typename Clock>
-bool isRecentlyReleased(int channel, Clock& now)
+bool isRecentlyReleased(int channel, Clock& now) NEEDS_ENGINE_LOCK
 {
     return settings.releaseTime > 0 && sinceRelease(channel, now()) < static_cast<uint32_t>(settings.releaseTime);
 }
@@ -90,7 +90,7 @@ private:
 // The used channels from the one after the last retuned one, wrapping
 // round to it.
 template <typename Accept>
-int firstInRotation(Accept accept)
+int firstInRotation(Accept accept) NEEDS_ENGINE_LOCK
 {
     const int last = noteAllocation.lastTunedChannel % ChannelCount;
     for (int i = 1; i <= ChannelCount; ++i) {
@@ -104,10 +104,10 @@ int firstInRotation(Accept accept)
 // Of the used channels that accept, the one released longest ago; the
 // rotation order breaks ties.
 template <typename Accept>
-int longestReleased(Accept accept, uint32_t now)
+int longestReleased(Accept accept, uint32_t now) NEEDS_ENGINE_LOCK
 {
     int best = NoChannel;
-    firstInRotation([&](int c) {
+    firstInRotation([&](int c) NEEDS_ENGINE_LOCK {
         if (accept(c) && (best == NoChannel || sinceRelease(c, now) > sinceRelease(best, now)))
             best = c;
         return false;
@@ -115,7 +115,7 @@ int longestReleased(Accept accept, uint32_t now)
     return best;
 }
 
-void sendPedalAgain(uint8_t channel, uint8_t controller, uint8_t value)
+void sendPedalAgain(uint8_t channel, uint8_t controller, uint8_t value) NEEDS_ENGINE_LOCK
 {
     sendToChannel(0xB0, channel, controller, 0);
     if (value != 0)
@@ -124,7 +124,7 @@ void sendPedalAgain(uint8_t channel, uint8_t controller, uint8_t value)
 
 // Ends what the pedals hold on a channel before it is retuned, so that only
 // a release tail, never a note at full level, hears the new bend.
-void endPedalHold(int channel)
+void endPedalHold(int channel) NEEDS_ENGINE_LOCK
 {
     ChannelSlot& slot = noteAllocation.channelSlot[channel];
     const auto c = static_cast<uint8_t>(channel);
@@ -139,14 +139,14 @@ void endPedalHold(int channel)
 // Group match first; then a free channel after the last retuned one,
 // wrapping, sparing recently released ones; then the free channel released
 // longest ago; then the pedal-held channel released longest ago.
-int chooseChannel(uint8_t group)
+int chooseChannel(uint8_t group) NEEDS_ENGINE_LOCK
 {
     for (int c = 0; c < ChannelCount; ++c) {
         if (isUsed(c) && noteAllocation.channelSlot[c].group == group)
             return c;
     }
     ClockOnce now;
-    int c = firstInRotation([&now](int k) { return isFree(k) && !isRecentlyReleased(k, now); });
+    int c = firstInRotation([&now](int k) NEEDS_ENGINE_LOCK { return isFree(k) && !isRecentlyReleased(k, now); });
     if (c == NoChannel)
         c = longestReleased(isFree, now());
     if (c == NoChannel) {
@@ -177,13 +177,13 @@ void releasePedal(uint8_t ChannelSlot::*held, uint8_t ChannelSlot::*handOverTo)
     }
 }
 
-void moveAndForget(uint8_t key, uint8_t mode)
+void moveAndForget(uint8_t key, uint8_t mode) NEEDS_ENGINE_LOCK
 {
     moveCentre(key, mode, settings.shiftCentre);
     forgetChannelGroups();
 }
 
-void handleCommandKey(uint8_t key)
+void handleCommandKey(uint8_t key) NEEDS_ENGINE_LOCK
 {
     NoteAllocation& a = noteAllocation;
     if (key == settings.commandKey)
@@ -201,13 +201,13 @@ void handleCommandKey(uint8_t key)
     }
 }
 
-void notifyLastKey()
+void notifyLastKey() NEEDS_ENGINE_LOCK
 {
     if (noteAllocation.lastKeyListenerEnabled && noteAllocation.lastKeyListener)
         noteAllocation.lastKeyListener();
 }
 
-void soundKey(uint8_t status, uint8_t key, uint8_t velocity)
+void soundKey(uint8_t status, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK
 {
     NoteAllocation& a = noteAllocation;
     const uint8_t group = tuningTable.bendGroup[key];

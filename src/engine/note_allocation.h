@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "engine/engine_lock.h"
+
 struct ChannelSlot {
     uint8_t noteCount;  // input keys held down on this channel
     uint8_t group;      // bend group the channel is tuned to; NoKey = none
@@ -52,25 +54,25 @@ struct NoteAllocation {
 // The allocation state as at process start.
 NoteAllocation initialNoteAllocation();
 
-extern NoteAllocation noteAllocation;
+extern NoteAllocation noteAllocation GUARDED_BY_ENGINE_LOCK;
 
-void handleNoteOn(uint8_t status, uint8_t channel, uint8_t key, uint8_t velocity);
-void handleNoteOff(uint8_t status, uint8_t channel, uint8_t key, uint8_t velocity);
+void handleNoteOn(uint8_t status, uint8_t channel, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK;
+void handleNoteOff(uint8_t status, uint8_t channel, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK;
 // Forgets every sounding note, renumbers the used channels' groups 0, 1, ...
 // and sends All Notes Off on each used channel.
-void resetChannels();
+void resetChannels() NEEDS_ENGINE_LOCK;
 // A relayed controller from the input: the pedals decide which channels
 // still sound after their keys are released.
-void handlePedal(uint8_t controller, uint8_t value);
+void handlePedal(uint8_t controller, uint8_t value) NEEDS_ENGINE_LOCK;
 // How long ago a note on the channel ended, in ms; a channel no note has
 // ended on since the reset counts as released long ago (2^31 ms or more).
 uint32_t sinceChannelRelease(const ChannelSlot& slot, uint32_t now);
 // True while a channel sounds: keys held on it, or released ones a pedal holds.
 bool isSounding(const ChannelSlot& slot);
-void forgetChannelGroups();
+void forgetChannelGroups() NEEDS_ENGINE_LOCK;
 // Called after lastKey changes, on the input thread, while enabled.
-void setLastKeyListener(LastKeyListener listener, int32_t enabled);
+void setLastKeyListener(LastKeyListener listener, int32_t enabled) NEEDS_ENGINE_LOCK;
 
 // What a freshly opened output receives: the channel reset, the pitch-wheel
 // range, and the init message when "Send on Open" is set.
-void prepareOutputInstrument();
+void prepareOutputInstrument() NEEDS_ENGINE_LOCK;

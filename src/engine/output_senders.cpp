@@ -6,7 +6,7 @@
 
 namespace {
 
-void sendWord(uint32_t message)
+void sendWord(uint32_t message) NEEDS_ENGINE_LOCK
 {
     if (midiPorts.midiOut)
         midiPorts.midiOut->sendShortMessage(message);

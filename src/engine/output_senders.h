@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "engine/engine_lock.h"
 #include "engine/settings.h"
 
 // Packs status kind + channel, data1 and data2 into one short-message word.
@@ -12,16 +13,16 @@ constexpr uint32_t packShortMessage(uint8_t kind, uint8_t channel, uint8_t data1
     return (uint32_t{data2} << 16) + (uint32_t{data1} << 8) + ((kind + channel) & 0xFFu);
 }
 
-void sendToChannel(uint8_t kind, uint8_t channel, uint8_t data1, uint8_t data2);
-void sendPitchBend(uint8_t channel, int32_t value);
+void sendToChannel(uint8_t kind, uint8_t channel, uint8_t data1, uint8_t data2) NEEDS_ENGINE_LOCK;
+void sendPitchBend(uint8_t channel, int32_t value) NEEDS_ENGINE_LOCK;
 // One message per used channel, channel 1 first.
-void sendToUsedChannels(uint8_t kind, uint8_t data1, uint8_t data2);
-void sendController(uint8_t controller, uint8_t value);
-void sendInitEvent(const InitEvent& event);
-void sendInitMessage();
+void sendToUsedChannels(uint8_t kind, uint8_t data1, uint8_t data2) NEEDS_ENGINE_LOCK;
+void sendController(uint8_t controller, uint8_t value) NEEDS_ENGINE_LOCK;
+void sendInitEvent(const InitEvent& event) NEEDS_ENGINE_LOCK;
+void sendInitMessage() NEEDS_ENGINE_LOCK;
 // Registered parameter 0 (pitch-bend sensitivity) on every used channel.
-void sendPitchWheelRange();
+void sendPitchWheelRange() NEEDS_ENGINE_LOCK;
 // What an instrument that joins the open output late needs: the pitch-wheel
 // range and, with "Send on Open", the init message. No All Notes Off: other
 // instruments on the same output may be playing.
-void greetNewListener();
+void greetNewListener() NEEDS_ENGINE_LOCK;

@@ -59,9 +59,10 @@ void rememberName(char (&stored)[MaxDeviceNameLength + 1], int32_t position, con
 
 void openInput(MessageReporter& owner, const std::vector<std::string>& names)
 {
-    const DeviceChoice choice = chooseDevice(settings.inputDevice, settings.inputDeviceName, names);
+    const Settings wanted = currentSettings();
+    const DeviceChoice choice = chooseDevice(wanted.inputDevice, wanted.inputDeviceName, names);
     if (choice.absent) {
-        awaitedInput = settings.inputDeviceName;
+        awaitedInput = wanted.inputDeviceName;
         return;
     }
     inputDevice = midiSystem ? midiSystem->openInput(choice.position, handleMidiInput) : nullptr;
@@ -83,10 +84,11 @@ void openInput(MessageReporter& owner, const std::vector<std::string>& names)
 bool openOutput(MessageReporter& owner, const std::vector<std::string>& names)
 {
     // "Vanto Out" is the program's own port: no name to remember.
-    const char* name = settings.outputDevice == MidiMapperDevice ? "" : settings.outputDeviceName;
-    const DeviceChoice choice = chooseDevice(settings.outputDevice, name, names);
+    const Settings wanted = currentSettings();
+    const char* name = wanted.outputDevice == MidiMapperDevice ? "" : wanted.outputDeviceName;
+    const DeviceChoice choice = chooseDevice(wanted.outputDevice, name, names);
     if (choice.absent) {
-        awaitedOutput = settings.outputDeviceName;
+        awaitedOutput = wanted.outputDeviceName;
         return false;
     }
     outputDevice = midiSystem ? midiSystem->openOutput(choice.position) : nullptr;
@@ -103,9 +105,9 @@ bool openOutput(MessageReporter& owner, const std::vector<std::string>& names)
 }
 
 // A remembered device that is open but gone from the list is awaited again.
-void noticeDeparture(const char* name, int32_t open, const std::vector<std::string>& names, std::string& awaited)
+void noticeDeparture(const char* name, bool open, const std::vector<std::string>& names, std::string& awaited)
 {
-    if (open == 1 && name[0] != '\0' && awaited.empty() && !findDeviceNamed(name, names))
+    if (open && name[0] != '\0' && awaited.empty() && !findDeviceNamed(name, names))
         awaited = name;
 }
 
@@ -136,7 +138,7 @@ bool reopenWhenDevicesReturn(MessageReporter& owner)
         return false;
     const MidiSystem::DeviceLists lists = midiSystem->deviceLists();
     if (!lists.service) {
-        serviceLost = serviceLost || midiPorts.inputOpen == 1 || midiPorts.outputOpen == 1 ||
+        serviceLost = serviceLost || inputDevice || outputDevice ||
                       !awaitedInput.empty() || !awaitedOutput.empty();
         return false;
     }
@@ -144,9 +146,10 @@ bool reopenWhenDevicesReturn(MessageReporter& owner)
         openPorts(owner);
         return true;
     }
-    noticeDeparture(settings.inputDeviceName, midiPorts.inputOpen, lists.inputs, awaitedInput);
-    if (settings.outputDevice != MidiMapperDevice)
-        noticeDeparture(settings.outputDeviceName, midiPorts.outputOpen, lists.outputs, awaitedOutput);
+    const Settings wanted = currentSettings();
+    noticeDeparture(wanted.inputDeviceName, inputDevice != nullptr, lists.inputs, awaitedInput);
+    if (wanted.outputDevice != MidiMapperDevice)
+        noticeDeparture(wanted.outputDeviceName, outputDevice != nullptr, lists.outputs, awaitedOutput);
     return false;
 }
 
@@ -165,7 +168,7 @@ std::string deviceWaitText()
 
 void closePorts()
 {
-    if (midiPorts.inputOpen == 1 && inputDevice) {
+    if (inputDevice) {
         midiPorts.sysexBufferReady = false;
         inputDevice->reset();
         inputDevice->unprepareBuffer(midiPorts.sysexHeader);
@@ -177,7 +180,7 @@ void closePorts()
         }
         inputDevice.reset();
     }
-    if (midiPorts.outputOpen == 1 && outputDevice) {
+    if (outputDevice) {
         {
             EngineLock lock(engineMutex);
             midiPorts.midiOut = nullptr;

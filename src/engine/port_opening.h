@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/message_reporter.h"
+#include "engine/engine_lock.h"
 
 inline constexpr const char* InputDeviceError = "Could not open the specified\nmidi input device.";
 inline constexpr const char* OutputDeviceError = "Could not open the specified\nmidi output device.";
@@ -19,17 +20,17 @@ inline constexpr const char* ServiceLostText = "The MIDI service has gone away";
 // deviceWaitText). A device remembered by position only gets its name
 // remembered once it opens. Failures are shown through owner. Call without
 // holding the engine lock.
-void openPorts(MessageReporter& owner);
+void openPorts(MessageReporter& owner) TAKES_ENGINE_LOCK;
 
 // Closes whatever is open, input first. Call without holding the engine lock:
 // closing the input waits for the input thread.
-void closePorts();
+void closePorts() TAKES_ENGINE_LOCK;
 
 // For the window thread, about once a second: when an awaited device has
 // appeared, one that went away has come back, or the MIDI service answers
 // again after it went away, reopens the devices and returns true. Notices a
 // device or the service going away as well.
-bool reopenWhenDevicesReturn(MessageReporter& owner);
+bool reopenWhenDevicesReturn(MessageReporter& owner) TAKES_ENGINE_LOCK;
 
 // For the status line: that the MIDI service has gone away, or "Waiting for
 // <name>" for each device awaited; then how many messages the platform lost,

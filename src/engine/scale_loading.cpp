@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "engine/engine_lock.h"
+#include "engine/scale_in_force.h"
 #include "scale/keyboard_mapping.h"
 #include "scale/scala_files.h"
 #include "scale/scale_parser.h"

@@ -6,12 +6,14 @@
 
 #include <string>
 
+#include "engine/engine_lock.h"
+
 // A path ending in ".scl" (any case) is a Scala scale; every other path is
 // read in the native scale language. Returns "" or the error text.
-std::string loadScale(const char* path);
+std::string loadScale(const char* path) TAKES_ENGINE_LOCK;
 
 // Loads a .kbm keyboard mapping and puts it in force. Returns "" or the error.
-std::string loadKeyboardMapping(const char* path);
+std::string loadKeyboardMapping(const char* path) TAKES_ENGINE_LOCK;
 
 bool isScalaScalePath(const std::string& path);
 
@@ -20,4 +22,4 @@ std::string companionMappingPath(const std::string& scalePath);
 
 // The scale's name and, with a mapping in force, the mapping's file name.
 // The caller holds the engine lock.
-std::string tuningStatusText();
+std::string tuningStatusText() NEEDS_ENGINE_LOCK;

@@ -30,3 +30,9 @@ Settings defaultSettings()
 }
 
 Settings settings = defaultSettings();
+
+Settings currentSettings()
+{
+    EngineLock lock(engineMutex);
+    return settings;
+}

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "engine/engine_lock.h"
+
 constexpr int MaxInitEvents = 40;
 constexpr int RelaySwitchCount = 9;
 constexpr int ControlBarCount = 8;
@@ -66,4 +68,8 @@ constexpr int32_t MaxDeviceNumber = 9999;
 // The defaults of a program start: every channel in use except channel 10.
 Settings defaultSettings();
 
-extern Settings settings;
+extern Settings settings GUARDED_BY_ENGINE_LOCK;
+
+// A copy of the settings, taken under the engine lock: for the window
+// thread, which alone writes them, to read them by.
+Settings currentSettings() TAKES_ENGINE_LOCK;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/scale_in_force.h"
 #include "engine/settings.h"
 #include "scale/keyboard_mapping.h"
 #include "scale/scale.h"
@@ -20,7 +21,7 @@ struct Tuning {
 };
 
 // Bend units per octave for the current wheel range; 0 keeps every key unbent.
-double bendUnitsPerOctave()
+double bendUnitsPerOctave() NEEDS_ENGINE_LOCK
 {
     if (settings.pitchWheelRange == 0)
         return 0.0;
@@ -41,13 +42,13 @@ int32_t bendFor(double target, double instrument, double unitsPerOctave)
     return std::clamp(bend, int32_t{0}, BendMax);
 }
 
-Tuning tuningFor(double target, double unitsPerOctave)
+Tuning tuningFor(double target, double unitsPerOctave) NEEDS_ENGINE_LOCK
 {
     const int key = findNearestKey(target);
     return {key, bendFor(target, tuningTable.instrumentFrequency[key], unitsPerOctave)};
 }
 
-void writeKey(int key, int outputKey, int32_t bend, int group, double target)
+void writeKey(int key, int outputKey, int32_t bend, int group, double target) NEEDS_ENGINE_LOCK
 {
     if (key < 0 || key >= KeyCount)
         return;
@@ -58,7 +59,7 @@ void writeKey(int key, int outputKey, int32_t bend, int group, double target)
     tuningTable.unmapped[key] = 0;
 }
 
-void writeUnmappedKey(int key)
+void writeUnmappedKey(int key) NEEDS_ENGINE_LOCK
 {
     tuningTable.unmapped[key] = 1;
     tuningTable.targetFrequency[key] = 0.0;
@@ -66,7 +67,7 @@ void writeUnmappedKey(int key)
 
 // Each degree once beside the centre, then copied an instrument octave per
 // period up and down the keyboard.
-void buildOctaveMode(double unitsPerOctave)
+void buildOctaveMode(double unitsPerOctave) NEEDS_ENGINE_LOCK
 {
     const int degrees = scale.degrees;
     for (int i = 0; i < degrees; ++i) {
@@ -83,14 +84,14 @@ void buildOctaveMode(double unitsPerOctave)
     }
 }
 
-void writeLinearKey(int key, double target, double unitsPerOctave)
+void writeLinearKey(int key, double target, double unitsPerOctave) NEEDS_ENGINE_LOCK
 {
     const Tuning t = tuningFor(target, unitsPerOctave);
     writeKey(key, t.key, t.bend, key, target);
 }
 
 // Every key on its own, carrying the period outward from the centre.
-void buildLinearMode(double unitsPerOctave)
+void buildLinearMode(double unitsPerOctave) NEEDS_ENGINE_LOCK
 {
     const int degrees = scale.degrees;
     const double period = scale.ratio[degrees];
@@ -119,7 +120,7 @@ void buildLinearMode(double unitsPerOctave)
 // Under a keyboard mapping, octave mode tunes each degree of the period once;
 // the same degree in another period plays whole instrument octaves away with
 // the same bend, so it shares the degree's bend group.
-void buildMappedOctaveMode(double unitsPerOctave)
+void buildMappedOctaveMode(double unitsPerOctave) NEEDS_ENGINE_LOCK
 {
     const int degrees = scale.degrees;
     Tuning degreeTuning[MaxDegrees];
@@ -140,7 +141,7 @@ void buildMappedOctaveMode(double unitsPerOctave)
     }
 }
 
-void buildMappedLinearMode(double unitsPerOctave)
+void buildMappedLinearMode(double unitsPerOctave) NEEDS_ENGINE_LOCK
 {
     for (int k = 0; k < KeyCount; ++k) {
         int64_t degree = 0;
@@ -153,7 +154,7 @@ void buildMappedLinearMode(double unitsPerOctave)
 
 // The interval from the working centre to key under the keyboard mapping:
 // the ratio of the key's degree over the centre's own.
-bool mappedIntervalToKey(int key, double& interval)
+bool mappedIntervalToKey(int key, double& interval) NEEDS_ENGINE_LOCK
 {
     int64_t degree = 0;
     if (!mappedDegree(keyboardMapping, scale.degrees, currentCentre, key, degree))
@@ -166,7 +167,7 @@ bool mappedIntervalToKey(int key, double& interval)
 }
 
 // The interval from the working centre to key, in whole periods plus a degree.
-double intervalToKey(int key)
+double intervalToKey(int key) NEEDS_ENGINE_LOCK
 {
     const int degrees = scale.degrees;
     const double period = scale.ratio[degrees];
@@ -187,7 +188,7 @@ double intervalToKey(int key)
 }
 
 // The nearest-key rule applied to keys first..last in ascending order.
-int scanNearestKey(double frequency, int first, int last, double& best)
+int scanNearestKey(double frequency, int first, int last, double& best) NEEDS_ENGINE_LOCK
 {
     int result = FallbackKey;
     for (int k = first; k <= last; ++k) {

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "engine/engine_lock.h"
+
 constexpr int KeyCount = 128;
 constexpr int32_t BendCentre = 8192;
 constexpr int32_t BendMax = 16383;
@@ -24,7 +26,7 @@ struct TuningTable {
     int32_t instrumentAscending;
 };
 
-extern TuningTable tuningTable;
+extern TuningTable tuningTable GUARDED_BY_ENGINE_LOCK;
 
 enum MoveMode : uint8_t {
     MoveModulate = 0,
@@ -34,19 +36,19 @@ enum MoveMode : uint8_t {
 
 // Key frequencies of a 12-tone equal instrument anchored at
 // referenceFrequency on referenceKey.
-void buildInstrumentFrequencies();
+void buildInstrumentFrequencies() NEEDS_ENGINE_LOCK;
 
 // The instrument key nearest to frequency in ratio; the lower key on a tie.
 // A key whose frequency is not positive never qualifies, nor does any key for
 // a target that is not a positive number: the result is then 60.
-int findNearestKey(double frequency);
+int findNearestKey(double frequency) NEEDS_ENGINE_LOCK;
 
 // Fills outputKey, bendValue and bendGroup from the scale, the keyboard
 // mapping in force and the working centre. A scale whose degrees lie outside 1..127 is refused and the table
 // keeps its contents; the result tells which.
-bool buildTuningTable();
+bool buildTuningTable() NEEDS_ENGINE_LOCK;
 
 // Modulates to key, demodulates by key, or resets to the scale's own centre,
 // then rebuilds the table. Refuses (returns false, changes nothing) for a
 // scale whose degrees lie outside 1..127, or a key the mapping leaves silent.
-bool moveCentre(uint8_t key, uint8_t mode, int32_t shift);
+bool moveCentre(uint8_t key, uint8_t mode, int32_t shift) NEEDS_ENGINE_LOCK;

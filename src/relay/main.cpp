@@ -16,6 +16,7 @@
 #include "engine/note_allocation.h"
 #include "engine/output_senders.h"
 #include "engine/port_opening.h"
+#include "engine/scale_in_force.h"
 #include "engine/scale_loading.h"
 #include "engine/settings.h"
 #include "engine/tuning_table.h"
@@ -56,6 +57,7 @@ Start absentDevice(const char* direction, const std::string& text)
 // by name, so that they win over the configuration's.
 Start chooseDevices(const RelayOptions& options, const MidiSystem::DeviceLists& lists)
 {
+    EngineLock lock(engineMutex);
     if (options.input) {
         const auto device = findInputDevice(*options.input, lists.inputs);
         if (!device)
@@ -128,13 +130,15 @@ Start start(const RelayOptions& options, MidiSystem& system, ConsoleReporter& co
         EngineLock lock(engineMutex);
         status = tuningStatusText();
     }
-    std::printf("vanto-relay: %s -> %s, scale %s\n", deviceName(settings.inputDevice, lists.inputs).c_str(),
-                deviceName(settings.outputDevice, lists.outputs).c_str(), status.c_str());
+    const Settings chosen = currentSettings();
+    std::printf("vanto-relay: %s -> %s, scale %s\n", deviceName(chosen.inputDevice, lists.inputs).c_str(),
+                deviceName(chosen.outputDevice, lists.outputs).c_str(), status.c_str());
     sayWhatIsAwaited();
     std::fflush(stdout);
     // A device remembered by name may be awaited; one by position only cannot.
-    const bool inputReady = midiPorts.inputOpen == 1 || settings.inputDeviceName[0] != '\0';
-    const bool outputReady = midiPorts.outputOpen == 1 || settings.outputDeviceName[0] != '\0';
+    EngineLock lock(engineMutex);
+    const bool inputReady = midiPorts.inputOpen == 1 || chosen.inputDeviceName[0] != '\0';
+    const bool outputReady = midiPorts.outputOpen == 1 || chosen.outputDeviceName[0] != '\0';
     return inputReady && outputReady ? Start::Relaying : Start::Failed;
 }
 

@@ -1,7 +1,5 @@
 #include "scale/keyboard_mapping.h"
 
-KeyboardMapping keyboardMapping{};
-
 bool patternDegree(const KeyboardMapping& m, int32_t degreesPerPeriod, int centre, int key, int64_t& degree)
 {
     const int64_t offset = key - centre;
@@ -31,17 +29,4 @@ double mappedHomePitch(const KeyboardMapping& m, const Scale& s)
     int64_t degree = 0;
     patternDegree(m, s.degrees, m.middleKey, m.referenceKey, degree);
     return m.referenceFrequency / ratioOfDegree(s, degree);
-}
-
-void installKeyboardMapping(const KeyboardMapping& m)
-{
-    keyboardMapping = m;
-    keyboardMapping.active = 1;
-    restoreHomeTuning();
-}
-
-void clearKeyboardMapping()
-{
-    keyboardMapping.active = 0;
-    restoreHomeTuning();
 }

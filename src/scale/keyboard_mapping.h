@@ -27,8 +27,6 @@ struct KeyboardMapping {
     char name[MaxMappingNameLength + 1];  // the file name, UTF-8
 };
 
-extern KeyboardMapping keyboardMapping;
-
 // The degree that key plays with the pattern's entry 0 on centre, ignoring
 // the first and last key; false where the pattern leaves the key unmapped.
 bool patternDegree(const KeyboardMapping& m, int32_t degreesPerPeriod, int centre, int key, int64_t& degree);
@@ -39,8 +37,3 @@ bool mappedDegree(const KeyboardMapping& m, int32_t degreesPerPeriod, int centre
 // The frequency of degree 0 that makes the reference key sound the
 // reference frequency, with entry 0 on the middle key.
 double mappedHomePitch(const KeyboardMapping& m, const Scale& s);
-
-// Installs m (or, with clearKeyboardMapping, none) and restores the home
-// tuning. The caller holds the engine lock and rebuilds the table.
-void installKeyboardMapping(const KeyboardMapping& m);
-void clearKeyboardMapping();

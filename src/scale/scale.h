@@ -1,5 +1,6 @@
 #pragma once
-// The scale in force and the working centre that modulation moves.
+// A scale: its degrees as ratios of the centre key's pitch, and the
+// arithmetic of whole periods.
 
 #include <cstdint>
 
@@ -16,10 +17,6 @@ struct Scale {
     double ratio[RatioCount];
 };
 
-extern Scale scale;
-extern double currentPitch;
-extern uint8_t currentCentre;
-
 // True when degrees lies in 1..MaxDegrees, so that ratio[degrees] exists.
 bool hasUsableDegrees(const Scale& s);
 
@@ -30,13 +27,5 @@ int64_t floorDivide(int64_t a, int64_t b);
 // degree's place within its period.
 double ratioOfDegree(const Scale& s, int64_t degree);
 
-// Installs the built-in "12 tone equal temperament" and its working centre.
-void setDefaultScale();
-
-// Replaces the scale in force with s and discards any modulation. The caller
-// holds the engine lock.
-void installScale(const Scale& s);
-
-// Puts the working centre back where the scale (or the keyboard mapping in
-// force) places it, discarding any modulation. The caller holds the engine lock.
-void restoreHomeTuning();
+// The built-in "12 tone equal temperament" on middle C.
+Scale defaultScale();

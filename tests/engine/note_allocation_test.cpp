@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/output_senders.h"
+#include "engine/scale_in_force.h"
 #include "support/engine_fixture.h"
 #include "support/scale_builder.h"
 

@@ -12,6 +12,7 @@
 #include "engine/input_dispatch.h"
 #include "engine/output_senders.h"
 #include "engine/port_opening.h"
+#include "engine/scale_in_force.h"
 #include "platform/jack_system.h"
 #include "support/engine_fixture.h"
 #include "support/fake_midi_system.h"

@@ -14,6 +14,7 @@
 #include "engine/engine_lock.h"
 #include "engine/input_dispatch.h"
 #include "engine/output_senders.h"
+#include "engine/scale_in_force.h"
 #include "support/engine_fixture.h"
 #include "support/scale_builder.h"
 

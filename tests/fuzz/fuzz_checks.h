@@ -24,7 +24,7 @@ inline std::FILE* openBytes(const uint8_t* data, size_t size)
     return file;
 }
 
-inline void requireTableInRange()
+inline void requireTableInRange() NEEDS_ENGINE_LOCK
 {
     for (int k = 0; k < KeyCount; ++k) {
         require(tuningTable.outputKey[k] <= 127);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/scale_in_force.h"
 #include "engine/tuning_table.h"
 #include "fuzz_checks.h"
 #include "scale/keyboard_mapping.h"
@@ -48,6 +49,7 @@ void checkMapping(const KeyboardMapping& m)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    EngineLock lock(engineMutex);
     static bool ready = false;
     if (!ready) {
         buildInstrumentFrequencies();

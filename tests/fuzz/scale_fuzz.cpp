@@ -3,12 +3,14 @@
 
 #include <cmath>
 
+#include "engine/scale_in_force.h"
 #include "fuzz_checks.h"
 #include "scale/scale.h"
 #include "scale/scale_parser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    EngineLock lock(engineMutex);
     static bool ready = false;
     if (!ready) {
         buildInstrumentFrequencies();

@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "engine/scale_in_force.h"
 #include "platform/jack_system.h"
 #include "platform/port_names.h"
 #include "support/jack_fixture.h"

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/scale_in_force.h"
 #include "platform/rtmidi_system.h"
 #include "support/jack_fixture.h"
 #include "support/scale_builder.h"

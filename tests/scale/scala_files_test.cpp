@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/note_allocation.h"
+#include "engine/scale_in_force.h"
 #include "engine/scale_loading.h"
 #include "scale/keyboard_mapping.h"
 #include "scale/scala_files.h"

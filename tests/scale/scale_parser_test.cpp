@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/scale_in_force.h"
 #include "engine/scale_loading.h"
 #include "scale/scale_parser.h"
 #include "support/engine_fixture.h"

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/scale_in_force.h"
 #include "scale/scale.h"
 #include "support/engine_fixture.h"
 

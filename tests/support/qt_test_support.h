@@ -15,6 +15,7 @@
 
 #include "dialogs/dialog_fields.h"
 #include "engine/midi_system.h"
+#include "engine/port_opening.h"
 #include "support/engine_fixture.h"
 #include "support/fake_midi_system.h"
 
@@ -61,6 +62,7 @@ public:
 
     void reset()
     {
+        closePorts();  // while the devices' system still exists
         QDir(dir_.path()).removeRecursively();
         QDir().mkpath(dir_.path());
         QDir::setCurrent(dir_.path());
