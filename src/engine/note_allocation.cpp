@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "engine/output_senders.h"
 #include "engine/settings.h"
@@ -128,7 +129,9 @@ void endPedalHold(int channel) NEEDS_ENGINE_LOCK
 {
     ChannelSlot& slot = noteAllocation.channelSlot[channel];
     const auto c = static_cast<uint8_t>(channel);
-    if (slot.sustainedCount != 0)
+    // A released key the sostenuto pedal caught is held by a sustain pedal
+    // that is down as well.
+    if (slot.sustainedCount != 0 || (slot.sostenutoCount != 0 && noteAllocation.sustainValue != 0))
         sendPedalAgain(c, SustainController, noteAllocation.sustainValue);
     if (slot.sostenutoCount != 0)
         sendPedalAgain(c, SostenutoController, noteAllocation.sostenutoValue);
@@ -285,8 +288,6 @@ void resetChannels()
         a.keyChannel[k] = 0;
     }
     a.commandState = CommandIdle;
-    a.sustainValue = 0;
-    a.sostenutoValue = 0;
     a.droppedNotes = 0;
     for (uint8_t& caught : a.keyCaught)
         caught = 0;
@@ -303,6 +304,16 @@ void resetChannels()
             slot.group = nextGroup++;
     }
     sendToUsedChannels(0xB0, 123, 0);
+    // All Notes Off leaves what a pedal holds sounding: a pedal that is down
+    // is lifted and pressed again, so that those fall silent too and the
+    // pedal holds what is played next.
+    for (const auto& [controller, value] : {std::pair{SustainController, a.sustainValue},
+                                            std::pair{SostenutoController, a.sostenutoValue}}) {
+        if (value != 0) {
+            sendToUsedChannels(0xB0, controller, 0);
+            sendToUsedChannels(0xB0, controller, value);
+        }
+    }
 }
 
 void handlePedal(uint8_t controller, uint8_t value)
