@@ -74,18 +74,6 @@ TEST_F(OutputSendersTest, InitMessageCountOutsideTheArrayIsBounded)
     EXPECT_TRUE(sent().empty());
 }
 
-TEST_F(OutputSendersTest, PitchWheelRangeIsFourBroadcastsInTurn)
-{
-    for (int32_t& used : settings.useChannel)
-        used = 0;
-    settings.useChannel[0] = settings.useChannel[1] = 1;
-    settings.pitchWheelRange = 12;
-    sendPitchWheelRange();
-    const std::vector<ShortMessage> expected = {{0xB0, 101, 0}, {0xB1, 101, 0}, {0xB0, 100, 0}, {0xB1, 100, 0},
-                                                {0xB0, 6, 12},  {0xB1, 6, 12},  {0xB0, 38, 0},  {0xB1, 38, 0}};
-    EXPECT_EQ(sent(), expected);
-}
-
 TEST_F(OutputSendersTest, WithNoOutputEverySendIsLostWithoutHarm)
 {
     midiPorts.midiOut = nullptr;

@@ -3,10 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/scale_in_force.h"
 #include "platform/rtmidi_system.h"
 #include "support/jack_fixture.h"
-#include "support/scale_builder.h"
 
 namespace {
 
@@ -25,20 +23,6 @@ TEST_F(RtMidiJackTest, DeviceListsShowOtherClientsButNeverOurOwnPorts)
         EXPECT_EQ(name.find("Vanto"), std::string::npos) << name;
     for (const std::string& name : system->outputDeviceNames())
         EXPECT_EQ(name.find("Vanto"), std::string::npos) << name;
-}
-
-TEST_F(RtMidiJackTest, NoteIsRetunedEndToEnd)
-{
-    installScale(makeScale({1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 3.0 / 2, 1.0, 1.0, 1.0, 1.0, 2.0}));
-    buildTuningTable();
-    openAndListen();
-    play({0x90, 67, 100});
-    play({0x80, 67, 40});
-    const std::vector<MidiBytes> out = heardMessages(3);
-    ASSERT_EQ(out.size(), 3u);
-    EXPECT_EQ(out[0], (MidiBytes{0xE7, 8272 & 0x7F, 8272 >> 7}));
-    EXPECT_EQ(out[1], (MidiBytes{0x97, 67, 100}));
-    EXPECT_EQ(out[2], (MidiBytes{0x87, 67, 40}));
 }
 
 TEST_F(RtMidiJackTest, SysexArrivesIntactOnlyWithTheRelayOn)
