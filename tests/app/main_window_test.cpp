@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <deque>
+#include <memory>
 
 #include "app/main_window.h"
 #include "app/startup.h"
@@ -241,28 +242,9 @@ private slots:
         }
     }
 
-    void messageNeedsAnOpenOutput()
+    void messageSendsTheEditedEventOnceAndNeedsAnOutput()
     {
-        settings.outputDevice = 9;
-        MainWindow window(desktop);
-        clearLog();
-        bool editorOpened = false;
-        whenModalOpens([&](QWidget* dialog) {
-            editorOpened = true;
-            dialog->close();
-        });
-        action(window, "messageAction")->trigger();
-        QCoreApplication::processEvents();
-        QVERIFY(!editorOpened);
-        QCOMPARE(reporter.shown.size(), size_t{1});
-        QCOMPARE(reporter.shown[0].title, std::string("Error"));
-        QCOMPARE(reporter.shown[0].text, std::string("No MIDI device is\nopen for output."));
-        QCOMPARE(reporter.shown[0].icon, MessageIcon::Warning);
-    }
-
-    void messageSendsTheEditedEventOnce()
-    {
-        MainWindow window(desktop);
+        auto window = std::make_unique<MainWindow>(desktop);
         clearLog();
         whenModalOpens([](QWidget* editor) {
             QCOMPARE(editor->windowTitle(), QString("Event Editor"));
@@ -270,29 +252,27 @@ private slots:
             child<QComboBox>(editor, "channelList")->setCurrentIndex(4);
             press(editor, "okButton");
         });
-        action(window, "messageAction")->trigger();
+        action(*window, "messageAction")->trigger();
         QCOMPARE(sent(), (std::vector<ShortMessage>{{0xFF, 0, 0}}));
         QCOMPARE(settings.initEventCount, 0);
-    }
 
-    void modelessWindowsOpenAtMostOnce()
-    {
-        MainWindow window(desktop);
-        action(window, "controlBarsAction")->trigger();
-        action(window, "controlBarsAction")->trigger();
-        action(window, "lastKeyAction")->trigger();
-        action(window, "lastKeyAction")->trigger();
-        int bars = 0, keys = 0;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            bars += w->objectName() == "controlBarsWindow";
-            keys += w->objectName() == "lastKeyWindow";
-        }
-        QCOMPARE(bars, 1);
-        QCOMPARE(keys, 1);
-        QVERIFY(reporter.shown.empty());
-        window.close();
-        QCOMPARE(controlBarsOpen, 0);
-        QCOMPARE(lastKeyOpen, 0);
+        window.reset();
+        closePorts();
+        settings.outputDevice = 9;
+        window = std::make_unique<MainWindow>(desktop);
+        clearLog();
+        bool editorOpened = false;
+        whenModalOpens([&](QWidget* dialog) {
+            editorOpened = true;
+            dialog->close();
+        });
+        action(*window, "messageAction")->trigger();
+        QCoreApplication::processEvents();
+        QVERIFY(!editorOpened);
+        QCOMPARE(reporter.shown.size(), size_t{1});
+        QCOMPARE(reporter.shown[0].title, std::string("Error"));
+        QCOMPARE(reporter.shown[0].text, std::string("No MIDI device is\nopen for output."));
+        QCOMPARE(reporter.shown[0].icon, MessageIcon::Warning);
     }
 
     void loadConfigReopensWithTheNewDevices()
@@ -384,12 +364,25 @@ private slots:
         QVERIFY(!shown->findNext());
     }
 
-    void closingWithControlBarsOpenSavesTheConfiguration()
+    // Control Bars and Last Key open at most once; closing with Control Bars
+    // open saves the configuration, exiting with Last Key open does not.
+    void modelessWindowsOpenOnceAndControlBarsSaveOnClosing()
     {
         {
             MainWindow window(desktop);
-            action(window, "controlBarsAction")->trigger();
+            for (const char* name : {"controlBarsAction", "controlBarsAction", "lastKeyAction", "lastKeyAction"})
+                action(window, name)->trigger();
+            int bars = 0, keys = 0;
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                bars += w->objectName() == "controlBarsWindow";
+                keys += w->objectName() == "lastKeyWindow";
+            }
+            QCOMPARE(bars, 1);
+            QCOMPARE(keys, 1);
+            QVERIFY(reporter.shown.empty());
             window.close();
+            QCOMPARE(controlBarsOpen, 0);
+            QCOMPARE(lastKeyOpen, 0);
             QVERIFY(place.configSaved());
             QCOMPARE(midiPorts.inputOpen, 0);
             QCOMPARE(midiPorts.outputOpen, 0);

@@ -191,9 +191,17 @@ private slots:
         QCOMPARE(settings.referenceFrequency, 440.0);
     }
 
-    void midiSetupReportsDeviceErrorsAndStillSaves()
+    // No input to open: the error shows and the settings are still saved.
+    // No MIDI service at all: the dialog says so.
+    void midiSetupReportsMissingDevicesAndService()
     {
         place.system->inputs.clear();
+        place.system->outputs.clear();
+        {
+            MidiSetupDialog empty;  // empty lists alone do not mean the service is missing
+            QVERIFY(!child<QLabel>(&empty, "noServiceLabel")->isVisibleTo(&empty));
+        }
+        place.system->outputs = {"Synth"};
         MidiSetupDialog dialog;
         QCOMPARE(child<QListWidget>(&dialog, "inputDeviceList")->count(), 0);
         press(&dialog, "okButton");
@@ -201,6 +209,11 @@ private slots:
         QCOMPARE(place.reporter.shown[0].text, std::string(InputDeviceError));
         QVERIFY(place.configSaved());
         QCOMPARE(settings.inputDevice, -1);
+        place.system->outputs.clear();
+        place.system->service = false;
+        MidiSetupDialog without;
+        QVERIFY(child<QLabel>(&without, "noServiceLabel")->isVisibleTo(&without));
+        QCOMPARE(child<QLabel>(&without, "noServiceLabel")->text(), QString(NoMidiServiceText));
     }
 
     void midiSetupCancelChangesNothing()
@@ -337,20 +350,6 @@ private slots:
         press(&dialog, "okButton");
         QCOMPARE(settings.outputDevice, MidiMapperDevice);
         QCOMPARE(std::string(settings.outputDeviceName), std::string());
-    }
-
-    void midiSetupSaysWhenNoMidiServiceRuns()
-    {
-        place.system->inputs.clear();
-        place.system->outputs.clear();
-        {
-            MidiSetupDialog dialog;
-            QVERIFY(!child<QLabel>(&dialog, "noServiceLabel")->isVisibleTo(&dialog));
-        }
-        place.system->service = false;
-        MidiSetupDialog dialog;
-        QVERIFY(child<QLabel>(&dialog, "noServiceLabel")->isVisibleTo(&dialog));
-        QCOMPARE(child<QLabel>(&dialog, "noServiceLabel")->text(), QString(NoMidiServiceText));
     }
 
     void commandSetupOkStoresKeysAndSwitches()
