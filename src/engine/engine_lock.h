@@ -2,8 +2,8 @@
 // One mutex guards every shared engine record: the settings, the scale and
 // keyboard mapping in force with the working centre, the tuning table, the
 // note allocation and the port handles. Each record is declared
-// GUARDED_BY_ENGINE_LOCK, so that clang's -Wthread-safety refuses to build
-// code that touches one without the lock.
+// GUARDED_BY_ENGINE_LOCK, so that clang's -Wthread-safety flags code that
+// touches one without the lock (an error where warnings are).
 //
 // Who takes it:
 // - Whoever starts work on the records from outside the engine: the input
