@@ -82,6 +82,14 @@ private:
 
     QString status(MainWindow& window) { return child<QLabel>(&window, "statusLine")->text(); }
     QAction* action(MainWindow& window, const char* name) { return child<QAction>(&window, name); }
+    // The boxes shown, each as "title: text".
+    QStringList shown() const
+    {
+        QStringList boxes;
+        for (const ShownMessage& m : reporter.shown)
+            boxes << QString::fromStdString(m.title + ": " + m.text);
+        return boxes;
+    }
     const std::vector<ShortMessage>& sent() const { return place.system->log.output.shortMessages; }
     void clearLog()
     {
@@ -143,9 +151,7 @@ private slots:
         reporter = StatusReporter{};
         scaleArgument = scaleFile("bad.txt", "1 j0/5\n");
         MainWindow window(desktop);
-        QCOMPARE(reporter.shown.size(), size_t{1});
-        QCOMPARE(reporter.shown[0].title, std::string("Error Loading Scale"));
-        QCOMPARE(reporter.shown[0].text, std::string("Negative just intervals do not exist."));
+        QCOMPARE(shown(), QStringList{"Error Loading Scale: Negative just intervals do not exist."});
         QCOMPARE(reporter.shown[0].icon, MessageIcon::Warning);
         QCOMPARE(status(window), QString("12 tone equal temperament"));
     }
@@ -183,9 +189,7 @@ private slots:
                            QString::fromStdString(scaleFile("linear.kbm", "0\n0\n127\n60\n69\n440\n0\n"))};
         clearLog();
         action(window, "loadMappingAction")->trigger();
-        QCOMPARE(reporter.shown.size(), size_t{1});
-        QCOMPARE(reporter.shown[0].title, std::string("Error Loading Keyboard Mapping"));
-        QCOMPARE(reporter.shown[0].text, std::string("Line 5: The reference key is missing."));
+        QCOMPARE(shown(), QStringList{"Error Loading Keyboard Mapping: Line 5: The reference key is missing."});
         QVERIFY(sent().empty());
         action(window, "loadMappingAction")->trigger();
         QCOMPARE(status(window), QString("Pelog  |  linear.kbm"));
@@ -206,9 +210,7 @@ private slots:
         desktop.answers = {QString::fromStdString(scaleFile("bad.txt", "name Broken\n5\n"))};
         clearLog();
         action(window, "loadScaleAction")->trigger();
-        QCOMPARE(reporter.shown.size(), size_t{1});
-        QCOMPARE(reporter.shown[0].title, std::string("Error Loading Scale"));
-        QCOMPARE(reporter.shown[0].text, std::string("Unrecognised degree type."));
+        QCOMPARE(shown(), QStringList{"Error Loading Scale: Unrecognised degree type."});
         QCOMPARE(status(window), QString("12 tone equal temperament"));
         QVERIFY(std::memcmp(&table, &tuningTable, sizeof table) == 0);
         QVERIFY(std::memcmp(allocation.keyChannel, noteAllocation.keyChannel, sizeof allocation.keyChannel) == 0);
@@ -269,9 +271,7 @@ private slots:
         action(*window, "messageAction")->trigger();
         QCoreApplication::processEvents();
         QVERIFY(!editorOpened);
-        QCOMPARE(reporter.shown.size(), size_t{1});
-        QCOMPARE(reporter.shown[0].title, std::string("Error"));
-        QCOMPARE(reporter.shown[0].text, std::string("No MIDI device is\nopen for output."));
+        QCOMPARE(shown(), QStringList{"Error: No MIDI device is\nopen for output."});
         QCOMPARE(reporter.shown[0].icon, MessageIcon::Warning);
     }
 
@@ -290,9 +290,7 @@ private slots:
         desktop.answers = {place.path("missing.cfg"), QString::fromStdString(path)};
         clearLog();
         action(window, "loadConfigAction")->trigger();
-        QCOMPARE(reporter.shown.size(), size_t{1});
-        QCOMPARE(reporter.shown[0].title, std::string("Error Loading Configuration"));
-        QCOMPARE(reporter.shown[0].text, std::string("File not found."));
+        QCOMPARE(shown(), QStringList{"Error Loading Configuration: File not found."});
         QCOMPARE(settings.outputDevice, -1);
         QVERIFY(place.system->log.events.empty());
         action(window, "loadConfigAction")->trigger();
@@ -328,9 +326,7 @@ private slots:
         MainWindow window(desktop);
         desktop.answers = {place.path("no/such/folder/x.cfg"), place.path("saved.cfg")};
         action(window, "saveConfigAction")->trigger();
-        QCOMPARE(reporter.shown.size(), size_t{1});
-        QCOMPARE(reporter.shown[0].title, std::string("Error Saving Configuration"));
-        QCOMPARE(reporter.shown[0].text, std::string("Could not open file.          "));
+        QCOMPARE(shown(), QStringList{"Error Saving Configuration: Could not open file.          "});
         action(window, "saveConfigAction")->trigger();
         // The original record and a block naming the keyboard that opened.
         QCOMPARE(readBytes(place.path("saved.cfg").toStdString()).size(), size_t{143 + 10 + 4 + std::strlen("Keyboard")});
