@@ -51,8 +51,14 @@ std::optional<int32_t> findDeviceNamed(const std::string& name, const std::vecto
     return std::nullopt;
 }
 
-void copyDeviceName(char (&out)[MaxDeviceNameLength + 1], int32_t position, const std::vector<std::string>& names)
+const std::string* deviceNameAt(int32_t position, const std::vector<std::string>& names)
 {
     const bool listed = position >= 0 && static_cast<size_t>(position) < names.size();
-    std::snprintf(out, sizeof out, "%s", listed ? names[static_cast<size_t>(position)].c_str() : "");
+    return listed ? &names[static_cast<size_t>(position)] : nullptr;
+}
+
+void copyDeviceName(char (&out)[MaxDeviceNameLength + 1], int32_t position, const std::vector<std::string>& names)
+{
+    const std::string* name = deviceNameAt(position, names);
+    std::snprintf(out, sizeof out, "%s", name ? name->c_str() : "");
 }

@@ -18,6 +18,9 @@ std::string deviceKey(const std::string& name);
 // none is there.
 std::optional<int32_t> findDeviceNamed(const std::string& name, const std::vector<std::string>& names);
 
+// The name of the device at position in names; null when none stands there.
+const std::string* deviceNameAt(int32_t position, const std::vector<std::string>& names);
+
 // Stores in out the name of the device at position in names, or "" when
 // none stands there.
 void copyDeviceName(char (&out)[MaxDeviceNameLength + 1], int32_t position, const std::vector<std::string>& names);

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/device_names.h"
 #include "engine/engine_lock.h"
 #include "engine/input_dispatch.h"
 #include "platform/buffered_input.h"
@@ -504,9 +505,10 @@ std::unique_ptr<MidiInputDevice> JackMidiSystem::openInput(int32_t device, MidiI
     if (!client)
         return nullptr;
     const std::vector<std::string> sources = client->foreignPorts(JackPortIsOutput);
-    if (device < 0 || static_cast<size_t>(device) >= sources.size())
+    const std::string* source = deviceNameAt(device, sources);
+    if (!source)
         return nullptr;
-    auto input = std::make_unique<JackInputDevice>(client, sources[static_cast<size_t>(device)], handler);
+    auto input = std::make_unique<JackInputDevice>(client, *source, handler);
     if (!input->connected())
         return nullptr;
     return input;
@@ -520,9 +522,10 @@ std::unique_ptr<MidiOutputDevice> JackMidiSystem::openOutput(int32_t device)
     if (device == MidiMapperDevice)
         return std::make_unique<JackOutputDevice>(client, "");
     const std::vector<std::string> destinations = client->foreignPorts(JackPortIsInput);
-    if (device < 0 || static_cast<size_t>(device) >= destinations.size())
+    const std::string* destination = deviceNameAt(device, destinations);
+    if (!destination)
         return nullptr;
-    auto output = std::make_unique<JackOutputDevice>(client, destinations[static_cast<size_t>(device)]);
+    auto output = std::make_unique<JackOutputDevice>(client, *destination);
     if (!output->connected())
         return nullptr;
     return output;

@@ -79,7 +79,8 @@ std::string deviceName(int32_t device, const std::vector<std::string>& names)
 {
     if (device == MidiMapperDevice)
         return OutputPortName;
-    return device >= 0 && static_cast<size_t>(device) < names.size() ? names[static_cast<size_t>(device)] : "(none)";
+    const std::string* name = deviceNameAt(device, names);
+    return name ? *name : "(none)";
 }
 
 void retuneWithMapping(const std::string& path, ConsoleReporter& console)
