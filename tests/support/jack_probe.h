@@ -172,3 +172,26 @@ private:
     std::vector<TimedEvent> received_;
     std::vector<TimedEvent> heldBack_;  // the process thread's own
 };
+
+// Plays phrase on keys until listener hears count messages other than
+// controllers (an opening's), playing it again from the start every second:
+// a JACK server on a busy machine may drop an event.
+inline std::vector<MidiBytes> playUntilHeard(JackProbe& keys, JackProbe& listener, const std::vector<MidiBytes>& phrase,
+                                             size_t count)
+{
+    std::vector<MidiBytes> heard;
+    for (int attempt = 0; attempt < 100 && heard.size() < count; ++attempt) {
+        if (attempt % 20 == 0) {
+            heard.clear();
+            listener.clear();
+            for (const MidiBytes& message : phrase)
+                keys.send(message);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (const TimedEvent& event : listener.waitFor(0, std::chrono::milliseconds(0)))
+            if ((event.bytes[0] & 0xF0) != 0xB0)
+                heard.push_back(event.bytes);
+        listener.clear();
+    }
+    return heard;
+}
