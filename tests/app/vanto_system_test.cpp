@@ -15,16 +15,22 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The first foreign keyboard in, the program's own "Vanto Out" out.
+void writeConfigInto(const TempDir& folder)
+{
+    resetEngineRecords();
+    settings.inputDevice = 0;
+    settings.outputDevice = -1;
+    ASSERT_EQ(saveConfig(folder.file("vanto.cfg").c_str()), 0);
+}
+
 TEST(VantoProgram, RetunesLiveNotesAndClosesCleanly)
 {
     JackServer server;
     ASSERT_TRUE(server.running());
     JackProbe keyboard("Tester", "keys");  // the only foreign output port: input device 0
     TempDir folder;
-    resetEngineRecords();
-    settings.inputDevice = 0;
-    settings.outputDevice = -1;
-    ASSERT_EQ(saveConfig(folder.file("vanto.cfg").c_str()), 0);
+    writeConfigInto(folder);
     const std::string scalePath =
         folder.write("just fifths.txt", "name Just fifths\n7 j3/2\n12 j2\n1 c100\n2 c200\n3 c300\n4 c400\n"
                                         "5 c500\n6 c600\n8 c800\n9 c900\n10 c1000\n11 c1100\n");
@@ -55,10 +61,7 @@ TEST(VantoProgram, OutlivesTheJackServerAndReopensWhenItReturns)
     JackServer server;
     ASSERT_TRUE(server.running());
     TempDir folder;
-    resetEngineRecords();
-    settings.inputDevice = 0;
-    settings.outputDevice = -1;
-    ASSERT_EQ(saveConfig(folder.file("vanto.cfg").c_str()), 0);
+    writeConfigInto(folder);
     auto player = std::make_unique<JackProbe>("Player");
     const pid_t program = startProgram(VANTO_PATH, folder.path().string(), {});
     ASSERT_TRUE(waitForJackPort("Vanto:Vanto Out", true));

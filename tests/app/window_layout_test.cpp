@@ -1,16 +1,13 @@
-// Every window, drawn offscreen in the light and a dark palette (and, run a
-// second time, at twice the scale): no label, button or check box may be
-// narrower than its text needs. The drawings are kept in the build folder;
-// with VANTO_DOCS_DIR set, the light ones at 1x also become the pictures of
-// the documentation:
+// Every window, drawn offscreen (and, run a second time, at twice the
+// scale): no label, button or check box may be narrower than its text
+// needs. The drawings are kept in the build folder; with VANTO_DOCS_DIR set,
+// those at 1x also become the pictures of the documentation:
 //   VANTO_DOCS_DIR=docs QT_QPA_PLATFORM=offscreen build/release/tests/vanto_window_layout_tests
 
 #include <QAbstractButton>
 #include <QDir>
 #include <QLabel>
 #include <QListWidget>
-#include <QPalette>
-#include <QStyle>
 #include <QtTest>
 
 #include <functional>
@@ -37,22 +34,6 @@ public:
     QString chooseFileToSave(QWidget*, Files) override { return {}; }
     bool openDocument(const QString&) override { return true; }
 };
-
-QPalette darkPalette()
-{
-    QPalette p;
-    const QColor window(45, 45, 48), base(30, 30, 30), text(220, 220, 220);
-    p.setColor(QPalette::Window, window);
-    p.setColor(QPalette::WindowText, text);
-    p.setColor(QPalette::Base, base);
-    p.setColor(QPalette::AlternateBase, window);
-    p.setColor(QPalette::Text, text);
-    p.setColor(QPalette::Button, window);
-    p.setColor(QPalette::ButtonText, text);
-    p.setColor(QPalette::Highlight, QColor(42, 130, 218));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    return p;
-}
 
 // The widgets whose text would be cut: narrower than their size hint,
 // which is what their text needs.
@@ -84,21 +65,17 @@ private:
 
     void check(QWidget& window, const QString& name, bool documented = true)
     {
-        for (const bool dark : {false, true}) {
-            QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
-            window.show();
-            window.adjustSize();
-            QCoreApplication::processEvents();
-            const QStringList clipped = clippedTexts(&window);
-            QVERIFY2(clipped.isEmpty(), qPrintable(name + ": " + clipped.join("; ")));
-            const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
-            const QString file = QString("%1-%2x%3.png").arg(name, scale, dark ? "-dark" : "");
-            const QPixmap picture = window.grab();
-            picture.save(QDir(VANTO_SCREENSHOT_DIR).filePath(file));
-            const QString docs = qEnvironmentVariable("VANTO_DOCS_DIR");
-            if (!docs.isEmpty() && scale == "1" && !dark && documented)
-                picture.save(QDir(docs).filePath(name + ".png"));
-        }
+        window.show();
+        window.adjustSize();
+        QCoreApplication::processEvents();
+        const QStringList clipped = clippedTexts(&window);
+        QVERIFY2(clipped.isEmpty(), qPrintable(name + ": " + clipped.join("; ")));
+        const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
+        const QPixmap picture = window.grab();
+        picture.save(QDir(VANTO_SCREENSHOT_DIR).filePath(QString("%1-%2x.png").arg(name, scale)));
+        const QString docs = qEnvironmentVariable("VANTO_DOCS_DIR");
+        if (!docs.isEmpty() && scale == "1" && documented)
+            picture.save(QDir(docs).filePath(name + ".png"));
         window.hide();
     }
 

