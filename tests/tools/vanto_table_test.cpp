@@ -1,43 +1,21 @@
 // Runs the built vanto-table as a scale author would.
 
-#include <sys/wait.h>
-
 #include <cmath>
-#include <cstdio>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "engine/config_file.h"
 #include "support/engine_fixture.h"
 #include "support/temp_dir.h"
+#include "support/tool_run.h"
 
 namespace {
 
-struct ToolRun {
-    int exitCode;
-    std::vector<std::string> lines;
-};
-
 ToolRun runTool(const std::string& arguments)
 {
-    const std::string command = std::string(VANTO_TABLE_PATH) + " " + arguments + " 2>&1";
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    ToolRun run{-1, {}};
-    if (!pipe)
-        return run;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe)) {
-        std::string line(buffer);
-        if (!line.empty() && line.back() == '\n')
-            line.pop_back();
-        run.lines.push_back(line);
-    }
-    const int status = ::pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return ::runTool(VANTO_TABLE_PATH, arguments);
 }
 
 class VantoTableTest : public EngineTest {
