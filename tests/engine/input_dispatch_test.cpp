@@ -114,15 +114,11 @@ TEST_F(InputDispatchTest, InputChannelFilterPassesSystemMessages)
     EXPECT_EQ(sent()[0], (ShortMessage{0xF8, 0, 0}));
     receive(0x90, 60, 100);
     EXPECT_EQ(sent().size(), 3u);
-}
-
-TEST_F(InputDispatchTest, AllInputChannelsShareOneAllocation)
-{
-    receive(0x90, 60, 100);
+    settings.inputChannel = AllChannels;  // every channel's keys share one allocation
     receive(0x93, 60, 100);
-    EXPECT_EQ(sent().size(), 2u);
-    receive(0x83, 60, 0);
     EXPECT_EQ(sent().size(), 3u);
+    receive(0x83, 60, 0);
+    EXPECT_EQ(sent().size(), 4u);
     EXPECT_EQ(noteAllocation.keyChannel[60], 0);
 }
 
@@ -133,50 +129,37 @@ TEST_F(InputDispatchTest, OtherCallbackCodesAreIgnored)
     EXPECT_TRUE(sent().empty());
 }
 
-TEST_F(InputDispatchTest, SysexIsRelayedFromTheInputBufferThenRequeued)
+// The buffer goes back to the device after every message, relayed or not,
+// unless the relay is off or the input is closing.
+TEST_F(InputDispatchTest, SysexIsRelayedFromTheInputBufferAndTheBufferRequeued)
 {
-    settings.relay[RelaySystemExclusive] = 1;
-    midiPorts.sysexBufferReady = true;
     const std::vector<uint8_t> message = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0x02, 0x03, 0x04, 0x05, 0xF7};
-    receiveSysex(message);
-    ASSERT_EQ(output.longMessages.size(), 1u);
-    EXPECT_EQ(output.longMessages[0], message);
-    ASSERT_EQ(input.requeued.size(), 1u);
-    EXPECT_EQ(input.requeued[0], &midiPorts.sysexHeader);
-}
-
-TEST_F(InputDispatchTest, SysexWithTheSwitchOffIsNeitherRelayedNorRequeued)
-{
-    midiPorts.sysexBufferReady = true;
-    receiveSysex({0xF0, 0x01, 0xF7});
-    EXPECT_TRUE(output.longMessages.empty());
-    EXPECT_TRUE(input.requeued.empty());
-}
-
-TEST_F(InputDispatchTest, ReturnedBufferIsNotRequeuedWhileClosing)
-{
-    settings.relay[RelaySystemExclusive] = 1;
-    midiPorts.sysexBufferReady = false;
-    receiveSysex({0xF0, 0x01, 0xF7});
-    EXPECT_EQ(output.longMessages.size(), 1u);
-    EXPECT_TRUE(input.requeued.empty());
-}
-
-TEST_F(InputDispatchTest, RefusedOrLostSysexStillRequeuesTheBuffer)
-{
-    settings.relay[RelaySystemExclusive] = 1;
-    midiPorts.sysexBufferReady = true;
-    output.acceptLong = false;
-    receiveSysex({0xF0, 0x01, 0xF7});
-    midiPorts.midiOut = nullptr;
-    receiveSysex({0xF0, 0x02, 0xF7});
-    EXPECT_EQ(input.requeued.size(), 2u);
-}
-
-TEST_F(InputDispatchTest, RecordedCountBeyondTheBufferIsBounded)
-{
-    settings.relay[RelaySystemExclusive] = 1;
-    SysexBuffer header{midiPorts.sysexInputBuffer, 16, 5000, 0};
+    const struct {
+        bool relay, ready, outputAccepts, outputOpen;
+        size_t relayed, requeued;
+    } cases[] = {
+        {true, true, true, true, 1, 1},    // relayed
+        {false, true, true, true, 0, 0},   // switched off: the device keeps the buffer
+        {true, false, true, true, 1, 0},   // closing: not queued again
+        {true, true, false, true, 1, 1},   // refused by the output
+        {true, true, true, false, 0, 1},   // no output
+    };
+    for (const auto& c : cases) {
+        settings.relay[RelaySystemExclusive] = c.relay;
+        midiPorts.sysexBufferReady = c.ready;
+        output.acceptLong = c.outputAccepts;
+        midiPorts.midiOut = c.outputOpen ? &output : nullptr;
+        output.clear();
+        input.requeued.clear();
+        receiveSysex(message);
+        ASSERT_EQ(output.longMessages.size(), c.relayed);
+        EXPECT_TRUE(!c.relayed || output.longMessages[0] == message);
+        EXPECT_EQ(input.requeued.size(), c.requeued);
+        EXPECT_TRUE(!c.requeued || input.requeued[0] == &midiPorts.sysexHeader);
+    }
+    midiPorts.midiOut = &output;
+    output.clear();
+    SysexBuffer header{midiPorts.sysexInputBuffer, 16, 5000, 0};  // more recorded than the buffer holds
     handleMidiInput(&input, MimLongData, 0, reinterpret_cast<uintptr_t>(&header), 0);
     ASSERT_EQ(output.longMessages.size(), 1u);
     EXPECT_EQ(output.longMessages[0].size(), 16u);
