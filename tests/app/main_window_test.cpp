@@ -244,7 +244,7 @@ private slots:
 
     void messageSendsTheEditedEventOnceAndNeedsAnOutput()
     {
-        auto window = std::make_unique<MainWindow>(desktop);
+        MainWindow window(desktop);
         clearLog();
         whenModalOpens([](QWidget* editor) {
             QCOMPARE(editor->windowTitle(), QString("Event Editor"));
@@ -252,21 +252,17 @@ private slots:
             child<QComboBox>(editor, "channelList")->setCurrentIndex(4);
             press(editor, "okButton");
         });
-        action(*window, "messageAction")->trigger();
+        action(window, "messageAction")->trigger();
         QCOMPARE(sent(), (std::vector<ShortMessage>{{0xFF, 0, 0}}));
         QCOMPARE(settings.initEventCount, 0);
 
-        window.reset();
         closePorts();
-        settings.outputDevice = 9;
-        window = std::make_unique<MainWindow>(desktop);
-        clearLog();
         bool editorOpened = false;
         whenModalOpens([&](QWidget* dialog) {
             editorOpened = true;
             dialog->close();
         });
-        action(*window, "messageAction")->trigger();
+        action(window, "messageAction")->trigger();
         QCoreApplication::processEvents();
         QVERIFY(!editorOpened);
         QCOMPARE(shown(), QStringList{"Error: No MIDI device is\nopen for output."});

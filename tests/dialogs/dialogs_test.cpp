@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "dialogs/channels_window.h"
@@ -400,32 +401,18 @@ private slots:
         QCOMPARE(untouched.param1, uint8_t{2});
     }
 
-    void controlBarsOpenAtTheMiddleAndSendNothing()
-    {
-        openOutput();
-        auto* window = new ControlBarsWindow;
-        QCOMPARE(controlBarsOpen, 1);
-        const int defaults[] = {1, 10, 91, 92, 93, 95, 64, 7};
-        for (int i = 0; i < 8; ++i) {
-            QCOMPARE(child<QScrollBar>(window, qPrintable(QString("controlBar%1").arg(i + 1)))->value(), 64);
-            QCOMPARE(child<QLineEdit>(window, qPrintable(QString("controllerField%1").arg(i + 1)))->text(),
-                     QString::number(defaults[i]));
-        }
-        QVERIFY(sent().empty());
-        delete window;
-        QCOMPARE(controlBarsOpen, 0);
-        QCOMPARE(savedConfig(place), imageOf(settings));
-    }
-
-    // An arrow click moves the bar and sends the value to every used channel;
-    // a click in the trough sends the value without moving; without an
-    // output nothing is sent, yet the bar moves.
+    // The bars open at the middle and send nothing until moved. An arrow
+    // click moves the bar and sends the value to every used channel; a click
+    // in the trough sends the value without moving; without an output nothing
+    // is sent, yet the bar moves. Closing saves the configuration.
     void controlBarsSendTheirValueToEveryUsedChannel()
     {
         openOutput();
-        ControlBarsWindow window;
-        window.show();
-        auto* bar = child<QScrollBar>(&window, "controlBar1");
+        auto window = std::make_unique<ControlBarsWindow>();
+        window->show();
+        auto* bar = child<QScrollBar>(window.get(), "controlBar1");
+        QCOMPARE(bar->value(), 64);
+        QVERIFY(sent().empty());
         const auto click = [&](int x) { QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(x, bar->height() / 2)); };
         click(bar->width() - 4);
         QCOMPARE(bar->value(), 65);
@@ -449,9 +436,12 @@ private slots:
             QCOMPARE(m, (ShortMessage{m.status, 1, 20}));
         closePorts();
         place.system->log.output.clear();
-        window.scrolled(0, 90);
+        window->scrolled(0, 90);
         QVERIFY(sent().empty());
         QCOMPARE(bar->value(), 90);
+        window.reset();
+        QCOMPARE(controlBarsOpen, 0);
+        QCOMPARE(savedConfig(place), imageOf(settings));
     }
 
     void controllerFieldsAreTakenWhenTheirBarMoves()
