@@ -53,21 +53,6 @@ TEST_F(NoteAllocationTest, AfterAResetDegreeNineSoundsOnChannelEleven)
     EXPECT_EQ(channelOf(69), 10);  // MIDI channel 11
 }
 
-TEST_F(NoteAllocationTest, OctavesShareAChannelAndResendTheBend)
-{
-    noteOn(62);
-    noteOn(74);
-    EXPECT_EQ(channelOf(62), channelOf(74));
-    EXPECT_EQ(noteAllocation.channelSlot[channelOf(62)].noteCount, 2);
-    ASSERT_EQ(sent().size(), 4u);
-    EXPECT_EQ(sent()[2].kind(), 0xE0);
-    EXPECT_EQ(sent()[3], (ShortMessage{0x92, 74, 100}));
-    noteOff(62);
-    EXPECT_EQ(noteAllocation.keyChannel[62], 0);
-    EXPECT_EQ(channelOf(74), 2);
-    EXPECT_EQ(noteAllocation.channelSlot[2].noteCount, 1);
-}
-
 TEST_F(NoteAllocationTest, LinearModeDropsTheSixteenthDistinctKey)
 {
     installScale(equalScale(13, 3.0));
