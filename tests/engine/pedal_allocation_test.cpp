@@ -83,15 +83,10 @@ TEST_F(PedalAllocationTest, PedalUpFreesTheChannelsItHeld)
     play(61);
     EXPECT_EQ(channelOf(61), 0);
     EXPECT_TRUE(controllersOn(0).empty());
-}
-
-TEST_F(PedalAllocationTest, PedalsCountOnlyWhileControllersAreRelayed)
-{
+    // A pedal counts only while controllers are relayed.
     settings.relay[RelayControl] = 0;
-    useOnlyChannels({0});
     pedal(64, true);
-    play(60);
-    release(60);
+    release(61);
     EXPECT_FALSE(isSounding(noteAllocation.channelSlot[0]));
 }
 
