@@ -24,6 +24,12 @@ inline std::FILE* openBytes(const uint8_t* data, size_t size)
     return file;
 }
 
+inline void buildInstrumentFrequenciesOnce() NEEDS_ENGINE_LOCK
+{
+    static const bool built = (buildInstrumentFrequencies(), true);
+    (void)built;
+}
+
 inline void requireTableInRange() NEEDS_ENGINE_LOCK
 {
     for (int k = 0; k < KeyCount; ++k) {

@@ -50,11 +50,7 @@ void checkMapping(const KeyboardMapping& m)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     EngineLock lock(engineMutex);
-    static bool ready = false;
-    if (!ready) {
-        buildInstrumentFrequencies();
-        ready = true;
-    }
+    buildInstrumentFrequenciesOnce();
     static Scale parsed;
     static KeyboardMapping mapping;
     clearKeyboardMapping();

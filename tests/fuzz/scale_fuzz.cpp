@@ -11,11 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     EngineLock lock(engineMutex);
-    static bool ready = false;
-    if (!ready) {
-        buildInstrumentFrequencies();
-        ready = true;
-    }
+    buildInstrumentFrequenciesOnce();
     setDefaultScale();
     std::FILE* file = openBytes(data, size);
     if (!file)
