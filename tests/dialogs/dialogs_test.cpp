@@ -163,16 +163,18 @@ private slots:
         struct Case {
             const char* frequency;
             const char* range;
+            const char* key;
             bool rebuilds;
         };
-        const Case cases[] = {{"440", "2", false}, {"", "2", false}, {"440.5", "2", true}, {"440", "", false},
-                              {"440", "0", true}};
+        const Case cases[] = {{"440", "2", "69", false}, {"", "2", "69", false}, {"440.5", "2", "69", true},
+                              {"440", "", "", false},    {"440", "2", "57", true}, {"440", "0", "69", true}};
         for (const Case& c : cases) {
             place.reset();
             tuningTable.instrumentFrequency[0] = sentinel;
             MidiSetupDialog dialog;
             setField(&dialog, "frequencyField", c.frequency);
             setField(&dialog, "pitchWheelRangeField", c.range);
+            setField(&dialog, "midiNoteField", c.key);
             press(&dialog, "okButton");
             QCOMPARE(tuningTable.instrumentFrequency[0] != sentinel, c.rebuilds);
             QCOMPARE(place.system->log.events.front(), std::string("open input 0"));
@@ -254,6 +256,7 @@ private slots:
         QCOMPARE(savedConfig(place).size(), size_t{143 + 160});
     }
 
+    // The row after the deleted one is selected; after the last, the one before.
     void commandSetupDeleteSelectsTheFollowingRow()
     {
         CommandSetupDialog dialog;
@@ -263,12 +266,12 @@ private slots:
         dialog.deleteEvent();
         QCOMPARE(rows(list), (QStringList{"C0 01 00", "C0 03 00"}));
         QCOMPARE(list->currentRow(), 1);
-        dialog.deleteEvent();
-        QCOMPARE(rows(list), (QStringList{"C0 01 00"}));
-        QCOMPARE(list->currentRow(), 0);
-        dialog.deleteEvent();
+        addPQR(dialog);  // after the last row, which stays selected
+        for (const int selected : {3, 2, 1, 0, -1}) {
+            dialog.deleteEvent();
+            QCOMPARE(list->currentRow(), selected);
+        }
         QCOMPARE(list->count(), 0);
-        QCOMPARE(list->currentRow(), -1);
         dialog.deleteEvent();  // empty: nothing
         QCOMPARE(list->count(), 0);
     }
@@ -330,6 +333,7 @@ private slots:
     void commandSetupOkStoresKeysAndSwitches()
     {
         settings.commandKey = 36;
+        settings.initMessageKey = 39;
         CommandSetupDialog dialog;
         QCOMPARE(child<QLineEdit>(&dialog, "commandKeyField")->text(), QString("36"));
         QCOMPARE(child<QLineEdit>(&dialog, "demodulateKeyField")->text(), QString("128"));
