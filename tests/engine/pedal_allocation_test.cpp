@@ -147,6 +147,24 @@ TEST_F(PedalAllocationTest, ReleaseTimeSparesRecentTailsWhileAnotherChannelIsFre
     EXPECT_EQ(channelOf(64), recent);
 }
 
+// A free tail, however recent, goes before a channel a pedal holds.
+TEST_F(PedalAllocationTest, ARecentTailIsTakenBeforeAPedalHeldChannel)
+{
+    settings.releaseTime = 1000;
+    useOnlyChannels({0, 1});
+    fakeNow = 0;
+    play(60);
+    pedal(66, true);  // the sostenuto pedal catches 60 alone
+    release(60);
+    fakeNow = 500;
+    play(61);
+    const int tail = channelOf(61);
+    release(61);
+    fakeNow = 600;
+    play(62);
+    EXPECT_EQ(channelOf(62), tail);
+}
+
 TEST_F(PedalAllocationTest, ATailAsOldAsTheReleaseTimeIsFreeAgain)
 {
     settings.releaseTime = 1000;
