@@ -152,17 +152,22 @@ protected:
             play(0x80, key, 0);
         render(rig::ReleaseSeconds);
     }
-    void report(const std::string& name, const std::vector<std::pair<std::string, Worst>>& rows)
+    // The report file of the given name, its text also on standard output.
+    static void writeReport(const std::string& name, const std::string& text)
     {
-        std::ofstream out(std::string(VANTO_REPORT_DIR "/synth-report-") + name + ".txt");
-        for (std::ostream* stream : {static_cast<std::ostream*>(&out), static_cast<std::ostream*>(&std::cout)}) {
-            char line[200];
-            for (const auto& [label, worst] : rows) {
-                std::snprintf(line, sizeof line, "%-34s %6d notes   worst %5.2f cents (%5.2f before the synthesizer's own key tuning)\n",
-                              label.c_str(), worst.notes, worst.calibrated, worst.raw);
-                *stream << line;
-            }
+        std::ofstream(std::string(VANTO_REPORT_DIR "/synth-report-") + name + ".txt") << text;
+        std::cout << text;
+    }
+    static void report(const std::string& name, const std::vector<std::pair<std::string, Worst>>& rows)
+    {
+        std::string text;
+        char line[200];
+        for (const auto& [label, worst] : rows) {
+            std::snprintf(line, sizeof line, "%-34s %6d notes   worst %5.2f cents (%5.2f before the synthesizer's own key tuning)\n",
+                          label.c_str(), worst.notes, worst.calibrated, worst.raw);
+            text += line;
         }
+        writeReport(name, text);
     }
 
     rig::Synth synth;
@@ -245,7 +250,7 @@ TEST_F(SynthAcceptance, ANoteHeldByThePedalKeepsItsPitchWhileTwentyOtherKeysPlay
     render(rig::SustainSeconds);
     const double reference = synth.measure(channel);
     play(0x80, 60, 0);
-    Worst held;
+    double worst = 0.0;
     for (const int key : {62, 64, 72, 65, 67, 69, 84, 71, 61, 63, 48, 66, 68, 70, 96, 74, 76, 36, 77, 79}) {
         play(0x90, key);
         render(rig::SustainSeconds);
@@ -254,11 +259,12 @@ TEST_F(SynthAcceptance, ANoteHeldByThePedalKeepsItsPitchWhileTwentyOtherKeysPlay
         const double cents = pitch::centsBetween(synth.measure(channel), reference);
         const double drift = std::fabs(cents - 1200.0 * std::round(cents / 1200.0));
         EXPECT_LE(drift, ToleranceCents) << "after key " << key;
-        ++held.notes;
-        held.raw = held.calibrated = std::max(held.calibrated, drift);
+        worst = std::max(worst, drift);
     }
     EXPECT_EQ(noteAllocation.droppedNotes, 0u);
-    report("held", {{"note held by the pedal, its drift", held}});
+    char line[160];
+    std::snprintf(line, sizeof line, "a note held by the pedal while 20 other keys play: drifts %.2f cents at most\n", worst);
+    writeReport("held", line);
 }
 
 }  // namespace
