@@ -2,7 +2,6 @@
 // devices chosen by name and awaited, notes retuned, the scale reloaded on
 // SIGHUP, a clean end on SIGTERM, and its answers to bad requests.
 
-#include <fstream>
 #include <memory>
 #include <sstream>
 
@@ -19,15 +18,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string contentsOf(const std::string& path)
-{
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 int linesIn(const std::string& path)
 {
-    const std::string text = contentsOf(path);
+    const std::string text = readText(path);
     return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
 
@@ -59,8 +52,8 @@ protected:
 TEST_F(VantoRelay, ListsDevicesAndRefusesBadRequests)
 {
     ASSERT_EQ(run({"--list"}), 0);
-    EXPECT_NE(contentsOf(output()).find("  0  Tester Keys:keys\n"), std::string::npos) << contentsOf(output());
-    EXPECT_NE(contentsOf(output()).find("  0  Vanto Out"), std::string::npos);
+    EXPECT_NE(readText(output()).find("  0  Tester Keys:keys\n"), std::string::npos) << readText(output());
+    EXPECT_NE(readText(output()).find("  0  Vanto Out"), std::string::npos);
     EXPECT_EQ(run({"--frobnicate"}), 2);
     EXPECT_EQ(run({"a.txt", "b.txt"}), 2);
     EXPECT_EQ(run({"--in", "keys", "--out", "7"}), 1);
@@ -77,10 +70,10 @@ TEST_F(VantoRelay, RelaysAKeyboardPluggedInLaterReloadsOnHangupAndEndsCleanly)
     const pid_t relay = startProgram(VANTO_RELAY_PATH, folder.path().string(),
                                      {"--config", config, "--in", "LATE keys", "--out", "virtual", scale}, output());
     ASSERT_TRUE(waitForLines(output(), 1));
-    EXPECT_EQ(contentsOf(output()), "vanto-relay: Waiting for LATE keys\n");
+    EXPECT_EQ(readText(output()), "vanto-relay: Waiting for LATE keys\n");
     JackProbe late("Late Keys", "keys");
-    ASSERT_TRUE(waitForLines(output(), 2)) << contentsOf(output());
-    EXPECT_NE(contentsOf(output()).find("\nvanto-relay: Late Keys:keys -> Vanto Out, scale Just fifth\n"), std::string::npos);
+    ASSERT_TRUE(waitForLines(output(), 2)) << readText(output());
+    EXPECT_NE(readText(output()).find("\nvanto-relay: Late Keys:keys -> Vanto Out, scale Just fifth\n"), std::string::npos);
     JackProbe listener("Listener");
     ASSERT_TRUE(listenTo(listener, "Vanto:Vanto Out"));
     // Degree 1 of 2: the just fifth, two cents sharp.
@@ -92,7 +85,7 @@ TEST_F(VantoRelay, RelaysAKeyboardPluggedInLaterReloadsOnHangupAndEndsCleanly)
     folder.write("fifths.scl", "Equal fifth\n2\n700.0\n1200.0\n");
     ::kill(relay, SIGHUP);
     ASSERT_TRUE(waitForLines(output(), 3)) << "no line after the reload";
-    EXPECT_NE(contentsOf(output()).find("scale Equal fifth\n"), std::string::npos);
+    EXPECT_NE(readText(output()).find("scale Equal fifth\n"), std::string::npos);
     out = playUntilHeard(late, listener, {{0x90, 61, 90}}, 2);
     ASSERT_GE(out.size(), 2u);
     EXPECT_EQ(out[out.size() - 2][1] | (out[out.size() - 2][2] << 7), 8192);

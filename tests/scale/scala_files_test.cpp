@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -29,17 +28,11 @@ struct Directive {
     std::string rest;
 };
 
-std::string contentsOf(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // "! word rest" comment lines, for the words a test knows.
 std::vector<Directive> directives(const fs::path& file)
 {
     std::vector<Directive> result;
-    std::istringstream lines(contentsOf(file));
+    std::istringstream lines(readText(file.string()));
     for (std::string line; std::getline(lines, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
@@ -114,7 +107,7 @@ TEST_F(ScalaFilesTest, GoodScalesLoadAsTheirChecksSayWithAnyLineEnds)
 {
     for (const fs::path& file : filesIn(Fixtures / "scl/good")) {
         for (const char* ending : {"\n", "\r\n", "\r"}) {
-            const std::string copy = dir.write(file.filename().string(), withLineEnds(contentsOf(file), ending));
+            const std::string copy = dir.write(file.filename().string(), withLineEnds(readText(file.string()), ending));
             const std::string where = file.filename().string() + " ending " + std::to_string(std::strlen(ending));
             ASSERT_EQ(loadScale(copy.c_str()), "") << where;
             EXPECT_EQ(scale.pitch, ScalaDefaultPitch);
