@@ -7,7 +7,6 @@
 
 #include <cstring>
 #include <deque>
-#include <memory>
 
 #include "app/main_window.h"
 #include "app/startup.h"

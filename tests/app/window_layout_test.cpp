@@ -10,9 +10,6 @@
 #include <QListWidget>
 #include <QtTest>
 
-#include <functional>
-#include <memory>
-
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "dialogs/channels_window.h"
