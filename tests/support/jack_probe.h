@@ -57,7 +57,6 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         return jack_port_connected_to(out_, port.c_str());
     }
-    bool portExists(const std::string& name) const { return jack_port_by_name(client_, name.c_str()) != nullptr; }
     bool connect(const std::string& from, const std::string& to)
     {
         const int result = jack_connect(client_, from.c_str(), to.c_str());
