@@ -43,16 +43,6 @@ TEST_F(NoteAllocationTest, NoteOnSendsTheBendThenTheRetunedNote)
     EXPECT_EQ(sent().back(), (ShortMessage{0x90, 60, 0}));
 }
 
-TEST_F(NoteAllocationTest, AfterAResetDegreeNineSoundsOnChannelEleven)
-{
-    for (int degree = 0; degree < 12; ++degree) {
-        noteOn(static_cast<uint8_t>(60 + degree));
-        const int expected = degree < 9 ? degree : degree + 1;
-        EXPECT_EQ(channelOf(static_cast<uint8_t>(60 + degree)), expected) << "degree " << degree;
-    }
-    EXPECT_EQ(channelOf(69), 10);  // MIDI channel 11
-}
-
 TEST_F(NoteAllocationTest, LinearModeDropsTheSixteenthDistinctKey)
 {
     installScale(equalScale(13, 3.0));

@@ -127,22 +127,6 @@ TEST_F(TuningTableTest, LinearModeWalksWholePeriodsFromTheCentre)
     }
 }
 
-TEST_F(TuningTableTest, ModulateAndDemodulateMoveThePitch)
-{
-    ASSERT_TRUE(moveCentre(67, MoveModulate, 0));
-    EXPECT_NEAR(currentPitch, 391.995, 0.01);
-    EXPECT_EQ(currentCentre, 60);
-    EXPECT_EQ(tuningTable.outputKey[60], 67);
-    for (int k = 120; k < 128; ++k)
-        EXPECT_EQ(tuningTable.outputKey[k], 127);
-    for (int k = 0; k < 128; ++k)
-        EXPECT_EQ(tuningTable.bendValue[k], 8192);
-
-    ASSERT_TRUE(moveCentre(67, MoveDemodulate, 0));
-    EXPECT_NEAR(currentPitch, 261.626, 1e-9);
-    EXPECT_EQ(tuningTable.outputKey[60], 60);
-}
-
 // The interval to a target counts whole periods on either side of the
 // centre, in both build modes; the ratios are worked out by hand.
 TEST_F(TuningTableTest, ModulationCountsWholePeriodsOnEitherSide)
@@ -168,17 +152,6 @@ TEST_F(TuningTableTest, ModulationCountsWholePeriodsOnEitherSide)
         ASSERT_TRUE(moveCentre(target, MoveDemodulate, 0));
         EXPECT_NEAR(currentPitch, 261.626, 1e-9) << c.offset;
     }
-}
-
-TEST_F(TuningTableTest, ShiftCentreRerootsAJustScale)
-{
-    installScale(makeScale({9.0 / 8, 5.0 / 4, 4.0 / 3, 3.0 / 2, 5.0 / 3, 15.0 / 8, 2.0}));
-    buildTuningTable();
-    const double before = soundedFrequency(64);  // degree 4 above centre 60: 3/2
-    ASSERT_TRUE(moveCentre(64, MoveModulate, 1));
-    EXPECT_EQ(currentCentre, 64);
-    EXPECT_NEAR(soundedFrequency(64), before, 0.05);
-    EXPECT_NEAR(soundedFrequency(66), before * 5.0 / 4, 0.1);
 }
 
 TEST_F(TuningTableTest, ResetRestoresTheScaleCentreExactly)
