@@ -58,11 +58,11 @@ TEST_F(ConfigFileTest, RoundTripsKeepEveryField)
 {
     for (int count : {0, 3, 40}) {
         settings = defaultSettings();
-        settings.inputDevice = 3;
+        settings.inputDevice = -1;
         settings.outputDevice = 7;
         settings.pitchWheelRange = 12;
         settings.inputChannel = 4;
-        settings.referenceKey = 57;
+        settings.referenceKey = 127;
         settings.referenceFrequency = 442.125;
         settings.useChannel[9] = 1;
         settings.useChannel[2] = 0;

@@ -163,6 +163,8 @@ TEST_F(InputDispatchTest, SysexIsRelayedFromTheInputBufferAndTheBufferRequeued)
     handleMidiInput(&input, MimLongData, 0, reinterpret_cast<uintptr_t>(&header), 0);
     ASSERT_EQ(output.longMessages.size(), 1u);
     EXPECT_EQ(output.longMessages[0].size(), 16u);
+    receiveSysex({});  // as a closing input hands its buffer back
+    EXPECT_EQ(output.longMessages.size(), 1u);
 }
 
 }  // namespace

@@ -68,6 +68,20 @@ TEST_F(NoteAllocationTest, LinearModeDropsTheSixteenthDistinctKey)
     EXPECT_EQ(sent().back(), (ShortMessage{static_cast<uint8_t>(0x90 + freed), tuningTable.outputKey[41], 100}));
 }
 
+// A note of a new group takes the first free channel after the one retuned
+// last, not simply the first free one.
+TEST_F(NoteAllocationTest, TheRotationGoesOnFromTheChannelRetunedLast)
+{
+    installScale(equalScale(13, 3.0));  // every key its own group
+    buildTuningTable();
+    useOnlyChannels({0, 1, 2});
+    noteOn(40);
+    noteOn(41);
+    noteOff(40);
+    noteOn(42);
+    EXPECT_EQ(channelOf(42), (channelOf(41) + 1) % 3);
+}
+
 class CommandKeyTest : public NoteAllocationTest {
 protected:
     void SetUp() override
@@ -139,18 +153,6 @@ TEST_F(CommandKeyTest, ResetPitchAndInitMessageRepeatWithinOneHold)
     ASSERT_EQ(sent().size(), 2u);
     EXPECT_EQ(sent()[0], (ShortMessage{0xC2, 5, 0}));
     EXPECT_EQ(sent()[1], sent()[0]);
-}
-
-TEST_F(CommandKeyTest, CommandKeysPlayAsNotesWhileIdleAndWithoutACommandKey)
-{
-    noteOn(38);
-    noteOn(37);
-    noteOn(39);
-    settings.commandKey = NoKey;
-    noteOn(36);
-    noteOn(67);
-    EXPECT_EQ(sent().size(), 10u);
-    EXPECT_EQ(currentPitch, scale.pitch);
 }
 
 TEST_F(CommandKeyTest, HeldNoteIsReleasedOnItsOldChannelAfterAModulation)

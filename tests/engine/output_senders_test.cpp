@@ -18,19 +18,6 @@ TEST_F(OutputSendersTest, PitchBendSendsLeastSignificantBitsFirst)
     EXPECT_EQ(output.malformedWords, 0);
 }
 
-TEST_F(OutputSendersTest, ControllerGoesToEveryUsedChannelInOrder)
-{
-    sendController(7, 100);
-    ASSERT_EQ(sent().size(), 15u);
-    int expectedChannel = 0;
-    for (const ShortMessage& m : sent()) {
-        if (expectedChannel == 9)
-            ++expectedChannel;
-        EXPECT_EQ(m, (ShortMessage{static_cast<uint8_t>(0xB0 + expectedChannel), 7, 100}));
-        ++expectedChannel;
-    }
-}
-
 TEST_F(OutputSendersTest, InitEventsGoToTheirChannelAllUsedChannelsOrOnce)
 {
     sendInitEvent({0x90, 3, 60, 100});

@@ -73,7 +73,7 @@ TEST_F(PedalAllocationTest, ASustainedChannelIsTakenLastAndItsSustainEndedFirst)
 TEST_F(PedalAllocationTest, PedalUpFreesTheChannelsItHeld)
 {
     useOnlyChannels({0});
-    pedal(64, true);
+    input(0xB0, SustainController, 64);  // 64 and above: down
     play(60);
     release(60);
     EXPECT_TRUE(isSounding(noteAllocation.channelSlot[0]));

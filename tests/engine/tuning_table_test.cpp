@@ -180,6 +180,9 @@ TEST_F(TuningTableTest, ScalesWithUnusableDegreesAreRefused)
         EXPECT_EQ(currentCentre, 60);
         EXPECT_EQ(std::memcmp(&before, &tuningTable, sizeof before), 0) << degrees;
     }
+    installScale(equalScale(MaxDegrees, 2.0));
+    EXPECT_TRUE(buildTuningTable());
+    EXPECT_FALSE(moveCentre(KeyCount, MoveModulate, 0));
 }
 
 }  // namespace

@@ -116,6 +116,10 @@ TEST_F(ScalaFilesTest, GoodScalesLoadAsTheirChecksSayWithAnyLineEnds)
                 checkScale(d.rest, where);
         }
     }
+    std::string most = "The most notes\n127\n";
+    for (int note = 1; note <= MaxDegrees; ++note)
+        most += std::to_string(10 * note) + ".0\n";
+    EXPECT_EQ(loadScale(dir.write("most.scl", most).c_str()), "");
 }
 
 TEST_F(ScalaFilesTest, BadScalesAreRefusedNamingTheLineAndChangeNothing)

@@ -43,6 +43,7 @@ TEST_F(ScaleParserTest, SingleLinesGiveTheirResults)
         {"+1 r2", ScaleError::UnrecognisedCommand, 0, 0},
         {"0 r2", ScaleError::DegreeOutOfRange, 0, 0},
         {"128 r2", ScaleError::DegreeOutOfRange, 0, 0},
+        {"127 r2", nullptr, 127, 2.0},
         {"99999999999 r2", ScaleError::DegreeOutOfRange, 0, 0},
         {"007 r2", nullptr, 7, 2.0},
         {"12x r3", nullptr, 12, 3.0},
@@ -61,6 +62,7 @@ TEST_F(ScaleParserTest, SingleLinesGiveTheirResults)
         {"1 e5:-12", ScaleError::NegativeEqualTempered, 0, 0},
         {"1 e99999999999:99999999999", nullptr, 1, 2.0},
         {"1 j3", nullptr, 1, 3.0},
+        {"1 j1/2", nullptr, 1, 0.5},
         {"1 j0/0", ScaleError::DivideByZero, 0, 0},
         {"1 j0/5", ScaleError::NegativeJustInterval, 0, 0},
         {"1 j-3/2", ScaleError::NegativeJustInterval, 0, 0},
@@ -84,9 +86,12 @@ TEST_F(ScaleParserTest, SingleLinesGiveTheirResults)
         {"x", ScaleError::UnrecognisedCommand, 0, 0},
         {"degrees 0", ScaleError::DegreesOutOfRange, 0, 0},
         {"degrees 128", ScaleError::DegreesOutOfRange, 0, 0},
+        {"degrees 127", nullptr, 0, 0},
         {"degrees -4", ScaleError::DegreesOutOfRange, 0, 0},
         {"centre 128", ScaleError::CentreOutOfRange, 0, 0},
         {"centre -1", ScaleError::CentreOutOfRange, 0, 0},
+        {"centre 0", nullptr, 0, 0},
+        {"centre 127", nullptr, 0, 0},
         {"pitch 0", ScaleError::PitchOutOfRange, 0, 0},
         {"pitch -440", ScaleError::PitchOutOfRange, 0, 0},
         {"pitch", ScaleError::PitchOutOfRange, 0, 0},
@@ -224,15 +229,6 @@ TEST_F(ScaleParserTest, EveryExampleScaleLoads)
         ++loaded;
     }
     EXPECT_GE(loaded, 5);
-}
-
-TEST(SplitNumberPair, FirstSeparatorAnywhereSplits)
-{
-    EXPECT_EQ(splitNumberPair("3/2", '/').a, 3);
-    EXPECT_EQ(splitNumberPair("3/2", '/').b, 2);
-    EXPECT_EQ(splitNumberPair(" 7", '/').b, 1);
-    EXPECT_EQ(splitNumberPair("5 ; a/b", '/').b, 0);
-    EXPECT_EQ(splitNumberPair("-1:12", ':').a, -1);
 }
 
 }  // namespace
