@@ -1,4 +1,4 @@
-#include <cstring>
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@ protected:
         header.data = midiPorts.sysexInputBuffer;
         header.bufferLength = SysexBufferSize;
         header.bytesRecorded = static_cast<uint32_t>(bytes.size());
-        std::memcpy(header.data, bytes.data(), bytes.size());
+        std::copy(bytes.begin(), bytes.end(), header.data);
         handleMidiInput(&input, MimLongData, 0, reinterpret_cast<uintptr_t>(&header), 0);
     }
 
