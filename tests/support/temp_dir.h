@@ -44,14 +44,14 @@ private:
     std::filesystem::path path_;
 };
 
-inline std::vector<uint8_t> readBytes(const std::string& path)
+inline std::string readText(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline std::string readText(const std::string& path)
+inline std::vector<uint8_t> readBytes(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string text = readText(path);
+    return {text.begin(), text.end()};
 }
