@@ -18,6 +18,7 @@
 #include "engine/midi_ports.h"
 #include "engine/output_senders.h"
 #include "engine/port_opening.h"
+#include "support/gesture.h"
 #include "support/qt_test_support.h"
 #include "support/temp_dir.h"
 
@@ -201,7 +202,7 @@ private slots:
     void failedLoadScaleLeavesEverythingAsItWas()
     {
         MainWindow window(desktop);
-        handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, 64, 100), 0);
+        play("+64");
         const TuningTable table = tuningTable;
         const NoteAllocation allocation = noteAllocation;
         desktop.answers = {QString::fromStdString(scaleFile("bad.txt", "name Broken\n5\n"))};

@@ -19,8 +19,8 @@
 #include "dialogs/guide_window.h"
 #include "dialogs/last_key_window.h"
 #include "dialogs/midi_setup_dialog.h"
-#include "engine/note_allocation.h"
 #include "engine/port_opening.h"
+#include "support/gesture.h"
 #include "support/qt_test_support.h"
 
 namespace {
@@ -111,10 +111,7 @@ private slots:
         check(editor, "event-editor");
         ControlBarsWindow bars;
         check(bars, "control-bars");
-        for (const uint8_t key : {60, 64, 67, 71})
-            handleNoteOn(0x90, 0, key, 100);
-        handlePedal(SustainController, 127);
-        handleNoteOff(0x80, 0, 71, 0);
+        play("+60 +64 +67 +71 S -71");
         LastKeyWindow lastKey;
         check(lastKey, "last-key");
         ChannelsWindow channels;

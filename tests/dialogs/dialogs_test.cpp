@@ -21,6 +21,7 @@
 #include "engine/input_dispatch.h"
 #include "engine/output_senders.h"
 #include "engine/port_opening.h"
+#include "support/gesture.h"
 #include "support/qt_test_support.h"
 #include "support/scale_builder.h"
 #include "support/temp_dir.h"
@@ -475,7 +476,7 @@ private slots:
         QCOMPARE(field->text(), QString("0"));
         QCOMPARE(lastKeyOpen, 1);
         std::thread input([] {
-            handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, 60, 100), 0);
+            play("+60");
             handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, 61, 0), 0);
         });
         input.join();
@@ -487,7 +488,7 @@ private slots:
         delete window;
         QCOMPARE(lastKeyOpen, 0);
         QCOMPARE(noteAllocation.lastKeyListenerEnabled, 0);
-        handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, 72, 100), 0);
+        play("+72");
         LastKeyWindow again;
         QCOMPARE(child<QLineEdit>(&again, "lastKeyField")->text(), QString("72"));
     }
@@ -504,10 +505,7 @@ private slots:
         QCOMPARE(channelsOpen, 1);
         auto* table = child<QTableWidget>(window, "channelTable");
         QCOMPARE(table->item(0, 0)->text(), QString("no"));
-        handleMidiInput(nullptr, MimData, 0, packShortMessage(0xB0, 0, 64, 127), 0);
-        handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, 64, 100), 0);  // 5/4: -13.7 cents
-        handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, 65, 100), 0);  // no channel left
-        handleMidiInput(nullptr, MimData, 0, packShortMessage(0x80, 0, 64, 0), 0);
+        play("S +64 +65 -64");  // 5/4 is 13.7 cents flat; 65 finds no channel left
         window->refresh();
         QCOMPARE(table->item(2, 0)->text(), QString("yes"));
         QCOMPARE(table->item(2, 1)->text(), QString("4"));
@@ -523,10 +521,8 @@ private slots:
     {
         std::atomic<bool> stop{false};
         std::thread input([&] {
-            for (uint8_t k = 0; !stop; k = (k + 1) & 0x7F) {
-                handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, k, 100), 0);
-                handleMidiInput(nullptr, MimData, 0, packShortMessage(0x80, 0, k, 0), 0);
-            }
+            for (int k = 0; !stop; k = (k + 1) & 0x7F)
+                play("+" + std::to_string(k) + " -" + std::to_string(k));
         });
         for (int i = 0; i < 200; ++i) {
             auto* window = new LastKeyWindow;

@@ -51,20 +51,19 @@ TEST_F(NoteAllocationTest, LinearModeDropsTheSixteenthDistinctKey)
     for (uint8_t k = 40; k < 55; ++k)
         noteOn(k);
     output.clear();
-    noteOn(55);
+    play("+55");
     EXPECT_TRUE(sent().empty());
     EXPECT_EQ(noteAllocation.keyChannel[55], 0);
     const int freed = channelOf(41);
-    noteOff(41);
+    play("-41");
     output.clear();
-    noteOff(55);  // the dropped note's release sends nothing either
+    play("-55");  // the dropped note's release sends nothing either
     EXPECT_TRUE(sent().empty());
-    noteOn(55);  // a freed channel takes the next new key
+    play("+55");  // a freed channel takes the next new key
     EXPECT_EQ(channelOf(55), freed);
-    noteOff(55);
-    noteOn(41);  // 41's old channel lost its group to 55
+    play("-55 +41");  // 41's old channel lost its group to 55
     EXPECT_EQ(channelOf(41), freed);
-    noteOff(56);  // a note off for a key that never sounded sends nothing
+    play("-56");  // a note off for a key that never sounded sends nothing
     EXPECT_EQ(sent().back(), (ShortMessage{static_cast<uint8_t>(0x90 + freed), tuningTable.outputKey[41], 100}));
 }
 
@@ -75,10 +74,7 @@ TEST_F(NoteAllocationTest, TheRotationGoesOnFromTheChannelRetunedLast)
     installScale(equalScale(13, 3.0));  // every key its own group
     buildTuningTable();
     useOnlyChannels({0, 1, 2});
-    noteOn(40);
-    noteOn(41);
-    noteOff(40);
-    noteOn(42);
+    play("+40 +41 -40 +42");
     EXPECT_EQ(channelOf(42), (channelOf(41) + 1) % 3);
 }
 
@@ -96,45 +92,34 @@ protected:
 
 TEST_F(CommandKeyTest, ModulateUpAFifthSoundsNothingDuringTheGesture)
 {
-    noteOn(36);
-    noteOn(67);
-    noteOn(69);  // a second target in the same hold does nothing
+    play("+36 +67 +69");  // a second target in the same hold does nothing
     EXPECT_TRUE(sent().empty());
     EXPECT_NEAR(currentPitch, 261.626 * std::pow(2.0, 7.0 / 12), 1e-9);
-    noteOff(67);
-    noteOff(69);
-    noteOff(36);
+    play("-67 -69 -36");
     EXPECT_TRUE(sent().empty());
     EXPECT_EQ(noteAllocation.commandState, CommandIdle);
-    noteOn(60);
+    play("+60");
     EXPECT_EQ(sent().back().data1, 67);
 }
 
 TEST_F(CommandKeyTest, DemodulateMovesTheOtherWay)
 {
-    noteOn(36);
-    noteOn(37);
+    play("+36 +37");
     EXPECT_EQ(noteAllocation.commandState, CommandDemodulate);
-    noteOn(67);
-    noteOff(37);
+    play("+67 -37");
     EXPECT_EQ(noteAllocation.commandState, CommandModulate);
-    noteOff(36);
+    play("-36");
     EXPECT_NEAR(currentPitch, 261.626 * std::pow(2.0, -7.0 / 12), 1e-9);
-    noteOn(60);
+    play("+60");
     EXPECT_EQ(sent().back().data1, 53);
 }
 
 TEST_F(CommandKeyTest, ShiftCentreMovesTheCentreKey)
 {
     settings.shiftCentre = 1;
-    noteOn(36);
-    noteOn(64);
-    noteOff(36);
+    play("+36 +64 -36");
     EXPECT_EQ(currentCentre, 64);
-    noteOn(36);
-    noteOn(37);
-    noteOn(60);
-    noteOff(36);
+    play("+36 +37 +60 -36");
     EXPECT_EQ(currentCentre, 60);
     EXPECT_NEAR(currentPitch, 261.626 * std::pow(2.0, 8.0 / 12), 1e-9);
 }
@@ -143,13 +128,9 @@ TEST_F(CommandKeyTest, ResetPitchAndInitMessageRepeatWithinOneHold)
 {
     settings.initEventCount = 1;
     settings.initMessage[0] = {0xC0, 2, 5, 0};
-    noteOn(36);
-    noteOn(67);
-    noteOn(38);
+    play("+36 +67 +38");
     EXPECT_EQ(currentPitch, scale.pitch);
-    noteOn(39);
-    noteOn(39);
-    noteOff(36);
+    play("+39 +39 -36");
     ASSERT_EQ(sent().size(), 2u);
     EXPECT_EQ(sent()[0], (ShortMessage{0xC2, 5, 0}));
     EXPECT_EQ(sent()[1], sent()[0]);
@@ -157,22 +138,18 @@ TEST_F(CommandKeyTest, ResetPitchAndInitMessageRepeatWithinOneHold)
 
 TEST_F(CommandKeyTest, HeldNoteIsReleasedOnItsOldChannelAfterAModulation)
 {
-    noteOn(62);
+    play("+62");
     const ShortMessage heldOn = sent().back();
-    noteOn(36);
-    noteOn(67);
-    noteOff(67);
-    noteOff(36);
+    play("+36 +67 -67 -36");
     output.clear();
-    noteOn(62);  // still sounding: ignored
+    play("+62");  // still sounding: ignored
     EXPECT_TRUE(sent().empty());
-    // Every group is forgotten: a key of the held note's group does not join it.
-    noteOn(74);
+    play("+74");  // every group is forgotten: a key of the held note's group does not join it
     ASSERT_EQ(sent().size(), 2u);
     EXPECT_NE(sent().back().channel(), heldOn.channel());
     EXPECT_EQ(sent().back().data1, 74 + 7);
     output.clear();
-    noteOff(62);
+    play("-62");
     ASSERT_EQ(sent().size(), 1u);
     EXPECT_EQ(sent()[0], (ShortMessage{static_cast<uint8_t>(0x80 | heldOn.channel()), heldOn.data1, 64}));
 }
@@ -184,22 +161,18 @@ TEST_F(CommandKeyTest, EveryNoteOnUpdatesTheLastKeyListener)
 {
     listenerCalls = 0;
     setLastKeyListener(countListenerCall, 1);
-    noteOn(36);  // command
-    noteOn(67);  // target
-    noteOff(36);
-    noteOn(70);
+    play("+36 +67 -36 +70");  // the command key and its target count too
     EXPECT_EQ(listenerCalls, 3);
     EXPECT_EQ(noteAllocation.lastKey, 70);
     setLastKeyListener(countListenerCall, 0);
-    noteOn(71);
+    play("+71");
     EXPECT_EQ(listenerCalls, 3);
     EXPECT_EQ(noteAllocation.lastKey, 71);
 }
 
 TEST_F(NoteAllocationTest, ResetSilencesAndRenumbersTheUsedChannels)
 {
-    noteOn(60);
-    noteOn(61);
+    play("+60 +61");
     noteAllocation.commandState = CommandModulate;
     noteAllocation.lastTunedChannel = 5;
     output.clear();

@@ -99,8 +99,6 @@ protected:
         ASSERT_EQ(loadKeyboardMapping((Fixtures / "kbm/good" / mappingFile).c_str()), "");
         ASSERT_TRUE(buildTuningTable());
     }
-    void press(uint8_t key) { handleNoteOn(0x90, 0, key, 100); }
-    void release(uint8_t key) { handleNoteOff(0x80, 0, key, 0); }
 };
 
 TEST_F(ScalaFilesTest, GoodScalesLoadAsTheirChecksSayWithAnyLineEnds)
@@ -186,16 +184,14 @@ TEST_F(ScalaFilesTest, BadMappingsAreRefusedAndTheMappingInForceStays)
 TEST_F(ScalaFilesTest, UnmappedKeysAreSilentYetServeAsCommandKeys)
 {
     loadMapped("just_major.scl", "white_keys.kbm");
-    press(61);
-    release(61);
+    play("+61 -61");
     EXPECT_TRUE(sent().empty());
     EXPECT_EQ(noteAllocation.lastKey, 61);
     settings.commandKey = 61;
     const double pitch = currentPitch;
-    press(61);
-    press(63);  // an unmapped target changes nothing, and a mapped one may follow
+    play("+61 +63");  // an unmapped target changes nothing, and a mapped one may follow
     EXPECT_EQ(currentPitch, pitch);
-    press(67);
+    play("+67");
     EXPECT_DOUBLE_EQ(currentPitch, pitch * 1.5);
 }
 
@@ -222,8 +218,7 @@ TEST_F(ScalaFilesTest, CommandKeysKeepTheirMeaningUnderAMapping)
 TEST_F(ScalaFilesTest, OctavesOfADegreeShareAChannelUnderAMapping)
 {
     loadMapped("just_major.scl", "white_keys.kbm");
-    for (const uint8_t key : {48, 60, 72, 64, 76, 67})
-        press(key);
+    play("+48 +60 +72 +64 +76 +67");
     EXPECT_EQ(noteAllocation.keyChannel[48], noteAllocation.keyChannel[72]);
     EXPECT_EQ(noteAllocation.keyChannel[64], noteAllocation.keyChannel[76]);
     EXPECT_NE(noteAllocation.keyChannel[60], noteAllocation.keyChannel[67]);

@@ -13,6 +13,7 @@
 #include "engine/tuning_table.h"
 #include "scale/keyboard_mapping.h"
 #include "scale/scale.h"
+#include "support/gesture.h"
 #include "support/recording_midi.h"
 
 inline void resetEngineRecords()
