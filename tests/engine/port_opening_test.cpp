@@ -124,8 +124,6 @@ TEST_F(PortOpeningTest, BufferThatCannotBeQueuedLeavesInputRunningWithoutSysex)
     EXPECT_FALSE(midiPorts.sysexBufferReady);
 }
 
-}  // namespace
-
 TEST_F(PortOpeningTest, ARememberedDeviceIsAwaitedAndReopenedWhenItComesBack)
 {
     system.inputs = {"Keyboard"};
@@ -189,3 +187,5 @@ TEST(DeviceNames, TheNumbersTheSystemAddsAreLeftOut)
     EXPECT_EQ(findDeviceNamed("USB Piano:out", {"USB Keys:out"}), std::nullopt);
     EXPECT_EQ(deviceNameAt(3, names), nullptr);
 }
+
+}  // namespace
