@@ -521,8 +521,10 @@ private slots:
     {
         std::atomic<bool> stop{false};
         std::thread input([&] {
-            for (int k = 0; !stop; k = (k + 1) & 0x7F)
-                play("+" + std::to_string(k) + " -" + std::to_string(k));
+            for (uint8_t k = 0; !stop; k = (k + 1) & 0x7F) {  // as fast as can be: no gesture to parse
+                handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, k, 100), 0);
+                handleMidiInput(nullptr, MimData, 0, packShortMessage(0x80, 0, k, 0), 0);
+            }
         });
         for (int i = 0; i < 200; ++i) {
             auto* window = new LastKeyWindow;
