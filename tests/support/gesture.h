@@ -14,7 +14,10 @@ inline void play(const std::string& gesture)
 {
     std::istringstream steps(gesture);
     for (std::string step; steps >> step;) {
-        const auto number = [&] { return static_cast<uint8_t>(std::stoi(step.substr(1))); };
+        const auto number = [&] {
+            const int key = std::stoi(step.substr(1));
+            return key >= 0 && key <= 127 ? static_cast<uint8_t>(key) : throw std::invalid_argument("no such key: " + step);
+        };
         uint32_t message = 0;
         switch (step[0]) {
         case '+': message = packShortMessage(0x90, 0, number(), 100); break;
