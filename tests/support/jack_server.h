@@ -3,18 +3,13 @@
 // the tests of this process only. It goes down with the process even when a
 // test crashes.
 
-#include <jack/jack.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/program_run.h"
 
 class JackServer {
 public:
@@ -35,23 +30,11 @@ public:
     // Starts the server (again) under its name.
     void start()
     {
-        const std::string period = mode_ == Mode::Synchronous ? "2048" : std::to_string(period_);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            const int quiet = ::open("/dev/null", O_WRONLY);
-            if (quiet >= 0 && !std::getenv("VANTO_JACK_VERBOSE")) {
-                ::dup2(quiet, 1);
-                ::dup2(quiet, 2);
-            }
-            std::vector<const char*> args{"jackd", "-n", name_.c_str(), "--no-realtime", "-d", "dummy",
-                                          "-r", "48000", "-p", period.c_str()};
-            if (mode_ == Mode::Synchronous)
-                args.insert(args.begin() + 1, "-S");
-            args.push_back(nullptr);
-            ::execvp("jackd", const_cast<char* const*>(args.data()));
-            ::_exit(127);
-        }
+        std::vector<std::string> args{"-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p",
+                                      mode_ == Mode::Synchronous ? "2048" : std::to_string(period_)};
+        if (mode_ == Mode::Synchronous)
+            args.insert(args.begin(), "-S");
+        pid_ = startProgram("jackd", ".", args, std::getenv("VANTO_JACK_VERBOSE") ? "" : "/dev/null", true);
         running_ = waitUntilServing();
     }
     ~JackServer() { stop(); }
@@ -64,16 +47,8 @@ public:
     // signal: SIGTERM to stop it, SIGKILL to kill it.
     void stop(int signal = SIGTERM)
     {
-        if (pid_ <= 0)
-            return;
-        ::kill(pid_, signal);
-        int status = 0;
-        for (int i = 0; i < 100 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (::waitpid(pid_, &status, WNOHANG) == 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-        }
+        if (pid_ > 0)
+            waitForExit(pid_, signal);
         pid_ = -1;
         running_ = false;
     }

@@ -41,36 +41,39 @@ inline bool waitForJackPort(const std::string& part, bool present)
     return false;
 }
 
-// Runs program in folder with arguments; its standard output goes to
-// outputFile when one is named. It dies with the test.
+// Runs program (a path, or a name looked up on PATH) in folder with
+// arguments. Its standard output goes to outputFile when one is named, and
+// its error output too when quiet. It is stopped when the test ends.
 inline pid_t startProgram(const char* program, const std::string& folder, const std::vector<std::string>& arguments,
-                          const std::string& outputFile = "")
+                          const std::string& outputFile = "", bool quiet = false)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::chdir(folder.c_str()) != 0)
             ::_exit(126);
-        if (!outputFile.empty()) {
-            const int out = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (out >= 0)
-                ::dup2(out, 1);
-        }
+        const int out = outputFile.empty() ? -1 : ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out >= 0)
+            ::dup2(out, 1);
+        if (out >= 0 && quiet)
+            ::dup2(out, 2);
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         std::vector<char*> argv{const_cast<char*>(program)};
         for (const std::string& a : arguments)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        ::execv(program, argv.data());
+        ::execvp(program, argv.data());
         ::_exit(127);
     }
     return pid;
 }
 
 // The exit code, 128 + signal for a killed program, -1 when it did not end
-// within ten seconds (it is killed then).
-inline int waitForExit(pid_t pid)
+// within ten seconds (it is killed then). A signal, when given, is sent first.
+inline int waitForExit(pid_t pid, int signal = 0)
 {
+    if (signal)
+        ::kill(pid, signal);
     int status = 0;
     for (int i = 0; i < 200; ++i) {
         if (::waitpid(pid, &status, WNOHANG) == pid)
