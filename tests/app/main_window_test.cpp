@@ -112,12 +112,7 @@ private slots:
         desktop = FakeDesktop{};
         scaleArgument.clear();
     }
-    void cleanup()
-    {
-        closePorts();
-        messageReporterOverride = nullptr;
-        midiSystem = nullptr;
-    }
+    void cleanup() { place.release(); }
 
     void initialisationOpensInstallsBuildsAndResets()
     {

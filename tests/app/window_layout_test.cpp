@@ -95,7 +95,7 @@ private slots:
         settings.initMessage[2] = {0xB0, 16, 91, 40};
         scaleArgument = VANTO_SOURCE_DIR "/scales/just major.txt";
     }
-    void cleanup() { closePorts(); }
+    void cleanup() { place.release(); }
 
     void everyWindowHasRoomForItsTexts()
     {

@@ -87,12 +87,7 @@ private:
 
 private slots:
     void init() { place.reset(); }
-    void cleanup()
-    {
-        closePorts();
-        messageReporterOverride = nullptr;
-        midiSystem = nullptr;
-    }
+    void cleanup() { place.release(); }
 
     void frequencyAndEventTexts()
     {

@@ -75,6 +75,13 @@ public:
         reporter = RecordingReporter{};
         messageReporterOverride = &reporter;
     }
+    // Closes the devices and lets go of this place's system and reporter.
+    void release()
+    {
+        closePorts();
+        messageReporterOverride = nullptr;
+        midiSystem = nullptr;
+    }
     bool configSaved() const { return QFile::exists(dir_.filePath("vanto.cfg")); }
     QString path(const QString& name) const { return dir_.filePath(name); }
 
