@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,31 +31,12 @@ struct Case {
     int high;
 };
 
-std::string trim(const std::string& text)
-{
-    const size_t first = text.find_first_not_of(" \t");
-    const size_t last = text.find_last_not_of(" \t\r");
-    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
-}
-
-std::vector<Case> readCases()
-{
-    std::vector<Case> cases;
-    std::ifstream in(VANTO_SOURCE_DIR "/tests/synth/scales.txt");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (trim(line).empty() || line[0] == '#')
-            continue;
-        std::vector<std::string> fields;
-        std::stringstream parts(line);
-        for (std::string field; std::getline(parts, field, '|');)
-            fields.push_back(trim(field));
-        if (fields.size() == 4)
-            cases.push_back({std::string(VANTO_SOURCE_DIR "/") + fields[0], std::stoi(fields[1]), std::stoi(fields[2]),
-                             std::stoi(fields[3])});
-    }
-    return cases;
-}
+// Each scale with its pitch-wheel range and the keys played.
+const Case Scales[] = {
+    {VANTO_SOURCE_DIR "/scales/12-tone equal.txt", 2, 48, 72},   {VANTO_SOURCE_DIR "/scales/just major.txt", 2, 46, 74},
+    {VANTO_SOURCE_DIR "/scales/19-tone equal.txt", 2, 41, 79},   {VANTO_SOURCE_DIR "/scales/Bohlen-Pierce.txt", 2, 49, 72},
+    {VANTO_SOURCE_DIR "/scales/31-tone equal.txt", 12, 29, 91},
+};
 
 // targetHz of every key, as vanto-table prints it.
 std::map<int, double> printedTargets(const Case& c, const std::string& config, const std::string& moves)
@@ -185,7 +165,7 @@ std::string label(const Case& c)
 TEST_F(SynthAcceptance, EverySingleNoteAndChordSoundsItsTarget)
 {
     std::vector<std::pair<std::string, Worst>> rows;
-    for (const Case& c : readCases()) {
+    for (const Case& c : Scales) {
         resetEngineRecords();
         startRelay(c);
         const std::map<int, double> targets = printedTargets(c, config, "");
@@ -202,7 +182,6 @@ TEST_F(SynthAcceptance, EverySingleNoteAndChordSoundsItsTarget)
             playChord({root, root + 2, root + 4, root + 6}, targets, worst, label(c) + " chord");
         rows.emplace_back(label(c), worst);
     }
-    ASSERT_GE(rows.size(), 5u);
     report("scales", rows);
 }
 

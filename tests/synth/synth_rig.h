@@ -64,28 +64,17 @@ public:
         const int channel = status & 0x0F;
         const int data1 = (message >> 8) & 0x7F;
         const int data2 = (message >> 16) & 0x7F;
-        switch (status & 0xF0) {
-        case 0x80:
+        const int kind = status & 0xF0;
+        if (kind == 0x90 && data2 != 0)
+            fluid_synth_noteon(synth_, channel, data1, data2);
+        else if (kind == 0x80 || kind == 0x90)
             fluid_synth_noteoff(synth_, channel, data1);
-            break;
-        case 0x90:
-            if (data2)
-                fluid_synth_noteon(synth_, channel, data1, data2);
-            else
-                fluid_synth_noteoff(synth_, channel, data1);
-            break;
-        case 0xB0:
+        else if (kind == 0xB0)
             fluid_synth_cc(synth_, channel, data1, data2);
-            break;
-        case 0xC0:
+        else if (kind == 0xC0)
             fluid_synth_program_change(synth_, channel, data1);
-            break;
-        case 0xE0:
+        else if (kind == 0xE0)
             fluid_synth_pitch_bend(synth_, channel, data1 | (data2 << 7));
-            break;
-        default:
-            break;
-        }
         ++messages;
     }
     bool sendLongMessage(const uint8_t*, size_t) override { return true; }
