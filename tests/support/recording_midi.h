@@ -2,6 +2,7 @@
 // Test doubles for the device interfaces: they record what the engine sends.
 
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <ostream>
 #include <vector>
@@ -25,14 +26,9 @@ struct ShortMessage {
 
 inline std::ostream& operator<<(std::ostream& out, const ShortMessage& m)
 {
-    const char* digits = "0123456789ABCDEF";
-    auto hex = [&](uint8_t b) { out << digits[b >> 4] << digits[b & 15]; };
-    hex(m.status);
-    out << ' ';
-    hex(m.data1);
-    out << ' ';
-    hex(m.data2);
-    return out;
+    char text[12];
+    std::snprintf(text, sizeof text, "%02X %02X %02X", m.status, m.data1, m.data2);
+    return out << text;
 }
 
 class RecordingOutput : public MidiOutput {
