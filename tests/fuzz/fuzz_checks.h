@@ -2,11 +2,14 @@
 // What every fuzz target needs: bytes as a stream, a check that aborts, and
 // the ranges every tuning table must keep.
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "engine/tuning_table.h"
+#include "scale/scale.h"
 
 inline void require(bool condition)
 {
@@ -36,4 +39,12 @@ inline void requireTableInRange() NEEDS_ENGINE_LOCK
         require(tuningTable.outputKey[k] <= 127);
         require(tuningTable.bendValue[k] >= 0 && tuningTable.bendValue[k] <= BendMax);
     }
+}
+
+// Every degree's ratio finite and positive, the name and centre in range.
+inline void requireUsableScale(const Scale& s)
+{
+    require(hasUsableDegrees(s) && std::strlen(s.name) <= MaxScaleNameLength && s.centre <= 127 && s.pitch > 0.0);
+    for (int d = 0; d <= s.degrees; ++d)
+        require(s.ratio[d] > 0.0 && std::isfinite(s.ratio[d]));
 }

@@ -5,8 +5,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "engine/scale_in_force.h"
 #include "engine/tuning_table.h"
@@ -26,14 +24,6 @@ bool parseBytes(const uint8_t* data, size_t size, Parse parse)
     const bool accepted = parse(file).empty();
     std::fclose(file);
     return accepted;
-}
-
-void checkScale(const Scale& s)
-{
-    require(hasUsableDegrees(s));
-    require(std::strlen(s.name) <= MaxScaleNameLength);
-    for (int d = 0; d <= s.degrees; ++d)
-        require(s.ratio[d] > 0.0 && std::isfinite(s.ratio[d]));
 }
 
 void checkMapping(const KeyboardMapping& m)
@@ -56,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     clearKeyboardMapping();
     setDefaultScale();
     if (parseBytes(data, size, [](std::FILE* f) { return parseScalaScale(f, "fallback", parsed); })) {
-        checkScale(parsed);
+        requireUsableScale(parsed);
         installScale(parsed);
     }
     if (parseBytes(data, size, [](std::FILE* f) { return parseKeyboardMapping(f, mapping); })) {

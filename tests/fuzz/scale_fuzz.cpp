@@ -1,8 +1,6 @@
 // Fuzzes the scale parser; every accepted scale must be one the tuning table
 // can be built from, and every build must stay within MIDI's ranges.
 
-#include <cmath>
-
 #include "engine/scale_in_force.h"
 #include "fuzz_checks.h"
 #include "scale/scale.h"
@@ -21,10 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::fclose(file);
     if (!error)
         installScale(parsed);
-    require(hasUsableDegrees(scale));
-    require(scale.centre <= 127 && scale.pitch > 0.0);
-    for (int d = 0; d <= scale.degrees; ++d)
-        require(scale.ratio[d] > 0.0 && std::isfinite(scale.ratio[d]));
+    requireUsableScale(scale);
     require(buildTuningTable());
     requireTableInRange();
     require(moveCentre(static_cast<uint8_t>(size % 128), MoveModulate, static_cast<int32_t>(size & 1)));
