@@ -154,18 +154,6 @@ TEST_F(TuningTableTest, ModulationCountsWholePeriodsOnEitherSide)
     }
 }
 
-TEST_F(TuningTableTest, ResetRestoresTheScaleCentreExactly)
-{
-    moveCentre(67, MoveModulate, 1);
-    moveCentre(50, MoveDemodulate, 1);
-    moveCentre(71, MoveModulate, 0);
-    ASSERT_TRUE(moveCentre(0, MoveReset, 0));
-    EXPECT_EQ(currentPitch, scale.pitch);
-    EXPECT_EQ(currentCentre, scale.centre);
-    for (int k = 0; k < 128; ++k)
-        EXPECT_EQ(tuningTable.outputKey[k], k);
-}
-
 TEST_F(TuningTableTest, ScalesWithUnusableDegreesAreRefused)
 {
     const TuningTable before = tuningTable;
