@@ -3,7 +3,12 @@
 // the tests of this process only. It goes down with the process even when a
 // test crashes.
 
+#include <jack/jack.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <thread>
