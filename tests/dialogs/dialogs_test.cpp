@@ -95,7 +95,7 @@ private slots:
         QVERIFY(formatFrequency(1e30).size() <= 19);
         QCOMPARE(std::atof(formatFrequency(1e30).c_str()), 1e30);
         QCOMPARE(formatInitEvent({0x90, 16, 0x3C, 0x64}), std::string("9X 3C 64"));
-        QCOMPARE(formatInitEvent({0xB0, 15, 7, 127}), std::string("BF 07 7F"));
+        QCOMPARE(formatInitEvent({0xB0, 10, 0x1F, 127}), std::string("BA 1F 7F"));
         QCOMPARE(formatInitEvent({0xF6, 9, 0, 0}), std::string("F6 00 00"));
     }
 
@@ -133,7 +133,7 @@ private slots:
         auto* relays = child<QListWidget>(&dialog, "relayList");
         relays->item(1)->setSelected(false);
         relays->item(7)->setSelected(true);
-        child<QComboBox>(&dialog, "inputChannelList")->setCurrentIndex(3);
+        child<QComboBox>(&dialog, "inputChannelList")->setCurrentIndex(0);
         setField(&dialog, "pitchWheelRangeField", "30");
         setField(&dialog, "midiNoteField", "200");
         setField(&dialog, "releaseTimeField", "12000");
@@ -145,7 +145,7 @@ private slots:
         QCOMPARE(settings.useChannel[0], 0);
         QCOMPARE(settings.relay[1], 0);
         QCOMPARE(settings.relay[7], 1);
-        QCOMPARE(settings.inputChannel, uint8_t{3});
+        QCOMPARE(settings.inputChannel, uint8_t{0});
         QCOMPARE(settings.pitchWheelRange, uint8_t{24});
         QCOMPARE(settings.referenceKey, uint8_t{127});
         QCOMPARE(place.system->log.events, (std::vector<std::string>{"open input 0", "prepare", "queue", "start", "open output 0"}));
@@ -279,18 +279,18 @@ private slots:
         auto* list = child<QListWidget>(&dialog, "initMessageList");
         list->setCurrentRow(-1);
         dialog.editEvent();  // nothing selected: nothing to edit
-        list->setCurrentRow(1);
+        list->setCurrentRow(0);
         whenModalOpens([](QWidget* editor) {
             QCOMPARE(child<QComboBox>(editor, "typeList")->currentText(), QString("Program Change"));
-            QCOMPARE(child<QLineEdit>(editor, "parameter1Field")->text(), QString("2"));
+            QCOMPARE(child<QLineEdit>(editor, "parameter1Field")->text(), QString("1"));
             setField(editor, "parameter1Field", "128");  // out of range: kept
             setField(editor, "parameter2Field", "127");
             child<QComboBox>(editor, "channelList")->setCurrentIndex(16);
             press(editor, "okButton");
         });
         dialog.editEvent();
-        QCOMPARE(rows(list), (QStringList{"C0 01 00", "CX 02 7F", "C0 03 00"}));
-        QCOMPARE(list->currentRow(), 1);
+        QCOMPARE(rows(list), (QStringList{"CX 01 7F", "C0 02 00", "C0 03 00"}));
+        QCOMPARE(list->currentRow(), 0);
         bool opened = false;
         whenModalOpens([&](QWidget* editor) {
             opened = true;
@@ -459,7 +459,8 @@ private slots:
         QCOMPARE(sent().front(), (ShortMessage{0xB0, 127, 71}));
         QCOMPARE(field->text(), QString("127"));
         field->setText("74");
-        window.commitControllerField(2);
+        QFocusEvent leaving(QEvent::FocusOut);
+        QCoreApplication::sendEvent(field, &leaving);
         QCOMPARE(settings.controlBarController[2], uint8_t{74});
     }
 
@@ -488,8 +489,10 @@ private slots:
         QCOMPARE(child<QLineEdit>(&again, "lastKeyField")->text(), QString("72"));
     }
 
+    // A row is Use|Group|Bend|Keys|Pedal|Released, on an engine clock held still.
     void channelsShowWhatEachChannelIsDoing()
     {
+        engineClock = [] { return 90000u; };
         for (int32_t& used : settings.useChannel)
             used = 0;
         settings.useChannel[2] = 1;
@@ -499,14 +502,21 @@ private slots:
         auto* window = new ChannelsWindow;
         QCOMPARE(channelsOpen, 1);
         auto* table = child<QTableWidget>(window, "channelTable");
-        QCOMPARE(table->item(0, 0)->text(), QString("no"));
-        play("S +64 +65 -64");  // 5/4 is 13.7 cents flat; 65 finds no channel left
-        window->refresh();
-        QCOMPARE(table->item(2, 0)->text(), QString("yes"));
-        QCOMPARE(table->item(2, 1)->text(), QString("4"));
-        QCOMPARE(table->item(2, 2)->text(), QString("-13.7"));
-        QCOMPARE(table->item(2, 3)->text(), QString(""));
-        QCOMPARE(table->item(2, 4)->text(), QString("1 note"));
+        const auto row = [&](int r) {
+            window->refresh();
+            QStringList cells;
+            for (int c = 0; c < table->columnCount(); ++c)
+                cells << table->item(r, c)->text();
+            return cells.join('|');
+        };
+        QCOMPARE(row(0), QString("no|-|-|||-"));
+        QCOMPARE(row(2), QString("yes|0|-|||-"));
+        play("+64 O +65");  // 5/4 is 13.7 cents flat; 65 finds no channel left
+        QCOMPARE(row(2), QString("yes|4|-13.7|64||playing"));
+        play("-64");  // held by the sostenuto pedal
+        QCOMPARE(row(2), QString("yes|4|-13.7||1 note|0.0 s"));
+        engineClock = [] { return 90000u + 61000u; };
+        QCOMPARE(row(2), QString("yes|4|-13.7||1 note|1 min"));
         QCOMPARE(child<QLabel>(window, "droppedNotes")->text(), QString("Notes dropped for want of a free channel: 1"));
         delete window;
         QCOMPARE(channelsOpen, 0);

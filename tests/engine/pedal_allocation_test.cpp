@@ -21,11 +21,6 @@ protected:
         installScale(equalScale(13, 3.0));  // linear mode: every key its own group
         buildTuningTable();
     }
-    void TearDown() override
-    {
-        engineClock = steadyMilliseconds;
-        EngineTest::TearDown();
-    }
     // Plays the gesture at the given time on the engine's clock.
     static void playAt(uint32_t now, const std::string& gesture)
     {

@@ -44,7 +44,11 @@ protected:
         midiPorts.midiOut = &output;
         midiPorts.outputOpen = 1;
     }
-    void TearDown() override { resetEngineRecords(); }
+    void TearDown() override
+    {
+        engineClock = steadyMilliseconds;
+        resetEngineRecords();
+    }
 
     const std::vector<ShortMessage>& sent() const { return output.shortMessages; }
     // Only these output channels in use, freshly reset, nothing sent yet.

@@ -66,6 +66,7 @@ public:
         QDir(dir_.path()).removeRecursively();
         QDir().mkpath(dir_.path());
         QDir::setCurrent(dir_.path());
+        engineClock = steadyMilliseconds;
         resetEngineRecords();
         buildInstrumentFrequencies();
         setDefaultScale();
