@@ -95,7 +95,7 @@ private slots:
         QVERIFY(formatFrequency(1e30).size() <= 19);
         QCOMPARE(std::atof(formatFrequency(1e30).c_str()), 1e30);
         QCOMPARE(formatInitEvent({0x90, 16, 0x3C, 0x64}), std::string("9X 3C 64"));
-        QCOMPARE(formatInitEvent({0xB0, 10, 0x1F, 127}), std::string("BA 1F 7F"));
+        QCOMPARE(formatInitEvent({0xB0, 15, 0x1A, 127}), std::string("BF 1A 7F"));
         QCOMPARE(formatInitEvent({0xF6, 9, 0, 0}), std::string("F6 00 00"));
     }
 
