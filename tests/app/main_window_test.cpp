@@ -342,8 +342,11 @@ private slots:
         child<QLineEdit>(shown, "guideSearch")->setText("pedal");
         QVERIFY(shown->findNext());
         QCOMPARE(child<QPlainTextEdit>(shown, "guideText")->textCursor().selectedText(), QString("pedal"));
+        auto* notFound = shown->findChild<QLabel*>();  // its only label
+        QVERIFY(!notFound->isVisibleTo(shown));
         child<QLineEdit>(shown, "guideSearch")->setText("glissando");
         QVERIFY(!shown->findNext());
+        QVERIFY(notFound->isVisibleTo(shown));
     }
 
     // Control Bars and Last Key open at most once; closing with Control Bars

@@ -319,7 +319,9 @@ private slots:
         QCOMPARE(std::string(settings.inputDeviceName), std::string("Keyboard:MIDI 1 24:0"));
         QCOMPARE(std::string(settings.outputDeviceName), std::string("Gone Synth"));
         QCOMPARE(midiPorts.outputOpen, 0);  // awaited, and nothing opened in its place
+        place.system->outputs = {"Synth", "Gone Synth"};  // back, and listed after "Midi Mapper" and "Synth"
         MidiSetupDialog dialog;
+        QCOMPARE(child<QListWidget>(&dialog, "outputDeviceList")->currentRow(), 2);
         child<QListWidget>(&dialog, "outputDeviceList")->setCurrentRow(0);
         press(&dialog, "okButton");
         QCOMPARE(settings.outputDevice, MidiMapperDevice);
