@@ -185,6 +185,11 @@ TEST(DeviceNames, TheNumbersTheSystemAddsAreLeftOut)
     EXPECT_EQ(findDeviceNamed("Keys:out", names), 2);
     EXPECT_EQ(findDeviceNamed("Keys", names), std::nullopt);  // a whole name, not a part
     EXPECT_EQ(findDeviceNamed("USB Piano:out", {"USB Keys:out"}), std::nullopt);
+    // Only digits after a dash go, and only a number pair after a space: " 8:0", not " 2:in".
+    EXPECT_EQ(findDeviceNamed("Big-Synth:in", {"Big:in", "Big-Synth-2:in"}), 1);
+    EXPECT_EQ(findDeviceNamed("Synth-:in", {"Synth:in"}), std::nullopt);
+    EXPECT_EQ(findDeviceNamed("Keys:Keys MIDI 1 8:0", {"Keys:Keys MIDI 1 9:0"}), 0);
+    EXPECT_EQ(findDeviceNamed("Mixer 3:in", {"Mixer 2:in"}), std::nullopt);
     EXPECT_EQ(deviceNameAt(3, names), nullptr);
 }
 
