@@ -57,7 +57,7 @@ TEST_F(VantoTableTest, AppliesMovesAndTheConfiguredInstrument)
     EXPECT_EQ(outputKey, 67);
     EXPECT_NEAR(bend, 8192 + (1200 * std::log2(1.5) - 700 - 1200 * std::log2(442.0 / 440)) / 100 * 8192 / 12, 1);
 
-    const ToolRun back = runTool("--modulate 64 --reset " + justMajor());
+    const ToolRun back = runTool("--modulate 0 --demodulate 127 --reset " + justMajor());
     ASSERT_EQ(back.exitCode, 0);
     EXPECT_EQ(back.lines[1 + 60], "60 60 8192 0 261.626");
 }
@@ -87,7 +87,8 @@ TEST_F(VantoTableTest, ReportsBadScalesAndBadArguments)
     EXPECT_EQ(bad.lines[0], "Negative just intervals do not exist.");
     EXPECT_EQ(runTool(dir.file("missing.txt")).lines.at(0), "File not found.");
     EXPECT_EQ(runTool("").exitCode, 2);
-    EXPECT_EQ(runTool("--modulate 200 " + justMajor()).exitCode, 2);
+    for (const std::string key : {"200", "-5", "12x"})
+        EXPECT_EQ(runTool("--modulate " + key + " " + justMajor()).exitCode, 2) << key;
     EXPECT_EQ(runTool("--modulate").exitCode, 2);
     EXPECT_EQ(runTool("--frobnicate " + justMajor()).exitCode, 2);
     EXPECT_EQ(runTool("a.txt b.txt").exitCode, 2);
