@@ -45,7 +45,13 @@ TEST_F(JackSystemTest, ListsOtherClientsPortsAndConnectsOnlyTheChosenOnes)
     EXPECT_TRUE(reporter.shown.empty());
     player->send({0x90, 60, 100});
     EXPECT_EQ(listener->settle().size(), 75u + 2) << "the opening sequence, a bend and the note";
+    listener->clear();
+    {
+        EngineLock lock(engineMutex);
+        sendController(7, 99);  // from this thread: queued for a cycle, which closing waits for
+    }
     closePorts();
+    EXPECT_EQ(listener->settle().size(), 15u) << "what was queued left before the connection went";
     listener->clear();
     player->send({0x90, 62, 100});
     EXPECT_TRUE(listener->settle().empty()) << "both connections went with the devices";
