@@ -16,8 +16,10 @@
 #include "support/gesture.h"
 #include "support/recording_midi.h"
 
+// The clock first: the allocation's start-up state is read from it.
 inline void resetEngineRecords()
 {
+    engineClock = steadyMilliseconds;
     settings = defaultSettings();
     tuningTable = TuningTable{};
     noteAllocation = initialNoteAllocation();
@@ -44,11 +46,7 @@ protected:
         midiPorts.midiOut = &output;
         midiPorts.outputOpen = 1;
     }
-    void TearDown() override
-    {
-        engineClock = steadyMilliseconds;
-        resetEngineRecords();
-    }
+    void TearDown() override { resetEngineRecords(); }
 
     const std::vector<ShortMessage>& sent() const { return output.shortMessages; }
     // Only these output channels in use, freshly reset, nothing sent yet.

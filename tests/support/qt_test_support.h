@@ -66,7 +66,6 @@ public:
         QDir(dir_.path()).removeRecursively();
         QDir().mkpath(dir_.path());
         QDir::setCurrent(dir_.path());
-        engineClock = steadyMilliseconds;
         resetEngineRecords();
         buildInstrumentFrequencies();
         setDefaultScale();

@@ -61,28 +61,24 @@ struct Worst {
 
 class SynthAcceptance : public ::testing::Test {
 protected:
-    // The engine's clock is the rendered time, so that what the allocation
-    // does with release times does not depend on how fast the machine renders.
     void SetUp() override
     {
         resetEngineRecords();
         renderedSeconds = 0.0;
-        engineClock = [] { return static_cast<uint32_t>(std::lround(renderedSeconds * 1000.0)); };
     }
-    void TearDown() override
-    {
-        engineClock = steadyMilliseconds;
-        resetEngineRecords();
-    }
+    void TearDown() override { resetEngineRecords(); }
     void render(double seconds)
     {
         synth.render(seconds);
         renderedSeconds += seconds;
     }
 
-    // The engine as the program runs it, with the synthesizer as output.
+    // The engine as the program runs it, with the synthesizer as output. Its
+    // clock is the rendered time, so that what the allocation does with
+    // release times does not depend on how fast the machine renders.
     void startRelay(const Case& c)
     {
+        engineClock = [] { return static_cast<uint32_t>(std::lround(renderedSeconds * 1000.0)); };
         settings.pitchWheelRange = static_cast<uint8_t>(c.range);
         settings.commandKey = 24;
         settings.demodulateKey = 25;
