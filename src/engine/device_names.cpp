@@ -23,13 +23,15 @@ std::string withoutAlsaNumbers(std::string name)
     return name;
 }
 
-// "-01" at the end of the client name, before the first colon.
+// "-01" at the end of the client name, before the first colon: JACK numbers
+// a second client of a taken name with a dash and two digits. "Synth-2" is a
+// name of its own.
 std::string withoutJackSuffix(std::string name)
 {
     const size_t colon = name.find(':');
     const size_t end = colon == std::string::npos ? name.size() : colon;
-    const size_t dash = name.rfind('-', end);
-    if (dash != std::string::npos && dash < end && allDigits(name, dash + 1, end))
+    const size_t dash = end >= 3 ? end - 3 : std::string::npos;
+    if (dash != std::string::npos && name[dash] == '-' && allDigits(name, dash + 1, end))
         name.erase(dash, end - dash);
     return name;
 }
@@ -43,12 +45,26 @@ std::string deviceKey(const std::string& name)
 
 std::optional<int32_t> findDeviceNamed(const std::string& name, const std::vector<std::string>& names)
 {
+    const auto exact = std::find(names.begin(), names.end(), name);
+    if (exact != names.end())
+        return static_cast<int32_t>(exact - names.begin());
+    // Numbered differently: only when exactly one device could be meant.
     const std::string wanted = deviceKey(name);
+    std::optional<int32_t> found;
     for (size_t i = 0; i < names.size(); ++i) {
-        if (deviceKey(names[i]) == wanted)
-            return static_cast<int32_t>(i);
+        if (deviceKey(names[i]) != wanted)
+            continue;
+        if (found)
+            return std::nullopt;
+        found = static_cast<int32_t>(i);
     }
-    return std::nullopt;
+    return found;
+}
+
+bool isExactDevice(const std::string& name, int32_t position, const std::vector<std::string>& names)
+{
+    const std::string* listed = deviceNameAt(position, names);
+    return listed && *listed == name;
 }
 
 const std::string* deviceNameAt(int32_t position, const std::vector<std::string>& names)

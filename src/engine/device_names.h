@@ -14,9 +14,13 @@
 // name without the numbers the system adds.
 std::string deviceKey(const std::string& name);
 
-// The position in names of the device that name stands for; nothing when
-// none is there.
+// The position in names of the device that name stands for: the device of
+// exactly that name, else the one device whose name differs only in those
+// numbers; nothing when none is there or several could be meant.
 std::optional<int32_t> findDeviceNamed(const std::string& name, const std::vector<std::string>& names);
+
+// Whether the device at position in names bears exactly that name.
+bool isExactDevice(const std::string& name, int32_t position, const std::vector<std::string>& names);
 
 // The name of the device at position in names; null when none stands there.
 const std::string* deviceNameAt(int32_t position, const std::vector<std::string>& names);

@@ -26,11 +26,17 @@ public:
     virtual void reset() = 0;
     virtual void unprepareBuffer(SysexBuffer& buffer) = 0;
     virtual void close() = 0;
+    // False once the connection to the device is gone for good (the service
+    // restarted under it, the device was unplugged and came back): it must
+    // be opened again.
+    virtual bool alive() const { return true; }
 };
 
 class MidiOutputDevice : public MidiOutput {
 public:
     virtual void close() = 0;
+    // As MidiInputDevice::alive.
+    virtual bool alive() const { return true; }
 };
 
 // Stands for the system's MIDI mapper as an output device position.

@@ -1,5 +1,6 @@
 #include "engine/port_opening.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -34,6 +35,18 @@ std::string awaitedOutput;
 // The MIDI service stopped answering while devices were open or awaited:
 // everything is opened again once it answers.
 bool serviceLost = false;
+// A listed device failed to open: it is tried again on every look until it
+// opens or goes, without a box each time.
+bool retryOpening = false;
+// The names the open devices bear in the system's list: a look-alike opened
+// for want of the remembered device gives way to it when it comes.
+std::string openedInputName;
+std::string openedOutputName;
+
+class SilentReporter : public MessageReporter {
+public:
+    void showMessage(const char*, const char*, MessageIcon) override {}
+};
 
 struct DeviceChoice {
     int32_t position;
@@ -57,6 +70,20 @@ void rememberName(char (&stored)[MaxDeviceNameLength + 1], int32_t position, con
         copyDeviceName(stored, position, names);
 }
 
+std::string listedName(int32_t position, const std::vector<std::string>& names)
+{
+    const std::string* name = deviceNameAt(position, names);
+    return name ? *name : "";
+}
+
+// A listed device that would not open is awaited under its name and tried
+// again.
+void noteFailedOpening(std::string& awaited, const char* remembered, int32_t position, const std::vector<std::string>& names)
+{
+    awaited = remembered[0] != '\0' ? remembered : listedName(position, names);
+    retryOpening = retryOpening || !awaited.empty();
+}
+
 void openInput(MessageReporter& owner, const std::vector<std::string>& names)
 {
     const Settings wanted = currentSettings();
@@ -68,8 +95,10 @@ void openInput(MessageReporter& owner, const std::vector<std::string>& names)
     inputDevice = midiSystem ? midiSystem->openInput(choice.position, handleMidiInput) : nullptr;
     if (!inputDevice) {
         owner.showMessage(DeviceErrorTitle, InputDeviceError, MessageIcon::Stop);
+        noteFailedOpening(awaitedInput, wanted.inputDeviceName, choice.position, names);
         return;
     }
+    openedInputName = listedName(choice.position, names);
     midiPorts.sysexBufferReady = queueSysexBuffer(*inputDevice);
     {
         EngineLock lock(engineMutex);
@@ -94,8 +123,10 @@ bool openOutput(MessageReporter& owner, const std::vector<std::string>& names)
     outputDevice = midiSystem ? midiSystem->openOutput(choice.position) : nullptr;
     if (!outputDevice) {
         owner.showMessage(DeviceErrorTitle, OutputDeviceError, MessageIcon::Stop);
+        noteFailedOpening(awaitedOutput, name, choice.position, names);
         return false;
     }
+    openedOutputName = listedName(choice.position, names);
     EngineLock lock(engineMutex);
     settings.outputDevice = choice.position;
     rememberName(settings.outputDeviceName, choice.position, names);
@@ -116,6 +147,30 @@ bool hasReturned(const std::string& awaited, const std::vector<std::string>& nam
     return !awaited.empty() && findDeviceNamed(awaited, names).has_value();
 }
 
+// An open device whose connection died while it stayed listed (a restart
+// or a replug between two looks), or a look-alike whose original is back.
+template <typename Device>
+bool wantsReopening(const Device& device, const char* remembered, const std::string& opened,
+                    const std::vector<std::string>& names)
+{
+    if (!device || !findDeviceNamed(remembered[0] != '\0' ? remembered : opened, names))
+        return false;
+    const bool originalBack = remembered[0] != '\0' && opened != remembered &&
+                              std::find(names.begin(), names.end(), remembered) != names.end();
+    return !device->alive() || originalBack;
+}
+
+bool shouldReopen(const MidiSystem::DeviceLists& lists)
+{
+    const Settings wanted = currentSettings();
+    const char* outputName = wanted.outputDevice == MidiMapperDevice ? "" : wanted.outputDeviceName;
+    return serviceLost || retryOpening || hasReturned(awaitedInput, lists.inputs) ||
+           hasReturned(awaitedOutput, lists.outputs) ||
+           wantsReopening(inputDevice, wanted.inputDeviceName, openedInputName, lists.inputs) ||
+           wantsReopening(outputDevice, outputName, openedOutputName, lists.outputs) ||
+           (outputDevice && wanted.outputDevice == MidiMapperDevice && !outputDevice->alive());
+}
+
 }  // namespace
 
 void openPorts(MessageReporter& owner)
@@ -123,7 +178,10 @@ void openPorts(MessageReporter& owner)
     closePorts();
     awaitedInput.clear();
     awaitedOutput.clear();
+    openedInputName.clear();
+    openedOutputName.clear();
     serviceLost = false;
+    retryOpening = false;
     const MidiSystem::DeviceLists lists = midiSystem ? midiSystem->deviceLists() : MidiSystem::DeviceLists{};
     openInput(owner, lists.inputs);
     if (!openOutput(owner, lists.outputs))
@@ -134,7 +192,10 @@ void openPorts(MessageReporter& owner)
 
 bool reopenWhenDevicesReturn(MessageReporter& owner)
 {
-    if (!midiSystem || !midiSystem->devicesChanged())
+    // The change flag is taken even while retrying, so that no notice is
+    // left over for a later look.
+    const bool changed = midiSystem && midiSystem->devicesChanged();
+    if (!midiSystem || (!changed && !retryOpening))
         return false;
     const MidiSystem::DeviceLists lists = midiSystem->deviceLists();
     if (!lists.service) {
@@ -142,8 +203,9 @@ bool reopenWhenDevicesReturn(MessageReporter& owner)
                       !awaitedInput.empty() || !awaitedOutput.empty();
         return false;
     }
-    if (serviceLost || hasReturned(awaitedInput, lists.inputs) || hasReturned(awaitedOutput, lists.outputs)) {
-        openPorts(owner);
+    if (shouldReopen(lists)) {
+        SilentReporter silent;
+        openPorts(retryOpening ? silent : owner);
         return true;
     }
     const Settings wanted = currentSettings();

@@ -39,6 +39,9 @@ struct JackClient {
     std::vector<std::string> foreignPorts(unsigned long flags) const;
     bool connect(const std::string& source, const std::string& destination);
     void disconnect(const std::string& source, const std::string& destination);
+    // Whether our port ownPort is connected to port now; false once the
+    // server has gone.
+    bool isConnected(const std::string& ownPort, const std::string& port) const;
     bool connectOwnDestination(const std::string& destination);
     // Waits a little for the next cycles to take what the window thread sent,
     // so that a connection about to go still carries it.
@@ -118,6 +121,7 @@ public:
         close();
     }
     bool connected() const { return !source_.empty(); }
+    bool alive() const override { return connected() && client_->isConnected(client_->inputName, source_); }
 
     void start() override
     {
@@ -157,6 +161,11 @@ public:
     }
     ~JackOutputDevice() override { close(); }
     bool connected() const { return !destination_.empty(); }
+    // "Vanto Out" left to the user lives as long as the client does.
+    bool alive() const override
+    {
+        return destination_.empty() ? !client_->gone : client_->isConnected(client_->outputName, destination_);
+    }
 
     void sendShortMessage(uint32_t message) override
     {
@@ -239,6 +248,14 @@ bool JackClient::connect(const std::string& source, const std::string& destinati
         return false;
     const int result = jack_connect(handle, source.c_str(), destination.c_str());
     return result == 0 || result == EEXIST;
+}
+
+bool JackClient::isConnected(const std::string& ownPort, const std::string& port) const
+{
+    if (gone)
+        return false;
+    jack_port_t* own = jack_port_by_name(handle, ownPort.c_str());
+    return own && jack_port_connected_to(own, port.c_str());
 }
 
 void JackClient::disconnect(const std::string& source, const std::string& destination)

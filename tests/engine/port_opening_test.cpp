@@ -176,6 +176,39 @@ TEST_F(PortOpeningTest, TheServiceGoingAwayIsShownAndEverythingReopensWhenItRetu
     EXPECT_EQ(deviceWaitText(), "3 MIDI messages lost");
 }
 
+// A look-alike stands in only when it is the one device that can be meant,
+// and gives way to the remembered device when that comes; a dead
+// connection or a failed opening is tried again on the next look.
+TEST_F(PortOpeningTest, ReopensForTheRightDeviceADeadConnectionAndAFailedOpening)
+{
+    settings.outputDevice = 0;
+    std::strcpy(settings.outputDeviceName, "Synth:in");
+    system.outputs = {"Synth-2:in", "Synth-01:in"};
+    openPorts(reporter);
+    EXPECT_EQ(settings.outputDevice, 1);
+    system.outputs = {"Synth-2:in", "Synth-01:in", "Synth:in"};
+    EXPECT_TRUE(reopenWhenDevicesReturn(reporter));
+    EXPECT_EQ(settings.outputDevice, 2);
+    EXPECT_FALSE(reopenWhenDevicesReturn(reporter));
+    system.outputs = {"Synth-2:in"};
+    EXPECT_FALSE(reopenWhenDevicesReturn(reporter));
+    EXPECT_EQ(deviceWaitText(), "Waiting for Synth:in");
+
+    system.outputs = {"Synth:in"};
+    system.failedOutputOpens = 2;
+    EXPECT_TRUE(reopenWhenDevicesReturn(reporter));
+    EXPECT_EQ(midiPorts.outputOpen, 0);
+    EXPECT_TRUE(reopenWhenDevicesReturn(reporter));
+    EXPECT_EQ(midiPorts.outputOpen, 0);
+    EXPECT_TRUE(reopenWhenDevicesReturn(reporter));
+    EXPECT_EQ(midiPorts.outputOpen, 1);
+    EXPECT_EQ(reporter.shown.size(), 1u) << "one box, not one a look";
+    system.log.outputAlive = false;
+    EXPECT_TRUE(reopenWhenDevicesReturn(reporter));
+    system.log.outputAlive = true;
+    EXPECT_FALSE(reopenWhenDevicesReturn(reporter));
+}
+
 TEST(DeviceNames, TheNumbersTheSystemAddsAreLeftOut)
 {
     const std::vector<std::string> names = {"Synth-01:midi_in", "USB Keys:USB Keys MIDI 1 28:0", "Keys:out"};
@@ -185,8 +218,11 @@ TEST(DeviceNames, TheNumbersTheSystemAddsAreLeftOut)
     EXPECT_EQ(findDeviceNamed("Keys:out", names), 2);
     EXPECT_EQ(findDeviceNamed("Keys", names), std::nullopt);  // a whole name, not a part
     EXPECT_EQ(findDeviceNamed("USB Piano:out", {"USB Keys:out"}), std::nullopt);
-    // Only digits after a dash go, and only a number pair after a space: " 8:0", not " 2:in".
-    EXPECT_EQ(findDeviceNamed("Big-Synth:in", {"Big:in", "Big-Synth-2:in"}), 1);
+    // Only JACK's two digits after a dash go, and only a number pair after a space: " 8:0", not " 2:in".
+    EXPECT_EQ(findDeviceNamed("Synth:in", {"Synth-2:in", "Synth-01:in"}), 1);
+    EXPECT_EQ(findDeviceNamed("Synth:in", {"Synth-01:in", "Synth:in"}), 1) << "the exact name first";
+    EXPECT_EQ(findDeviceNamed("Synth:in", {"Synth-01:in", "Synth-02:in"}), std::nullopt) << "which one?";
+    EXPECT_EQ(findDeviceNamed("Big-Synth:in", {"Big:in"}), std::nullopt);
     EXPECT_EQ(findDeviceNamed("Synth-:in", {"Synth:in"}), std::nullopt);
     EXPECT_EQ(findDeviceNamed("Keys:Keys MIDI 1 8:0", {"Keys:Keys MIDI 1 9:0"}), 0);
     EXPECT_EQ(findDeviceNamed("Mixer 3:in", {"Mixer 2:in"}), std::nullopt);

@@ -141,4 +141,52 @@ TEST_F(JackSystemTest, EventsWaitWhileTheEngineIsBusyThenFollowInOrder)
     EXPECT_GT(jack().deferredCycles(), 0u);
 }
 
+// Plays a note every tenth of a second, looking at the devices as the
+// window's timer does, until the listener hears it.
+bool playsOnceRecovered(JackProbe& player, JackProbe& listener, RecordingReporter& reporter)
+{
+    for (int attempt = 0; attempt < 80; ++attempt) {
+        reopenWhenDevicesReturn(reporter);
+        listener.clear();
+        player.send({0x90, 60, 100});
+        player.send({0x80, 60, 0});
+        std::this_thread::sleep_for(100ms);
+        for (const TimedEvent& event : listener.waitFor(0))
+            if (event.bytes[0] == 0x90)
+                return true;
+    }
+    return false;
+}
+
+// Faster than any look at the devices: the server dies and is back, the
+// listener goes and comes back, or leaves the graph and joins it again.
+TEST_F(JackSystemTest, FastRestartsAndReplugsEndConnectedToTheRightDevices)
+{
+    settings.outputDevice = devicePosition(system->outputDeviceNames(), "Listener:in");
+    openPorts(reporter);
+    ASSERT_TRUE(playsOnceRecovered(*player, *listener, reporter));
+    for (int round = 0; round < 10; ++round) {
+        server->stop(SIGKILL);
+        player.reset();
+        listener.reset();
+        std::this_thread::sleep_for(50ms);
+        server->start();
+        player = std::make_unique<JackProbe>("Player");
+        listener = std::make_unique<JackProbe>("Listener");
+        ASSERT_TRUE(server->running() && player->ok() && listener->ok());
+        EXPECT_TRUE(playsOnceRecovered(*player, *listener, reporter)) << "restart " << round;
+    }
+    for (int round = 0; round < 20; ++round) {
+        if (round % 2) {
+            listener->reactivate();
+        } else {
+            listener.reset();
+            std::this_thread::sleep_for(50ms);
+            listener = std::make_unique<JackProbe>("Listener");
+        }
+        EXPECT_TRUE(playsOnceRecovered(*player, *listener, reporter)) << "replug " << round;
+    }
+    EXPECT_TRUE(reporter.shown.empty());
+}
+
 }  // namespace

@@ -16,6 +16,7 @@ struct FakeMidiLog {
     std::vector<std::string> events;
     RecordingOutput output;
     bool sysexReadyAtReset = true;
+    bool outputAlive = true;
 };
 
 class FakeInputDevice : public MidiInputDevice {
@@ -66,6 +67,7 @@ public:
     void sendShortMessage(uint32_t message) override { log_.output.sendShortMessage(message); }
     bool sendLongMessage(const uint8_t* data, size_t count) override { return log_.output.sendLongMessage(data, count); }
     void close() override { log_.events.push_back("close output"); }
+    bool alive() const override { return log_.outputAlive; }
 
 private:
     FakeMidiLog& log_;
@@ -89,7 +91,7 @@ public:
     std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) override
     {
         log.events.push_back("open output " + std::to_string(device));
-        if (device < MidiMapperDevice || device >= static_cast<int32_t>(outputs.size()))
+        if (device < MidiMapperDevice || device >= static_cast<int32_t>(outputs.size()) || failedOutputOpens-- > 0)
             return nullptr;
         return std::make_unique<FakeOutputDevice>(log);
     }
@@ -99,6 +101,7 @@ public:
     std::vector<std::string> outputs = {"Synth"};
     bool failPrepare = false;
     bool failQueue = false;
+    int failedOutputOpens = 0;  // how many openings of the output fail from now
     bool service = true;
     uint64_t lost = 0;
     FakeInputDevice* lastInput = nullptr;

@@ -34,11 +34,13 @@ public:
         in_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(client_, &JackProbe::process, this);
         jack_set_xrun_callback(client_, &JackProbe::xrun, this);
+        jack_on_shutdown(client_, &JackProbe::serverGone, this);
         jack_activate(client_);
     }
+    // After the server has gone, the handle is libjack's to free.
     ~JackProbe()
     {
-        if (client_) {
+        if (client_ && !gone_) {
             jack_deactivate(client_);
             jack_client_close(client_);
         }
@@ -61,6 +63,14 @@ public:
     {
         const int result = jack_connect(client_, from.c_str(), to.c_str());
         return result == 0 || result == EEXIST;
+    }
+
+    // Leaves the graph and joins it again, as a device client may: every
+    // connection of its ports is gone.
+    void reactivate()
+    {
+        jack_deactivate(client_);
+        jack_activate(client_);
     }
 
     // At most this many events written a cycle (0: as many as fit).
@@ -154,6 +164,8 @@ private:
         return 0;
     }
 
+    static void serverGone(void* self) { static_cast<JackProbe*>(self)->gone_ = true; }
+
     static int xrun(void* self)
     {
         ++static_cast<JackProbe*>(self)->xruns_;
@@ -163,6 +175,7 @@ private:
     jack_client_t* client_ = nullptr;
     std::atomic<size_t> perCycle_{0};
     std::atomic<int> xruns_{0};
+    std::atomic<bool> gone_{false};
     jack_port_t* out_ = nullptr;
     jack_port_t* in_ = nullptr;
     std::mutex mutex_;
