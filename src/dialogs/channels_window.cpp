@@ -113,9 +113,12 @@ ChannelsWindow::ChannelsWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     table_->setSelectionMode(QAbstractItemView::NoSelection);
     dropped_ = new QLabel(this);
     dropped_->setObjectName("droppedNotes");
+    malformed_ = new QLabel(this);
+    malformed_->setObjectName("malformedInput");
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table_);
     layout->addWidget(dropped_);
+    layout->addWidget(malformed_);
     refresh();
     showWholeTable(table_);
     timer_ = new QTimer(this);
@@ -143,4 +146,5 @@ void ChannelsWindow::refresh()
         setCell(table_, c, ColumnReleased, used ? releasedText(slot, s.now) : "-");
     }
     dropped_->setText(QString("Notes dropped for want of a free channel: %1").arg(s.allocation.droppedNotes));
+    malformed_->setText(QString("Malformed input dropped: %1").arg(s.allocation.malformedInput));
 }

@@ -28,6 +28,7 @@ public:
 
 private:
     QTableWidget* table_;
-    QLabel* dropped_;
+    QLabel* dropped_ = nullptr;
+    QLabel* malformed_ = nullptr;
     QTimer* timer_;
 };

@@ -105,6 +105,8 @@ MidiOutput* handleLocked(uint32_t code, uintptr_t param1, SysexBuffer*& sysex) N
 {
     if (code == MimData) {
         dispatchShortMessage(static_cast<uint32_t>(param1));
+    } else if (code == MimError) {
+        ++noteAllocation.malformedInput;
     } else if (code == MimLongData && settings.relay[RelaySystemExclusive] != 0) {
         sysex = reinterpret_cast<SysexBuffer*>(param1);
     }

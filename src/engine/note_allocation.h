@@ -49,6 +49,7 @@ struct NoteAllocation {
     uint8_t sostenutoValue;
     uint8_t keyCaught[128];        // held when the sostenuto pedal went down
     uint32_t droppedNotes;         // for want of a channel, since the last reset
+    uint32_t malformedInput;       // input events dropped as no whole message, since the start
 };
 
 // The allocation state as at process start.

@@ -15,9 +15,30 @@ uint32_t packBytes(const uint8_t* bytes, size_t size)
     return word;
 }
 
-bool isSystemExclusivePiece(uint8_t first)
+bool isStatus(uint8_t byte)
 {
-    return first == 0xF0 || first == 0xF7 || first < 0x80;
+    return byte >= 0x80;
+}
+
+bool isRealTime(uint8_t byte)
+{
+    return byte >= 0xF8;
+}
+
+// Data bytes a status takes.
+size_t dataBytesOf(uint8_t status)
+{
+    if (status < 0xF0)
+        return (status & 0xE0) == 0xC0 ? 1 : 2;
+    switch (status) {
+    case 0xF1:
+    case 0xF3:
+        return 1;
+    case 0xF2:
+        return 2;
+    default:
+        return 0;
+    }
 }
 
 }  // namespace
@@ -48,10 +69,94 @@ void BufferedInputDevice::deliver(const uint8_t* bytes, size_t size, uintptr_t i
 {
     if (size == 0 || !started_)
         return;
-    if (isSystemExclusivePiece(bytes[0]))
-        deliverSystemExclusive(bytes, size, instance);
+    uint8_t running = 0;  // running status holds within one event only
+    size_t at = 0;
+    while (at < size) {
+        if (inSysex_ || bytes[at] == 0xF0) {
+            at = deliverSysexPiece(bytes, at, size, instance);
+        } else if (isRealTime(bytes[at])) {
+            handler_(this, MimData, instance, bytes[at], 0);
+            ++at;
+        } else if (isStatus(bytes[at]) && bytes[at] != 0xF7) {
+            at = deliverMessage(bytes, at, size, running, instance);
+        } else if (running != 0) {
+            at = deliverMessage(bytes, at, size, running, instance);
+        } else {
+            // A stray F7 or data with no status: up to the next status byte.
+            size_t end = at + 1;
+            while (end < size && !isStatus(bytes[end]))
+                ++end;
+            reportMalformed(bytes + at, end - at, instance);
+            at = end;
+        }
+    }
+}
+
+size_t BufferedInputDevice::deliverSysexPiece(const uint8_t* bytes, size_t from, size_t size, uintptr_t instance)
+{
+    if (inSysex_ && isStatus(bytes[from]) && !isRealTime(bytes[from]) && bytes[from] != 0xF7) {
+        // The message before never ended; this event begins anew.
+        static constexpr uint8_t unended[] = {0xF0};
+        inSysex_ = false;
+        reportMalformed(unended, 1, instance);
+        return from;
+    }
+    inSysex_ = true;
+    size_t start = from;
+    for (size_t at = from; at < size; ++at) {
+        const uint8_t byte = bytes[at];
+        if (byte == 0xF7) {
+            inSysex_ = false;
+            deliverSystemExclusive(bytes + start, at + 1 - start, instance);
+            return at + 1;
+        }
+        if (isRealTime(byte)) {
+            if (at > start)
+                deliverSystemExclusive(bytes + start, at - start, instance);
+            handler_(this, MimData, instance, byte, 0);
+            start = at + 1;
+        } else if (isStatus(byte) && at > from) {
+            // Broken within the piece: what came before it is gone out, the
+            // rest of the event is dropped.
+            inSysex_ = false;
+            reportMalformed(bytes + start, size - start, instance);
+            return size;
+        }
+    }
+    if (size > start)
+        deliverSystemExclusive(bytes + start, size - start, instance);
+    return size;
+}
+
+size_t BufferedInputDevice::deliverMessage(const uint8_t* bytes, size_t from, size_t size, uint8_t& running,
+                                           uintptr_t instance)
+{
+    const bool hasStatus = isStatus(bytes[from]);
+    const uint8_t status = hasStatus ? bytes[from] : running;
+    running = status < 0xF0 ? status : 0;
+    uint8_t message[3] = {status, 0, 0};
+    size_t count = 1;
+    const size_t wanted = 1 + dataBytesOf(status);
+    size_t at = hasStatus ? from + 1 : from;
+    for (; count < wanted && at < size; ++at) {
+        if (isRealTime(bytes[at])) {
+            handler_(this, MimData, instance, bytes[at], 0);
+        } else if (isStatus(bytes[at])) {
+            break;
+        } else {
+            message[count++] = bytes[at];
+        }
+    }
+    if (count < wanted)
+        reportMalformed(message, count, instance);
     else
-        handler_(this, MimData, instance, packBytes(bytes, size), 0);
+        handler_(this, MimData, instance, packBytes(message, count), 0);
+    return at;
+}
+
+void BufferedInputDevice::reportMalformed(const uint8_t* bytes, size_t size, uintptr_t instance)
+{
+    handler_(this, MimError, instance, packBytes(bytes, size), 0);
 }
 
 void BufferedInputDevice::deliverSystemExclusive(const uint8_t* bytes, size_t size, uintptr_t instance)

@@ -520,6 +520,9 @@ private slots:
         engineClock = [] { return 90000u + 61000u; };
         QCOMPARE(row(2), QString("yes|4|-13.7||1 note|1 min"));
         QCOMPARE(child<QLabel>(window, "droppedNotes")->text(), QString("Notes dropped for want of a free channel: 1"));
+        handleMidiInput(nullptr, MimError, 0, 0xB0, 0);
+        window->refresh();
+        QCOMPARE(child<QLabel>(window, "malformedInput")->text(), QString("Malformed input dropped: 1"));
         delete window;
         QCOMPARE(channelsOpen, 0);
     }
