@@ -70,16 +70,29 @@ bool parseArguments(int argc, char** argv, Arguments& args)
     return args.scalePath != nullptr;
 }
 
-// Takes the instrument tuning and bend range of a configuration file.
-bool applyInstrumentTuning(const char* path) NEEDS_ENGINE_LOCK
+// Takes the instrument tuning and bend range of a configuration file, read
+// and checked as vanto reads it; false, having said why, when it is refused.
+bool applyInstrumentTuning(const char* path) TAKES_ENGINE_LOCK
 {
-    Settings loaded = settings;
-    if (!readConfigFile(path, loaded))
-        return false;
-    settings.referenceFrequency = loaded.referenceFrequency;
-    settings.referenceKey = loaded.referenceKey;
-    settings.pitchWheelRange = loaded.pitchWheelRange;
-    return true;
+    const Settings before = currentSettings();
+    std::string problem;
+    std::string note;
+    const int loaded = loadConfig(path, &problem, &note);
+    {
+        EngineLock lock(engineMutex);
+        Settings tuned = before;
+        tuned.referenceFrequency = settings.referenceFrequency;
+        tuned.referenceKey = settings.referenceKey;
+        tuned.pitchWheelRange = settings.pitchWheelRange;
+        settings = tuned;
+    }
+    if (loaded == -1)
+        std::fprintf(stderr, "Could not read the configuration file %s.\n", path);
+    else if (loaded == -2)
+        std::fprintf(stderr, "%s\n", problem.c_str());
+    else if (!note.empty())
+        std::fprintf(stderr, "%s\n", note.c_str());
+    return loaded == 0;
 }
 
 void printTable() NEEDS_ENGINE_LOCK
@@ -111,12 +124,10 @@ int main(int argc, char** argv)
         std::fputs(Usage, stderr);
         return 2;
     }
+    if (args.configPath && !applyInstrumentTuning(args.configPath))
+        return 1;
     {
         EngineLock lock(engineMutex);
-        if (args.configPath && !applyInstrumentTuning(args.configPath)) {
-            std::fprintf(stderr, "Could not read the configuration file %s.\n", args.configPath);
-            return 1;
-        }
         buildInstrumentFrequencies();
         setDefaultScale();
     }

@@ -17,6 +17,7 @@
 #include "app/startup.h"
 #include "dialogs/channels_window.h"
 #include "dialogs/command_setup_dialog.h"
+#include "dialogs/dialog_fields.h"
 #include "dialogs/control_bars_window.h"
 #include "dialogs/event_editor.h"
 #include "dialogs/guide_window.h"
@@ -199,8 +200,12 @@ void MainWindow::showStatus(const std::string& text)
 // The devices awaited, if any, then the scale and mapping in force.
 void MainWindow::renderStatus()
 {
-    const std::string waiting = deviceWaitText();
-    statusText_ = QString::fromStdString(waiting.empty() ? tuningText_ : waiting + "  |  " + tuningText_);
+    std::string text = tuningText_;
+    for (const std::string& first : {settingsSaveProblem(), deviceWaitText()}) {
+        if (!first.empty())
+            text = first + "  |  " + text;
+    }
+    statusText_ = QString::fromStdString(text);
     statusLine_->setToolTip(statusText_);
     fitStatusText();
 }
@@ -274,12 +279,14 @@ void MainWindow::midiSetupCommand()
 {
     MidiSetupDialog dialog(this);
     dialog.exec();
+    renderStatus();
 }
 
 void MainWindow::commandSetupCommand()
 {
     CommandSetupDialog dialog(this);
     dialog.exec();
+    renderStatus();
 }
 
 void MainWindow::messageCommand()
@@ -326,7 +333,8 @@ void MainWindow::loadConfigCommand()
     if (path.isEmpty())
         return;
     std::string problem;
-    const int loaded = loadConfig(QFile::encodeName(path).constData(), &problem);
+    std::string note;
+    const int loaded = loadConfig(QFile::encodeName(path).constData(), &problem, &note);
     if (loaded != 0) {
         reporterOr(reporter_).showMessage("Error Loading Configuration", loaded == -2 ? problem.c_str() : "File not found.",
                                           MessageIcon::Warning);
@@ -338,6 +346,8 @@ void MainWindow::loadConfigCommand()
         buildTuningTable();
     }
     openPorts(reporterOr(reporter_));
+    if (!note.empty())
+        showStatus(note + "  |  " + tuningText_);
 }
 
 void MainWindow::saveConfigCommand()
@@ -371,6 +381,10 @@ void MainWindow::closeEvent(QCloseEvent* event)
         delete channels_;
         shutdownSystem();
         shutDown_ = true;
+        // The last word on a save that failed, before the window goes.
+        if (!settingsSaveProblem().empty())
+            reporterOr(reporter_).showMessage("Error Saving Configuration", settingsSaveProblem().c_str(),
+                                              MessageIcon::Warning);
     }
     event->accept();
 }

@@ -38,9 +38,12 @@ void startUp(int argc, const char* const* argv)
         settings = defaultSettings();
     }
     std::string problem;
+    std::string note;
     configNotice.clear();
-    if (loadConfig(DefaultConfigFile, &problem) == -2)
+    if (loadConfig(DefaultConfigFile, &problem, &note) == -2)
         configNotice = std::string("\"") + DefaultConfigFile + "\" was ignored: " + problem;
+    else
+        configNotice = note;
     EngineLock lock(engineMutex);
     buildInstrumentFrequencies();
 }

@@ -171,6 +171,6 @@ void CommandSetupDialog::accept()
         settings.shiftCentre = shiftCentre_->isChecked() ? 1 : 0;
         settings.sendInitOnOpen = sendOnOpen_->isChecked() ? 1 : 0;
     }
-    saveConfig(DefaultConfigFile);
+    saveSettings();
     QDialog::accept();
 }

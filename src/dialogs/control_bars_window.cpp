@@ -61,7 +61,7 @@ ControlBarsWindow::ControlBarsWindow(QWidget* parent) : QWidget(parent, Qt::Wind
 ControlBarsWindow::~ControlBarsWindow()
 {
     controlBarsOpen = 0;
-    saveConfig(DefaultConfigFile);
+    saveSettings();
 }
 
 void ControlBarsWindow::commitControllerField(int bar)

@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
+#include "engine/config_file.h"
+
 MessageReporter* messageReporterOverride = nullptr;
 
 QLineEdit* makeDigitField(QWidget* parent, const char* objectName)
@@ -77,4 +79,19 @@ void WidgetMessageReporter::showMessage(const char* title, const char* text, Mes
 MessageReporter& reporterOr(WidgetMessageReporter& own)
 {
     return messageReporterOverride ? *messageReporterOverride : own;
+}
+
+namespace {
+std::string saveProblem;
+}
+
+void saveSettings()
+{
+    std::string reason;
+    saveProblem = saveConfig(DefaultConfigFile, &reason) == 0 ? "" : "Settings could not be saved: " + reason;
+}
+
+const std::string& settingsSaveProblem()
+{
+    return saveProblem;
 }

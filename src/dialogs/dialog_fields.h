@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <string>
 
 #include "engine/message_reporter.h"
 
@@ -41,3 +42,9 @@ private:
 // in their place.
 MessageReporter& reporterOr(WidgetMessageReporter& own);
 extern MessageReporter* messageReporterOverride;
+
+// Saves the settings to "vanto.cfg", as every window's OK does, and keeps
+// what went wrong for the status line: "Settings could not be saved:
+// <reason>", or "" once a save succeeds.
+void saveSettings();
+const std::string& settingsSaveProblem();

@@ -25,7 +25,6 @@
 
 namespace {
 
-constexpr uint32_t MaxPitchWheelRange = 24;
 constexpr uint32_t MaxMidiNote = 127;
 constexpr int FrequencyTextLength = 19;
 
@@ -232,6 +231,6 @@ void MidiSetupDialog::accept()
         }
     }
     openPorts(reporterOr(reporter_));
-    saveConfig(DefaultConfigFile);
+    saveSettings();
     QDialog::accept();
 }

@@ -1,7 +1,9 @@
 #include "engine/config_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -281,7 +283,35 @@ std::string linkTarget(const char* path)
     return target.string();
 }
 
+// Every field within what a dialog could have stored, whatever a short or
+// old file held; a reference frequency that no instrument could be tuned
+// to is the default's, with a note that says so.
+std::string limitToBounds(Settings& s)
+{
+    s.inputDevice = std::min(s.inputDevice, MaxDeviceNumber);
+    s.outputDevice = std::min(s.outputDevice, MaxDeviceNumber);
+    s.pitchWheelRange = std::min<uint8_t>(s.pitchWheelRange, MaxPitchWheelRange);
+    s.inputChannel = std::min(s.inputChannel, AllChannels);
+    s.referenceKey = std::min<uint8_t>(s.referenceKey, 127);
+    for (uint8_t* key : {&s.commandKey, &s.demodulateKey, &s.resetPitchKey, &s.initMessageKey})
+        *key = std::min(*key, NoKey);
+    for (uint8_t& controller : s.controlBarController)
+        controller = std::min<uint8_t>(controller, 127);
+    if (isUsableReferenceFrequency(s.referenceFrequency))
+        return {};
+    char text[160];
+    std::snprintf(text, sizeof text, "The reference frequency %g Hz in the configuration is outside 1 Hz to 100 kHz: %g Hz is used.",
+                  s.referenceFrequency, defaultSettings().referenceFrequency);
+    s.referenceFrequency = defaultSettings().referenceFrequency;
+    return text;
+}
+
 }  // namespace
+
+bool isUsableReferenceFrequency(double frequency)
+{
+    return frequency >= 1.0 && frequency <= 100000.0;
+}
 
 int encodeConfig(const Settings& s, uint8_t (&image)[MaxConfigFileSize])
 {
@@ -296,16 +326,15 @@ int encodeConfig(const Settings& s, uint8_t (&image)[MaxConfigFileSize])
     return w.size() + encodeExtension(s, image + w.size());
 }
 
-void decodeConfig(const uint8_t* image, int length, Settings& s)
+std::string decodeConfig(const uint8_t* image, int length, Settings& s)
 {
     Reader header(image, length);
     walkHeader(header, s);
-    s.inputDevice = std::min(s.inputDevice, MaxDeviceNumber);
-    s.outputDevice = std::min(s.outputDevice, MaxDeviceNumber);
+    const std::string note = limitToBounds(s);
     if (header.reachedEnd()) {
         s.initEventCount = 0;
         decodeExtension(image, 0, s);
-        return;
+        return note;
     }
     s.initEventCount = clampedEventCount(s.initEventCount);
     Reader events(image + ConfigHeaderSize, length - ConfigHeaderSize);
@@ -317,6 +346,7 @@ void decodeConfig(const uint8_t* image, int length, Settings& s)
     }
     const int blockStart = ConfigHeaderSize + ConfigEventSize * s.initEventCount;
     decodeExtension(image + std::min(blockStart, length), std::max(length - blockStart, 0), s);
+    return note;
 }
 
 std::string configFileProblem(const uint8_t* image, int length)
@@ -339,8 +369,8 @@ std::string configFileProblem(const uint8_t* image, int length)
         why = "it ends within its init events";
     else if (length > expected && (length - expected < 4 || std::memcmp(image + expected, ExtensionMagic, 4) != 0))
         why = "it is longer than what it holds";
-    else if (s.pitchWheelRange > 24)
-        why = says("pitch-wheel range", s.pitchWheelRange, 24);
+    else if (s.pitchWheelRange > MaxPitchWheelRange)
+        why = says("pitch-wheel range", s.pitchWheelRange, MaxPitchWheelRange);
     else if (s.inputChannel > AllChannels)
         why = says("input channel", s.inputChannel, AllChannels);
     else if (s.referenceKey > 127)
@@ -354,22 +384,25 @@ std::string configFileProblem(const uint8_t* image, int length)
     return why.empty() ? why : "This is not a Vanto configuration file: " + why + ".";
 }
 
-int saveConfig(const char* path)
+int saveConfig(const char* path, std::string* reason)
 {
     uint8_t image[MaxConfigFileSize];
     const int length = encodeConfig(currentSettings(), image);
     const std::string target = linkTarget(path);
     const std::string temporary = target + ".saving";
-    if (!writeFile(temporary, image, length)) {
+    const auto fail = [&](const std::string& why) {
         std::remove(temporary.c_str());
+        if (reason)
+            *reason = why;
         return -1;
-    }
+    };
+    errno = 0;
+    if (!writeFile(temporary, image, length))
+        return fail(errno ? std::strerror(errno) : "it could not be written");
     std::error_code error;
     std::filesystem::rename(temporary, target, error);
-    if (error) {
-        std::remove(temporary.c_str());
-        return -1;
-    }
+    if (error)
+        return fail(error.message());
     return 0;
 }
 
@@ -383,20 +416,7 @@ bool readConfig(std::FILE* file, Settings& s)
     return true;
 }
 
-bool readConfigFile(const char* path, Settings& s)
-{
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file)
-        return false;
-    Settings read = s;
-    const bool ok = readConfig(file, read);
-    std::fclose(file);
-    if (ok)
-        s = read;
-    return ok;
-}
-
-int loadConfig(const char* path, std::string* problem)
+int loadConfig(const char* path, std::string* problem, std::string* note)
 {
     // A pipe or device would hold the window until something wrote to it.
     std::error_code ignored;
@@ -419,7 +439,9 @@ int loadConfig(const char* path, std::string* problem)
         return -2;
     }
     Settings loaded = currentSettings();
-    decodeConfig(image.data(), static_cast<int>(length), loaded);
+    const std::string said = decodeConfig(image.data(), static_cast<int>(length), loaded);
+    if (note)
+        *note = said;
     EngineLock lock(engineMutex);
     settings = loaded;
     return 0;

@@ -26,14 +26,20 @@ int encodeConfig(const Settings& s, uint8_t (&image)[MaxConfigFileSize]);
 
 // Overlays the fields that image holds on s: a field the image does not hold
 // whole keeps its value; a file shorter than the header empties the init
-// message. The stored event count is limited to 0..MaxInitEvents. The
-// extension settings come from the block, or are the defaults without one.
-void decodeConfig(const uint8_t* image, int length, Settings& s);
+// message. Every field is limited to its bounds (the event count to
+// 0..MaxInitEvents); a reference frequency outside 1 Hz to 100 kHz is the
+// default's, and the returned note says so ("" otherwise). The extension
+// settings come from the block, or are the defaults without one.
+std::string decodeConfig(const uint8_t* image, int length, Settings& s);
+
+// Whether an instrument can be tuned to frequency: 1 Hz to 100 kHz.
+bool isUsableReferenceFrequency(double frequency);
 
 // Writes the settings to path through a temporary file in the same folder
 // that replaces path only once everything is written. 0, or -1 on any
-// failure, in which case an existing file at path is left as it was.
-int saveConfig(const char* path);
+// failure, in which case an existing file at path is left as it was and
+// *reason says why, in the system's words.
+int saveConfig(const char* path, std::string* reason = nullptr);
 
 // Why bytes of ConfigHeaderSize or more cannot be a configuration file:
 // their length does not fit their event count (and extension block), or a
@@ -42,14 +48,13 @@ int saveConfig(const char* path);
 std::string configFileProblem(const uint8_t* image, int length);
 
 // Reads path over the live settings, under the engine lock (call it without
-// holding that lock). 0 when the file was read; -1 when it could not be
-// opened or read, and -2 when it is plainly not a configuration file (the
-// reason in *problem), both with the settings untouched.
-int loadConfig(const char* path, std::string* problem = nullptr) TAKES_ENGINE_LOCK;
+// holding that lock). 0 when the file was read, with decodeConfig's note in
+// *note; -1 when it is not a regular file or could not be opened or read,
+// and -2 when it is plainly not a configuration file (the reason in
+// *problem), both with the settings untouched.
+int loadConfig(const char* path, std::string* problem = nullptr, std::string* note = nullptr) TAKES_ENGINE_LOCK;
 
 // Reads at most MaxConfigFileSize bytes of a configuration stream over s.
 // False on a read error; s is then untouched.
 bool readConfig(std::FILE* file, Settings& s);
 
-// readConfig on the file at path; false when it cannot be opened or read.
-bool readConfigFile(const char* path, Settings& s);

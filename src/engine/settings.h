@@ -62,6 +62,7 @@ struct Settings {
 };
 
 constexpr int32_t MaxReleaseTime = 10000;
+constexpr uint8_t MaxPitchWheelRange = 24;  // semitones
 // Device positions beyond any real list; larger stored numbers are limited to it.
 constexpr int32_t MaxDeviceNumber = 9999;
 

@@ -113,8 +113,11 @@ Start start(const RelayOptions& options, MidiSystem& system, ConsoleReporter& co
         clearKeyboardMapping();
     }
     std::string problem;
-    if (loadConfig(options.configPath.c_str(), &problem) == -2)
+    std::string note;
+    if (loadConfig(options.configPath.c_str(), &problem, &note) == -2)
         std::fprintf(stderr, "vanto-relay: \"%s\" was ignored: %s\n", options.configPath.c_str(), problem.c_str());
+    else if (!note.empty())
+        std::fprintf(stderr, "vanto-relay: %s\n", note.c_str());
     const MidiSystem::DeviceLists lists = system.deviceLists();
     if (const Start chosen = chooseDevices(options, lists); chosen != Start::Relaying)
         return chosen;

@@ -18,6 +18,7 @@ constexpr const char* NoteCountMissing = "The number of notes is missing.";
 constexpr const char* NoteCountNotNumber = "The number of notes must be a whole number.";
 constexpr const char* NoNotes = "A scale of no notes has nothing to play.";
 constexpr const char* TooManyNotes = "More than 127 notes: Vanto plays at most 127.";
+constexpr const char* Inaudible = "This pitch aims outside 1 Hz to 100 kHz.";
 constexpr const char* NotAPitch = "Not a pitch: write cents with a point (701.955) or a ratio (3/2).";
 constexpr const char* NotPositive = "A ratio must be greater than zero.";
 constexpr const char* ZeroDenominator = "A ratio cannot have a denominator of 0.";
@@ -249,6 +250,8 @@ std::string readPitches(ScalaLines& lines, Scale& s)
             return atLine(lines.number(), "Blank line where " + which + " belongs.");
         if (const char* error = pitchRatio(firstWord(line), s.ratio[degree]))
             return atLine(lines.number(), error);
+        if (!isAudibleFrequency(s.pitch * s.ratio[degree]))
+            return atLine(lines.number(), Text::Inaudible);
     }
     return {};
 }

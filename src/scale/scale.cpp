@@ -36,3 +36,17 @@ double ratioOfDegree(const Scale& s, int64_t degree)
     const double r = s.ratio[degree - periods * n];
     return periods == 0 ? r : std::pow(s.ratio[n], static_cast<double>(periods)) * r;
 }
+
+bool isAudibleFrequency(double hz)
+{
+    return hz >= 1.0 && hz <= 100000.0;
+}
+
+bool aimsWithinHearing(const Scale& s)
+{
+    for (int degree = 0; degree <= s.degrees && degree < RatioCount; ++degree) {
+        if (!isAudibleFrequency(s.pitch * s.ratio[degree]))
+            return false;
+    }
+    return isAudibleFrequency(s.pitch);
+}

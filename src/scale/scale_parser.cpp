@@ -152,7 +152,7 @@ const char* parseLine(const std::string& line, Scale& s, bool& ended)
         return hasUsableDegrees(s) ? nullptr : ScaleError::DegreesOutOfRange;
     case LineKind::Pitch:
         s.pitch = readDecimal(rest);
-        return s.pitch > 0.0 && std::isfinite(s.pitch) ? nullptr : ScaleError::PitchOutOfRange;
+        return isAudibleFrequency(s.pitch) ? nullptr : ScaleError::PitchOutOfRange;
     case LineKind::Centre: {
         const int32_t centre = readInteger(rest);
         if (centre < 0 || centre > 127)
@@ -237,6 +237,8 @@ const char* parseScale(std::FILE* file, Scale& result)
         if (read == LineRead::LastLine)
             break;
     }
+    if (!aimsWithinHearing(result))
+        return ScaleError::IntervalOutOfRange;
     result.octavePeriod = result.ratio[result.degrees] == 2.0 ? 1 : 0;
     return nullptr;
 }

@@ -10,6 +10,7 @@
 
 #include "app/main_window.h"
 #include "app/startup.h"
+#include "dialogs/dialog_fields.h"
 #include "dialogs/control_bars_window.h"
 #include "dialogs/guide_window.h"
 #include "dialogs/last_key_window.h"
@@ -381,6 +382,19 @@ private slots:
         QCOMPARE(lastKeyOpen, 0);
         QCOMPARE(midiPorts.outputOpen, 0);
         QCOMPARE(place.system->log.events.back(), std::string("close output"));
+    }
+
+    // A folder where the file belongs: the save fails, and the last box says so.
+    void aSaveThatFailsIsSaid()
+    {
+        QVERIFY(QDir().mkpath("vanto.cfg.saving"));
+        MainWindow window(desktop);
+        action(window, "controlBarsAction")->trigger();
+        window.close();
+        QCOMPARE(reporter.shown.size(), size_t{1});
+        QCOMPARE(reporter.shown[0].text, std::string("Settings could not be saved: Is a directory"));
+        saveSettings();
+        QCOMPARE(settingsSaveProblem(), std::string());
     }
 
     void longNamesAreCutAtTheirEnd()

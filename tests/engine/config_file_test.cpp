@@ -177,6 +177,24 @@ TEST_F(ConfigFileTest, ShortFilesOverlayOnlyTheirLeadingFields)
     const uint8_t huge[] = {0x71, 0x71, 0x71, 0x71};  // an input device far beyond any list
     decodeConfig(huge, 4, settings);
     EXPECT_EQ(settings.inputDevice, MaxDeviceNumber);
+
+    // What a short file holds is limited as it is read, as a whole one is checked.
+    image = defaultImage();
+    image.resize(120);
+    image[8] = 127;
+    image[9] = 99;
+    std::string note;
+    ASSERT_EQ(loadConfig(dir.writeBytes("120.cfg", image).c_str(), nullptr, &note), 0);
+    EXPECT_EQ(settings.pitchWheelRange, 24);
+    EXPECT_EQ(settings.inputChannel, AllChannels);
+    EXPECT_EQ(note, "");
+    for (const double frequency : {0.0, -440.0, 1e308}) {
+        std::memcpy(image.data() + 11, &frequency, sizeof frequency);
+        settings.referenceFrequency = 415.0;
+        ASSERT_EQ(loadConfig(dir.writeBytes("hz.cfg", image).c_str(), nullptr, &note), 0);
+        EXPECT_EQ(settings.referenceFrequency, 440.0);
+        EXPECT_NE(note.find("outside 1 Hz to 100 kHz: 440 Hz is used"), std::string::npos) << note;
+    }
 }
 
 // A file that cannot be a configuration is refused whole; short files and
@@ -279,7 +297,9 @@ TEST_F(ConfigFileTest, FailedSaveKeepsTheExistingFile)
 
     // The temporary file cannot be created: a folder stands in its place.
     std::filesystem::create_directory(path + ".saving");
-    EXPECT_EQ(saveConfig(path.c_str()), -1);
+    std::string reason;
+    EXPECT_EQ(saveConfig(path.c_str(), &reason), -1);
+    EXPECT_EQ(reason, "Is a directory");
     EXPECT_EQ(readBytes(path), before);
     std::filesystem::remove(path + ".saving");
 

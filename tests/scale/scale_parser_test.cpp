@@ -96,6 +96,12 @@ TEST_F(ScaleParserTest, SingleLinesGiveTheirResults)
         {"pitch -440", ScaleError::PitchOutOfRange, 0, 0},
         {"pitch", ScaleError::PitchOutOfRange, 0, 0},
         {"pitch inf", ScaleError::PitchOutOfRange, 0, 0},
+        {"pitch 1e308", ScaleError::PitchOutOfRange, 0, 0},
+        {"pitch 0.99", ScaleError::PitchOutOfRange, 0, 0},
+        {"3 r1e308", ScaleError::IntervalOutOfRange, 0, 0},  // aims beyond hearing, as a period of 10^12 does
+        {"12 r1e12", ScaleError::IntervalOutOfRange, 0, 0},
+        {"1 r0.001", ScaleError::IntervalOutOfRange, 0, 0},
+        {"1 r382", nullptr, 1, 382},
     };
     for (const LineCase& c : cases) {
         for (const char* ending : {"\n", "\r\n", ""}) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "engine/config_file.h"
 #include "support/engine_fixture.h"
@@ -93,6 +94,12 @@ TEST_F(VantoTableTest, ReportsBadScalesAndBadArguments)
     EXPECT_EQ(runTool("--frobnicate " + justMajor()).exitCode, 2);
     EXPECT_EQ(runTool("a.txt b.txt").exitCode, 2);
     EXPECT_EQ(runTool("--config " + dir.file("none.cfg") + " " + justMajor()).exitCode, 1);
+    // As vanto reads it: a pipe is refused at once, a file vanto refuses too.
+    ASSERT_EQ(::mkfifo(dir.file("pipe.cfg").c_str(), 0600), 0);
+    EXPECT_EQ(runTool("--config " + dir.file("pipe.cfg") + " " + justMajor()).exitCode, 1);
+    const ToolRun refused = runTool("--config " + dir.write("guide.cfg", std::string(4000, 'x')) + " " + justMajor());
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.lines.at(0).rfind("This is not a Vanto configuration file", 0), 0u);
 }
 
 }  // namespace
