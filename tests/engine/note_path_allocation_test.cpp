@@ -1,6 +1,9 @@
 // The note path runs inside the MIDI callback and must never touch the heap.
 // Every operator new made on the JACK process thread is counted.
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -76,6 +79,8 @@ TEST_F(NotePathAllocationTest, TheJackProcessCycleAllocatesNothing)
     listener.settle();
     listener.clear();
     watchedThread = system.processThread();
+    ASSERT_FALSE(pthread_equal(watchedThread.load(), pthread_t{})) << "no process thread to watch";
+    ASSERT_EQ(pthread_kill(watchedThread.load(), 0), 0) << "the watched thread does not run";
     MidiBytes sysex(3000, 0x11);
     sysex.front() = 0xF0;
     sysex.back() = 0xF7;

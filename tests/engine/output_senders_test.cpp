@@ -54,14 +54,4 @@ TEST_F(OutputSendersTest, InitMessageSendsEachEventInOrder)
     }
 }
 
-TEST_F(OutputSendersTest, WithNoOutputEverySendIsLostWithoutHarm)
-{
-    midiPorts.midiOut = nullptr;
-    sendController(1, 2);
-    sendPitchBend(0, 100);
-    sendPitchWheelRange();
-    sendInitEvent({0xFF, 0, 0, 0});
-    EXPECT_TRUE(sent().empty());
-}
-
 }  // namespace

@@ -139,8 +139,11 @@ TEST_F(PedalAllocationTest, ATailAsOldAsTheReleaseTimeIsFreeAgain)
     const int tail = channelOf(60);
     play("-60");
     noteAllocation.lastTunedChannel = (tail + ChannelCount - 1) % ChannelCount;  // the rotation comes to it first
-    playAt(fakeNow + 1000, "+61");
-    EXPECT_EQ(channelOf(61), tail);
+    const uint32_t released = fakeNow;
+    playAt(released + 999, "+61");
+    EXPECT_NE(channelOf(61), tail) << "a millisecond younger than the release time, it is spared";
+    playAt(released + 1000, "-61 +62");
+    EXPECT_EQ(channelOf(62), tail);
 }
 
 }  // namespace
