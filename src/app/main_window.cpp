@@ -149,6 +149,8 @@ void MainWindow::buildMenus()
     config->addSeparator();
     addCommand(config, "M&essage", "messageAction", &MainWindow::messageCommand);
     addCommand(config, "Control &Bars", "controlBarsAction", &MainWindow::controlBarsCommand);
+    addCommand(config, "&All Notes Off", "allNotesOffAction", &MainWindow::allNotesOffCommand)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Period));
     config->addSeparator();
     addCommand(config, "&Load Config", "loadConfigAction", &MainWindow::loadConfigCommand);
     addCommand(config, "&Save Config", "saveConfigAction", &MainWindow::saveConfigCommand);
@@ -168,6 +170,9 @@ void MainWindow::buildControls()
     statusLine_->setAlignment(Qt::AlignCenter);
     statusLine_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     statusLine_->setMinimumWidth(330);
+    routeLine_ = new QLabel;
+    routeLine_->setObjectName("routeLine");
+    routeLine_->setAlignment(Qt::AlignCenter);
     auto* buttons = new QHBoxLayout;
     const struct {
         const char* text;
@@ -187,6 +192,7 @@ void MainWindow::buildControls()
     layout->setContentsMargins(4, 4, 4, 4);
     layout->setSpacing(4);
     layout->addWidget(statusLine_);
+    layout->addWidget(routeLine_);
     layout->addLayout(buttons);
     setCentralWidget(central);
 }
@@ -207,6 +213,8 @@ void MainWindow::renderStatus()
     }
     statusText_ = QString::fromStdString(text);
     statusLine_->setToolTip(statusText_);
+    routeText_ = QString::fromStdString(routeText());
+    routeLine_->setToolTip(routeText_);
     fitStatusText();
 }
 
@@ -221,6 +229,7 @@ void MainWindow::fitStatusText()
 {
     const int room = statusLine_->contentsRect().width() - 2 * statusLine_->margin() - 8;
     statusLine_->setText(statusLine_->fontMetrics().elidedText(statusText_, Qt::ElideRight, std::max(room, 40)));
+    routeLine_->setText(routeLine_->fontMetrics().elidedText(routeText_, Qt::ElideMiddle, std::max(room, 40)));
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)
@@ -301,6 +310,12 @@ void MainWindow::messageCommand()
         return;
     EngineLock lock(engineMutex);
     sendInitEvent(event);
+}
+
+void MainWindow::allNotesOffCommand()
+{
+    EngineLock lock(engineMutex);
+    panic();
 }
 
 void MainWindow::controlBarsCommand()

@@ -68,6 +68,7 @@ public:
     void commandSetupCommand();
     void messageCommand();
     void controlBarsCommand();
+    void allNotesOffCommand();
     void loadConfigCommand();
     void saveConfigCommand();
     void lastKeyCommand();
@@ -100,6 +101,8 @@ private:
 
     Desktop& desktop_;
     QLabel* statusLine_;
+    QLabel* routeLine_ = nullptr;  // where notes go
+    QString routeText_;
     std::string tuningText_;
     QString statusText_;
     QPointer<ControlBarsWindow> controlBars_;

@@ -13,6 +13,9 @@ struct MidiPorts {
     MidiOutput* midiOut GUARDED_BY_ENGINE_LOCK = nullptr;  // every engine send goes here; null = lost
     int32_t inputOpen GUARDED_BY_ENGINE_LOCK = 0;
     int32_t outputOpen GUARDED_BY_ENGINE_LOCK = 0;
+    // Every key a Note On has gone out for, by channel, until a panic ends
+    // them all: bit k of word k / 64.
+    uint64_t keysSent[16][2] GUARDED_BY_ENGINE_LOCK = {};
     // Handed from the window thread to the input thread: cleared before the
     // input is reset so that a returned buffer is not queued again.
     std::atomic<bool> sysexBufferReady{false};

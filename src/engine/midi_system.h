@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,9 @@ public:
     // Messages that a full queue or buffer of the platform could not hold,
     // since the system was made: counted so that the user can be told.
     virtual uint64_t lostMessages() { return 0; }
+    // The ports that listen to the program's own output now, where the
+    // system can tell; nothing where it cannot.
+    virtual std::optional<std::vector<std::string>> ownOutputListeners() { return std::nullopt; }
     // Null when the device cannot be opened.
     virtual std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) = 0;
     virtual std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) = 0;

@@ -316,6 +316,53 @@ void resetChannels()
     }
 }
 
+namespace {
+
+// The notes are gone from the instrument: none is held on any channel. The
+// player's pedals stay as they are.
+void forgetSoundingNotes() NEEDS_ENGINE_LOCK
+{
+    NoteAllocation& a = noteAllocation;
+    for (int k = 0; k < KeyCount; ++k) {
+        a.keyChannel[k] = 0;
+        a.keyCaught[k] = 0;
+    }
+    for (ChannelSlot& slot : a.channelSlot) {
+        slot.noteCount = 0;
+        slot.sustainedCount = 0;
+        slot.sostenutoCount = 0;
+    }
+}
+
+}  // namespace
+
+void endSoundingNotes()
+{
+    NoteAllocation& a = noteAllocation;
+    for (int k = 0; k < KeyCount; ++k) {
+        if (a.keyChannel[k] != 0)
+            sendToChannel(0x80, static_cast<uint8_t>(a.keyChannel[k] - 1), a.keyOutputNote[k], 0);
+    }
+    // A pedal that may hold something is lifted; one that holds nothing is
+    // left alone, so that closing an idle output sends nothing.
+    bool held[2] = {a.sustainValue != 0, a.sostenutoValue != 0};
+    for (const ChannelSlot& slot : a.channelSlot) {
+        held[0] = held[0] || slot.sustainedCount != 0;
+        held[1] = held[1] || slot.sostenutoCount != 0;
+    }
+    if (held[0])
+        sendToUsedChannels(0xB0, SustainController, 0);
+    if (held[1])
+        sendToUsedChannels(0xB0, SostenutoController, 0);
+    forgetSoundingNotes();
+}
+
+void panic()
+{
+    sendPanic();
+    forgetSoundingNotes();
+}
+
 void handlePedal(uint8_t controller, uint8_t value)
 {
     NoteAllocation& a = noteAllocation;

@@ -62,6 +62,11 @@ void handleNoteOff(uint8_t status, uint8_t channel, uint8_t key, uint8_t velocit
 // Forgets every sounding note, renumbers the used channels' groups 0, 1, ...
 // and sends All Notes Off on each used channel.
 void resetChannels() NEEDS_ENGINE_LOCK;
+// Before the output closes: a Note Off for every key sounding, and the
+// pedals released on the used channels, so that nothing is left sounding.
+void endSoundingNotes() NEEDS_ENGINE_LOCK;
+// "All Notes Off": sendPanic, and every note forgotten.
+void panic() NEEDS_ENGINE_LOCK;
 // A relayed controller from the input: the pedals decide which channels
 // still sound after their keys are released.
 void handlePedal(uint8_t controller, uint8_t value) NEEDS_ENGINE_LOCK;

@@ -6,10 +6,19 @@
 
 namespace {
 
+void noteKeySent(uint32_t message) NEEDS_ENGINE_LOCK
+{
+    const uint8_t key = (message >> 8) & 0x7F;
+    if ((message & 0xF0) == 0x90 && ((message >> 16) & 0x7F) != 0)
+        midiPorts.keysSent[message & 0x0F][key / 64] |= uint64_t{1} << (key % 64);
+}
+
 void sendWord(uint32_t message) NEEDS_ENGINE_LOCK
 {
-    if (midiPorts.midiOut)
-        midiPorts.midiOut->sendShortMessage(message);
+    if (!midiPorts.midiOut)
+        return;
+    noteKeySent(message);
+    midiPorts.midiOut->sendShortMessage(message);
 }
 
 }  // namespace
@@ -61,6 +70,10 @@ void sendPitchWheelRange()
     sendController(100, 0);
     sendController(6, settings.pitchWheelRange);
     sendController(38, 0);
+    // The null parameter: a data entry the keyboard sends later must not
+    // change the range.
+    sendController(101, 127);
+    sendController(100, 127);
 }
 
 void greetNewListener()
@@ -68,4 +81,18 @@ void greetNewListener()
     sendPitchWheelRange();
     if (settings.sendInitOnOpen == 1)
         sendInitMessage();
+}
+
+void sendPanic()
+{
+    for (uint8_t c = 0; c < ChannelCount; ++c) {
+        sendToChannel(0xB0, c, 64, 0);
+        sendToChannel(0xB0, c, 120, 0);
+        sendToChannel(0xB0, c, 123, 0);
+        for (uint8_t key = 0; key < 128; ++key) {
+            if (midiPorts.keysSent[c][key / 64] & (uint64_t{1} << (key % 64)))
+                sendToChannel(0x80, c, key, 0);
+        }
+        midiPorts.keysSent[c][0] = midiPorts.keysSent[c][1] = 0;
+    }
 }

@@ -35,6 +35,9 @@ std::string awaitedOutput;
 // The MIDI service stopped answering while devices were open or awaited:
 // everything is opened again once it answers.
 bool serviceLost = false;
+// Whether a MIDI service has answered since the start: one that never did
+// has not gone away.
+bool serviceAnswered = false;
 // A listed device failed to open: it is tried again on every look until it
 // opens or goes, without a box each time.
 bool retryOpening = false;
@@ -183,6 +186,7 @@ void openPorts(MessageReporter& owner)
     serviceLost = false;
     retryOpening = false;
     const MidiSystem::DeviceLists lists = midiSystem ? midiSystem->deviceLists() : MidiSystem::DeviceLists{};
+    serviceAnswered = serviceAnswered || lists.service;
     openInput(owner, lists.inputs);
     if (!openOutput(owner, lists.outputs))
         return;
@@ -215,9 +219,60 @@ bool reopenWhenDevicesReturn(MessageReporter& owner)
     return false;
 }
 
+namespace {
+
+// "fluidsynth" of "fluidsynth:midi_00": the client, as a patchbay shows it.
+std::string clientOf(const std::string& port)
+{
+    return port.substr(0, port.find(':'));
+}
+
+std::string listenersText()
+{
+    const auto listeners = midiSystem ? midiSystem->ownOutputListeners() : std::nullopt;
+    if (!listeners)
+        return "Vanto Out";
+    std::string text;
+    for (const std::string& port : *listeners) {
+        const std::string client = clientOf(port);
+        if (text.find(client) == std::string::npos)
+            text += (text.empty() ? "" : ", ") + client;
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string routeText()
+{
+    const std::string waiting = deviceWaitText();
+    if (serviceLost || !awaitedInput.empty() || !awaitedOutput.empty())
+        return waiting;
+    const std::string from = inputDevice ? clientOf(openedInputName) : "No keyboard";
+    std::string to = "No synthesizer";
+    if (outputDevice && openedOutputName.empty()) {
+        to = listenersText();
+        if (to.empty())
+            return "Vanto Out is not connected";
+    } else if (outputDevice) {
+        to = clientOf(openedOutputName);
+    }
+    return from + " \u2192 Vanto \u2192 " + to;
+}
+
+bool isRouteComplete()
+{
+    return !serviceLost && awaitedInput.empty() && awaitedOutput.empty() && inputDevice && outputDevice;
+}
+
+bool serviceHasGone()
+{
+    return serviceLost;
+}
+
 std::string deviceWaitText()
 {
-    std::string text = serviceLost ? ServiceLostText : "";
+    std::string text = serviceLost ? (serviceAnswered ? ServiceLostText : NoServiceText) : "";
     for (const std::string* awaited : {&awaitedInput, &awaitedOutput}) {
         if (!serviceLost && !awaited->empty())
             text += (text.empty() ? "Waiting for " : " and ") + *awaited;
@@ -245,6 +300,7 @@ void closePorts()
     if (outputDevice) {
         {
             EngineLock lock(engineMutex);
+            endSoundingNotes();
             midiPorts.midiOut = nullptr;
             midiPorts.outputOpen = 0;
         }

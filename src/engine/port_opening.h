@@ -11,6 +11,7 @@ inline constexpr const char* InputDeviceError = "Could not open the specified\nm
 inline constexpr const char* OutputDeviceError = "Could not open the specified\nmidi output device.";
 inline constexpr const char* DeviceErrorTitle = "Error";
 inline constexpr const char* ServiceLostText = "The MIDI service has gone away";
+inline constexpr const char* NoServiceText = "Waiting for a MIDI service";
 
 // Closes both devices, then opens the input (with the System Exclusive
 // buffer queued) and the output, and prepares the instrument: channel reset,
@@ -31,6 +32,19 @@ void closePorts() TAKES_ENGINE_LOCK;
 // again after it went away, reopens the devices and returns true. Notices a
 // device or the service going away as well.
 bool reopenWhenDevicesReturn(MessageReporter& owner) TAKES_ENGINE_LOCK;
+
+// Where notes go, in a line: "Keyboard → Vanto → FluidSynth" (the devices'
+// client names), "Vanto Out is not connected" when nothing listens to the
+// program's own output, or what deviceWaitText says while something is
+// awaited or the service has gone.
+std::string routeText();
+
+// Whether both devices are open and nothing is awaited.
+bool isRouteComplete();
+
+// Whether the MIDI service went away while devices were open or awaited,
+// and has not come back.
+bool serviceHasGone();
 
 // For the status line: that the MIDI service has gone away, or "Waiting for
 // <name>" for each device awaited; then how many messages the platform lost,

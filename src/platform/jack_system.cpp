@@ -506,6 +506,18 @@ uint64_t JackMidiSystem::lostMessages()
     return lostBefore_ + (client_ ? client_->lost.load() : 0);
 }
 
+std::optional<std::vector<std::string>> JackMidiSystem::ownOutputListeners()
+{
+    std::vector<std::string> names;
+    if (!client_ || client_->gone)
+        return names;
+    const char** ports = jack_port_get_all_connections(client_->handle, client_->output);
+    for (size_t i = 0; ports && ports[i]; ++i)
+        names.emplace_back(ports[i]);
+    jack_free(ports);
+    return names;
+}
+
 uint64_t JackMidiSystem::deferredCycles() const
 {
     return client_ ? client_->deferredCycles.load() : 0;

@@ -34,6 +34,7 @@ public:
     // Told of every port that comes or goes, and of the server going away.
     bool devicesChanged() override;
     uint64_t lostMessages() override;
+    std::optional<std::vector<std::string>> ownOutputListeners() override;
     std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) override;
     std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) override;
 

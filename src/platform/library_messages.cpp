@@ -36,6 +36,9 @@ std::string causeOf(const std::string& text)
     if (mentions(text, {"JACK server not running", "jack server is not running", "Cannot connect to server",
                         "JackShm", "server request channel"}))
         return "No JACK server is running.";
+    if (mentions(text, {"CheckRes error", "Cannot read socket", "JackSocketClientChannel", "Could not read result",
+                        "Cannot write socket", "JackClient::Execute", "JackPosixProcessSync"}))
+        return "The JACK server has gone away.";
     return text;
 }
 

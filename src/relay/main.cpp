@@ -135,8 +135,11 @@ Start start(const RelayOptions& options, MidiSystem& system, ConsoleReporter& co
         status = tuningStatusText();
     }
     const Settings chosen = currentSettings();
-    std::printf("vanto-relay: %s -> %s, scale %s\n", deviceName(chosen.inputDevice, lists.inputs).c_str(),
-                deviceName(chosen.outputDevice, lists.outputs).c_str(), status.c_str());
+    if (isRouteComplete())
+        std::printf("vanto-relay: %s -> %s, scale %s\n", deviceName(chosen.inputDevice, lists.inputs).c_str(),
+                    deviceName(chosen.outputDevice, lists.outputs).c_str(), status.c_str());
+    else
+        std::printf("vanto-relay: scale %s\n", status.c_str());
     sayWhatIsAwaited();
     std::fflush(stdout);
     // A device remembered by name may be awaited; one by position only cannot.
@@ -154,13 +157,26 @@ Start watchDevices(Start state, const RelayOptions& options, MidiSystem& system,
         return system.devicesChanged() && chooseDevices(options, system.deviceLists()) == Start::Relaying
                    ? start(options, system, console)
                    : Start::Awaiting;
-    const std::string before = deviceWaitText();
-    if (reopenWhenDevicesReturn(console))
-        std::printf("vanto-relay: the devices are back and open again\n");
-    if (deviceWaitText() != before)
-        sayWhatIsAwaited();
+    // One line for each change of state, true when it is printed.
+    const std::string before = routeText();
+    const bool wasGone = serviceHasGone();
+    const bool reopened = reopenWhenDevicesReturn(console);
+    if (wasGone && !serviceHasGone())
+        std::printf("vanto-relay: the MIDI service is back\n");
+    const std::string now = routeText();
+    if (now != before || (reopened && isRouteComplete()))
+        std::printf("vanto-relay: %s\n", now.c_str());
     std::fflush(stdout);
     return state;
+}
+
+// SIGUSR1: the panic of the window's "All Notes Off".
+void allNotesOff()
+{
+    EngineLock lock(engineMutex);
+    panic();
+    std::printf("vanto-relay: all notes off\n");
+    std::fflush(stdout);
 }
 
 // A reload that cannot open a device carries on without it, as vanto does.
@@ -182,6 +198,7 @@ sigset_t answeredSignals()
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGHUP);
+    sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
     return signals;
@@ -213,6 +230,8 @@ int main(int argc, char** argv)
             state = watchDevices(state, options, system, console);
         else if (received == SIGHUP)
             state = reload(options, system, console);
+        else if (received == SIGUSR1)
+            allNotesOff();
         else
             break;
     }

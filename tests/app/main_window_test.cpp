@@ -125,10 +125,10 @@ private slots:
         QCOMPARE(reporter.statusAtMessage, QStringList{"No scale loaded."});
         QCOMPARE(status(window), QString("12 tone equal temperament"));
         // Opening: All Notes Off and the range; the initialisation's reset: All Notes Off again.
-        QCOMPARE(sent().size(), size_t{15 * 6});
+        QCOMPARE(sent().size(), size_t{15 * 8});
         for (int i = 0; i < 15; ++i) {
             QCOMPARE(sent()[i].data1, uint8_t{123});
-            QCOMPARE(sent()[75 + i].data1, uint8_t{123});
+            QCOMPARE(sent()[15 * 7 + i].data1, uint8_t{123});
         }
         QCOMPARE(tuningTable.outputKey[61], uint8_t{61});
     }
@@ -288,7 +288,7 @@ private slots:
         QCOMPARE(tuningTable.instrumentFrequency[69], 442.0);
         QCOMPARE(place.system->log.events.back(), std::string("open output 1"));
         QCOMPARE(place.system->log.events.front(), std::string("reset"));
-        QCOMPARE(sent().size(), size_t{75});
+        QCOMPARE(sent().size(), size_t{15 * 7});
         QCOMPARE(status(window), QString("12 tone equal temperament"));
         // The guide is no configuration: refused, nothing changes.
         desktop.answers = {QString::fromStdString(scaleFile("vanto.txt", std::string(3000, 'x').c_str()))};

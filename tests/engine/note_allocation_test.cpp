@@ -199,6 +199,7 @@ TEST_F(NoteAllocationTest, OpeningSequenceResetsThenAnnouncesTheRangeThenSendsTh
     const std::vector<ShortMessage> expected = {
         {0xB0, 123, 0}, {0xB1, 123, 0}, {0xB0, 101, 0}, {0xB1, 101, 0}, {0xB0, 100, 0},
         {0xB1, 100, 0}, {0xB0, 6, 2},   {0xB1, 6, 2},   {0xB0, 38, 0},  {0xB1, 38, 0},
+        {0xB0, 101, 127}, {0xB1, 101, 127}, {0xB0, 100, 127}, {0xB1, 100, 127},  // nothing stays selected
         {0xFF, 0, 0},
     };
     EXPECT_EQ(sent(), expected);

@@ -146,4 +146,37 @@ TEST_F(PedalAllocationTest, ATailAsOldAsTheReleaseTimeIsFreeAgain)
     EXPECT_EQ(channelOf(62), tail);
 }
 
+// Closing ends each held key and lifts the pedal holding the rest; a panic
+// ends everything ever sent, on all sixteen channels, once.
+TEST_F(PedalAllocationTest, ClosingAndPanicLeaveNothingSounding)
+{
+    useOnlyChannels({0, 1});
+    play("+60 S +64 -64");
+    const uint8_t held = static_cast<uint8_t>(channelOf(60));
+    const uint8_t pedalled = static_cast<uint8_t>(noteAllocation.lastTunedChannel);
+    const uint8_t key60 = noteAllocation.keyOutputNote[60], key64 = noteAllocation.keyOutputNote[64];
+    output.clear();
+    endSoundingNotes();
+    EXPECT_EQ(sent(), (std::vector<ShortMessage>{{uint8_t(0x80 | held), key60, 0}, {0xB0, 64, 0}, {0xB1, 64, 0}}));
+    EXPECT_EQ(channelOf(60), -1);
+    output.clear();
+    panic();
+    ASSERT_EQ(sent().size(), 16u * 3 + 2);
+    std::vector<ShortMessage> noteOffs;
+    for (const ShortMessage& m : sent()) {
+        if (m.kind() == 0x80)
+            noteOffs.push_back(m);
+    }
+    std::vector<ShortMessage> expected{{uint8_t(0x80 | held), key60, 0}, {uint8_t(0x80 | pedalled), key64, 0}};
+    if (pedalled < held)
+        std::swap(expected[0], expected[1]);
+    EXPECT_EQ(noteOffs, expected);
+    EXPECT_EQ(sent()[0], (ShortMessage{0xB0, 64, 0}));
+    EXPECT_EQ(sent()[1], (ShortMessage{0xB0, 120, 0}));
+    EXPECT_EQ(sent()[2], (ShortMessage{0xB0, 123, 0}));
+    output.clear();
+    panic();
+    EXPECT_EQ(sent().size(), 16u * 3) << "what the last panic ended is not ended again";
+}
+
 }  // namespace

@@ -84,7 +84,7 @@ TEST_F(PortOpeningTest, FailedOpeningsAreShownAndTheOtherDeviceStillOpens)
         size_t sent;
     } cases[] = {
         {5, 7, true, {"Could not open the specified\nmidi input device.", "Could not open the specified\nmidi output device."}, 0},
-        {3, MidiMapperDevice, true, {InputDeviceError}, 15 * 5},  // All Notes Off and four range controllers
+        {3, MidiMapperDevice, true, {InputDeviceError}, 15 * 7},  // All Notes Off and six range controllers
         {0, MidiMapperDevice, false, {InputDeviceError, OutputDeviceError}, 0},
     };
     for (const auto& c : cases) {

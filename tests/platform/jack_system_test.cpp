@@ -44,14 +44,16 @@ TEST_F(JackSystemTest, ListsOtherClientsPortsAndConnectsOnlyTheChosenOnes)
     openPorts(reporter);
     EXPECT_TRUE(reporter.shown.empty());
     player->send({0x90, 60, 100});
-    EXPECT_EQ(listener->settle().size(), 75u + 2) << "the opening sequence, a bend and the note";
+    EXPECT_EQ(listener->settle().size(), 15u * 7 + 2) << "the opening sequence, a bend and the note";
     listener->clear();
     {
         EngineLock lock(engineMutex);
         sendController(7, 99);  // from this thread: queued for a cycle, which closing waits for
     }
     closePorts();
-    EXPECT_EQ(listener->settle().size(), 15u) << "what was queued left before the connection went";
+    const std::vector<TimedEvent> last = listener->settle();
+    ASSERT_EQ(last.size(), 16u) << "what was queued left before the connection went";
+    EXPECT_EQ(last.back().bytes, (MidiBytes{0x80, 60, 0})) << "the key still held ends";
     listener->clear();
     player->send({0x90, 62, 100});
     EXPECT_TRUE(listener->settle().empty()) << "both connections went with the devices";
@@ -114,10 +116,11 @@ TEST_F(JackSystemTest, AListenerJoiningLaterHearsTheRangeAndInitMessage)
     std::this_thread::sleep_for(1s);
     ASSERT_TRUE(listener->connect("Vanto:Vanto Out", listener->inName()));
     const std::vector<TimedEvent> heard = listener->settle(300ms);
-    ASSERT_EQ(heard.size(), 15u * 4 + 15);
+    ASSERT_EQ(heard.size(), 15u * 6 + 15);
     EXPECT_EQ(heard[0].bytes, (MidiBytes{0xB0, 101, 0}));
     EXPECT_EQ(heard[30].bytes, (MidiBytes{0xB0, 6, 2}));
-    EXPECT_EQ(heard[60].bytes, (MidiBytes{0xC0, 5}));
+    EXPECT_EQ(heard[60].bytes, (MidiBytes{0xB0, 101, 127}));
+    EXPECT_EQ(heard[90].bytes, (MidiBytes{0xC0, 5}));
     for (const TimedEvent& event : heard)
         EXPECT_NE(event.bytes[1], 123) << "no All Notes Off for a late listener";
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <initializer_list>
 
 #include "engine/midi_ports.h"
@@ -33,6 +34,7 @@ inline void resetEngineRecords()
     midiPorts.outputOpen = 0;
     midiPorts.sysexBufferReady = false;
     midiPorts.sysexHeader = SysexBuffer{};
+    std::memset(midiPorts.keysSent, 0, sizeof midiPorts.keysSent);
 }
 
 class EngineTest : public ::testing::Test {
