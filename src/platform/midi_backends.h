@@ -21,6 +21,7 @@ public:
         return jack_.hasService() ? jackChanged : jackChanged || rtMidi_.devicesChanged();
     }
     uint64_t lostMessages() override { return jack_.lostMessages() + rtMidi_.lostMessages(); }
+    std::optional<std::vector<std::string>> ownOutputListeners() override { return current().ownOutputListeners(); }
     std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) override
     {
         return current().openInput(device, handler);

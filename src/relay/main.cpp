@@ -151,21 +151,23 @@ Start start(const RelayOptions& options, MidiSystem& system, ConsoleReporter& co
 
 // Devices that come and go, looked for about once a second: those the
 // command line names before anything opens, then those the settings remember.
-Start watchDevices(Start state, const RelayOptions& options, MidiSystem& system, ConsoleReporter& console)
+// said: the route as last printed.
+Start watchDevices(Start state, const RelayOptions& options, MidiSystem& system, ConsoleReporter& console,
+                   std::string& said)
 {
     if (state == Start::Awaiting)
         return system.devicesChanged() && chooseDevices(options, system.deviceLists()) == Start::Relaying
                    ? start(options, system, console)
                    : Start::Awaiting;
     // One line for each change of state, true when it is printed.
-    const std::string before = routeText();
     const bool wasGone = serviceHasGone();
     const bool reopened = reopenWhenDevicesReturn(console);
     if (wasGone && !serviceHasGone())
         std::printf("vanto-relay: the MIDI service is back\n");
     const std::string now = routeText();
-    if (now != before || (reopened && isRouteComplete()))
+    if (now != said || (reopened && isRouteComplete()))
         std::printf("vanto-relay: %s\n", now.c_str());
+    said = now;
     std::fflush(stdout);
     return state;
 }
@@ -223,13 +225,14 @@ int main(int argc, char** argv)
     }
     ConsoleReporter console;
     Start state = start(options, system, console);
+    std::string said = routeText();
     const timespec second{1, 0};
     while (state != Start::Failed) {
         const int received = sigtimedwait(&signals, nullptr, &second);
         if (received < 0)
-            state = watchDevices(state, options, system, console);
+            state = watchDevices(state, options, system, console, said);
         else if (received == SIGHUP)
-            state = reload(options, system, console);
+            state = reload(options, system, console), said = routeText();
         else if (received == SIGUSR1)
             allNotesOff();
         else

@@ -384,6 +384,19 @@ private slots:
         QCOMPARE(place.system->log.events.back(), std::string("close output"));
     }
 
+    void theRouteIsShownAndAllNotesOffEndsEverything()
+    {
+        MainWindow window(desktop);
+        QCOMPARE(child<QLabel>(&window, "routeLine")->toolTip(), QString::fromUtf8("Keyboard \u2192 Vanto \u2192 Vanto Out"));
+        place.system->inputs.clear();
+        window.close();
+        MainWindow again(desktop);
+        QCOMPARE(child<QLabel>(&again, "routeLine")->toolTip(), QString("Waiting for Keyboard"));
+        clearLog();
+        action(again, "allNotesOffAction")->trigger();
+        QCOMPARE(sent().size(), size_t{16 * 3});
+    }
+
     // A folder where the file belongs: the save fails, and the last box says so.
     void aSaveThatFailsIsSaid()
     {

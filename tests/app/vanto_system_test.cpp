@@ -62,8 +62,19 @@ TEST(VantoProgram, RetunesLiveNotesOutlivesTheServerAndClosesCleanly)
     ASSERT_EQ(heard.size(), 2u) << "the keyboard is not relayed after the server returned";
     EXPECT_EQ(heard[1], (MidiBytes{0x92, 62, 100}));
 
+    // It ends with 62 still held and 64 held by the pedal: both end.
+    const std::vector<MidiBytes> pedalled = playUntilHeard(newKeyboard, newListener, {{0xB0, 64, 127}, {0x90, 64, 90}, {0x80, 64, 0}}, 3);
+    ASSERT_EQ(pedalled.size(), 3u);
+    newListener.clear();
     ::kill(program, SIGTERM);
     EXPECT_EQ(waitForExit(program), 0);
+    int noteOffs = 0, pedalsUp = 0;
+    for (const TimedEvent& event : newListener.settle()) {
+        noteOffs += event.bytes == MidiBytes{0x82, 62, 0};
+        pedalsUp += (event.bytes[0] & 0xF0) == 0xB0 && event.bytes[1] == 64 && event.bytes[2] == 0;
+    }
+    EXPECT_EQ(noteOffs, 1);
+    EXPECT_EQ(pedalsUp, 15);
     EXPECT_TRUE(waitForJackPort("Vanto", false)) << "ports left behind";
 }
 

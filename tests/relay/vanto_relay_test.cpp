@@ -76,6 +76,8 @@ TEST_F(VantoRelay, RelaysAKeyboardPluggedInLaterReloadsOnHangupAndEndsCleanly)
     EXPECT_NE(readText(output()).find("\nvanto-relay: Late Keys:keys -> Vanto Out, scale Just fifth\n"), std::string::npos);
     JackProbe listener("Listener");
     ASSERT_TRUE(listenTo(listener, "Vanto:Vanto Out"));
+    ASSERT_TRUE(waitForLines(output(), 3));
+    EXPECT_NE(readText(output()).find("\nvanto-relay: Late Keys \u2192 Vanto \u2192 Listener\n"), std::string::npos);
     // Degree 1 of 2: the just fifth, two cents sharp.
     std::vector<MidiBytes> out = playUntilHeard(late, listener, {{0x90, 61, 90}}, 2);
     ASSERT_EQ(out.size(), 2u);
@@ -84,12 +86,16 @@ TEST_F(VantoRelay, RelaysAKeyboardPluggedInLaterReloadsOnHangupAndEndsCleanly)
 
     folder.write("fifths.scl", "Equal fifth\n2\n700.0\n1200.0\n");
     ::kill(relay, SIGHUP);
-    ASSERT_TRUE(waitForLines(output(), 3)) << "no line after the reload";
+    ASSERT_TRUE(waitForLines(output(), 4)) << "no line after the reload";
     EXPECT_NE(readText(output()).find("scale Equal fifth\n"), std::string::npos);
     out = playUntilHeard(late, listener, {{0x90, 61, 90}}, 2);
     ASSERT_GE(out.size(), 2u);
     EXPECT_EQ(out[out.size() - 2][1] | (out[out.size() - 2][2] << 7), 8192);
 
+    listener.clear();
+    ::kill(relay, SIGUSR1);
+    ASSERT_TRUE(waitForLines(output(), 5)) << readText(output());
+    EXPECT_GE(listener.settle().size(), 16u * 3 + 1) << "sustain, sound and notes off on every channel, and the key played";
     ::kill(relay, SIGTERM);
     EXPECT_EQ(waitForExit(relay), 0);
     EXPECT_TRUE(waitForJackPort("Vanto", false)) << "ports left behind";
