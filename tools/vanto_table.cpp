@@ -18,7 +18,8 @@ namespace {
 
 const char* const Usage =
     "usage: vanto-table [--config FILE] [--kbm FILE] [--modulate KEY | --demodulate KEY | --reset]... "
-    "[--shift-centre] SCALE_FILE\n";
+    "[--shift-centre] SCALE_FILE\n"
+    "       vanto-table --help | --version\n";
 
 struct Move {
     uint8_t mode;
@@ -119,6 +120,12 @@ bool reportError(const std::string& error)
 
 int main(int argc, char** argv)
 {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "--version") == 0) {
+            std::fputs(std::strcmp(argv[i], "--help") == 0 ? Usage : "vanto-table " VANTO_VERSION "\n", stdout);
+            return 0;
+        }
+    }
     Arguments args;
     if (!parseArguments(argc, argv, args)) {
         std::fputs(Usage, stderr);

@@ -4,6 +4,8 @@
 #include <QSocketNotifier>
 
 #include <clocale>
+#include <cstdio>
+#include <string>
 #include <csignal>
 #include <vector>
 
@@ -54,10 +56,31 @@ void closeOnTerminate(MainWindow& window)
 }
 #endif
 
+const char* const Usage =
+    "usage: vanto [SCALE_FILE]\n"
+    "  Retunes the notes of a MIDI keyboard to the scale in SCALE_FILE (a native scale or a .scl file,\n"
+    "  with the .kbm of its name beside it) and plays them on a 12-tone synthesizer. Without SCALE_FILE\n"
+    "  the scale and mapping last loaded play. The settings are \"vanto.cfg\" in the current folder.\n";
+
+// --help and --version alone answer on standard output, without a window.
+bool answeredAlone(int argc, char** argv)
+{
+    if (argc != 2)
+        return false;
+    const std::string option = argv[1];
+    if (option == "--help")
+        std::fputs(Usage, stdout);
+    else if (option == "--version")
+        std::puts("vanto " VANTO_VERSION);
+    return option == "--help" || option == "--version";
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (answeredAlone(argc, argv))
+        return 0;
     // The whole command line is the scale path: Qt gets only the program
     // name, so that none of it is taken as a Qt option.
     startUp(argc, argv);

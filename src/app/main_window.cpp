@@ -14,6 +14,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <cstring>
+
 #include "app/startup.h"
 #include "dialogs/channels_window.h"
 #include "dialogs/command_setup_dialog.h"
@@ -37,7 +39,7 @@
 
 namespace {
 
-const char* const AboutText = "Vanto v1.1\nXenharmonic Tuning for MIDI\n\nWritten by the Vanto developers.";
+const char* const AboutText = "Vanto v" VANTO_VERSION "\nXenharmonic Tuning for MIDI\n\nWritten by the Vanto developers.";
 
 QFileDialog* makeChooser(QWidget* owner, Desktop::Files kind)
 {
@@ -103,12 +105,25 @@ MainWindow::MainWindow(Desktop& desktop, QWidget* parent) : QMainWindow(parent),
     setFixedSize(sizeHint());
     // The device boxes of the start-up wait for the window, so that they
     // come up over it rather than before it exists.
+    const Settings before = currentSettings();
     showStatus(initialiseSystem(messageReporterOverride ? *messageReporterOverride : startupMessages_));
+    saveWhenTheTuningFilesChanged(before);
     // Devices that come and go are looked for once a second; a JACK server
     // says when its ports change, so the lists are asked for only then.
     auto* deviceTimer = new QTimer(this);
     connect(deviceTimer, &QTimer::timeout, this, &MainWindow::checkDevices);
     deviceTimer->start(1000);
+}
+
+// The scale and mapping in force come back at the next start: a change of
+// them is saved at once, as a dialog's OK saves its settings.
+void MainWindow::saveWhenTheTuningFilesChanged(const Settings& before)
+{
+    const Settings now = currentSettings();
+    if (std::strcmp(before.scalePath, now.scalePath) != 0 || std::strcmp(before.mappingPath, now.mappingPath) != 0) {
+        saveSettings();
+        renderStatus();
+    }
 }
 
 void MainWindow::showEvent(QShowEvent* event)
@@ -253,23 +268,28 @@ void MainWindow::loadFileCommand(Desktop::Files kind, std::string (*load)(const 
     const QString path = desktop_.chooseFileToOpen(this, kind);
     if (path.isEmpty())
         return;
+    const Settings before = currentSettings();
     const std::string error = load(QFile::encodeName(path).constData());
     if (!error.empty()) {
         reporterOr(reporter_).showMessage(errorTitle, error.c_str(), MessageIcon::Warning);
         return;
     }
     retuneAfterLoad();
+    saveWhenTheTuningFilesChanged(before);
 }
 
 void MainWindow::clearMappingCommand()
 {
+    const Settings before = currentSettings();
     {
         EngineLock lock(engineMutex);
         if (!keyboardMapping.active)
             return;
         clearKeyboardMapping();
+        settings.mappingPath[0] = '\0';
     }
     retuneAfterLoad();
+    saveWhenTheTuningFilesChanged(before);
 }
 
 void MainWindow::retuneAfterLoad()

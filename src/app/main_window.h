@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dialogs/dialog_fields.h"
+#include "engine/settings.h"
 
 class QLabel;
 class ControlBarsWindow;
@@ -98,6 +99,7 @@ private:
     // Rebuilds the table for a newly installed scale or mapping, resets the
     // channels and names them in the status line.
     void retuneAfterLoad();
+    void saveWhenTheTuningFilesChanged(const Settings& before);
 
     Desktop& desktop_;
     QLabel* statusLine_;

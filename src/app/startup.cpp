@@ -50,32 +50,50 @@ void startUp(int argc, const char* const* argv)
 
 namespace {
 
-void loadArgumentScale(MessageReporter& owner)
+// The scale and mapping to load: the command-line scale with the .kbm of its
+// name beside it, or else those the settings remember.
+struct TuningFiles {
+    std::string scale;
+    std::string mapping;
+};
+
+TuningFiles tuningFilesToLoad()
 {
-    const std::string error = loadScale(scaleArgument.c_str());
-    if (!error.empty()) {
-        owner.showMessage(ScaleErrorTitle, error.c_str(), MessageIcon::Warning);
-        return;
-    }
-    const std::string mapping = companionMappingPath(scaleArgument);
-    if (mapping.empty())
-        return;
-    const std::string mappingError = loadKeyboardMapping(mapping.c_str());
-    if (!mappingError.empty())
-        owner.showMessage(MappingErrorTitle, mappingError.c_str(), MessageIcon::Warning);
+    if (!scaleArgument.empty())
+        return {scaleArgument, companionMappingPath(scaleArgument)};
+    const Settings remembered = currentSettings();
+    return {remembered.scalePath, remembered.mappingPath};
+}
+
+void report(MessageReporter& owner, std::vector<LoadFailure>* failures, const char* title, const std::string& path,
+            const std::string& error)
+{
+    if (failures)
+        failures->push_back({title, path, error});
+    else
+        owner.showMessage(title, error.c_str(), MessageIcon::Warning);
 }
 
 }  // namespace
 
-std::string initialiseSystem(MessageReporter& owner)
+std::string initialiseSystem(MessageReporter& owner, std::vector<LoadFailure>* failures, bool keepOnFailure)
 {
     openPorts(owner);
-    {
+    const TuningFiles files = tuningFilesToLoad();
+    const std::string error = files.scale.empty() ? "" : loadScale(files.scale.c_str());
+    if (!error.empty())
+        report(owner, failures, ScaleErrorTitle, files.scale, error);
+    if (files.scale.empty() || (!error.empty() && !keepOnFailure)) {
         EngineLock lock(engineMutex);
         setDefaultScale();
+        if (!error.empty())
+            clearKeyboardMapping();  // the default plays as it is, unmapped
     }
-    if (!scaleArgument.empty())
-        loadArgumentScale(owner);
+    if (error.empty() && !files.mapping.empty()) {
+        const std::string mappingError = loadKeyboardMapping(files.mapping.c_str());
+        if (!mappingError.empty())
+            report(owner, failures, MappingErrorTitle, files.mapping, mappingError);
+    }
     EngineLock lock(engineMutex);
     buildTuningTable();
     resetChannels();

@@ -3,6 +3,7 @@
 // main window runs when it is created, and the shutdown it runs on close.
 
 #include <string>
+#include <vector>
 
 #include "engine/message_reporter.h"
 #include "engine/engine_lock.h"
@@ -25,11 +26,22 @@ extern std::string configNotice;
 // configuration file, which configNotice then says), instrument frequencies.
 void startUp(int argc, const char* const* argv);
 
-// Opens the devices, installs the default scale and then the command-line
-// scale (with the .kbm file of the same name beside a .scl), builds the table
-// and resets the channels. Returns the status-line text naming the scale and
-// mapping in force. Errors are shown through owner.
-std::string initialiseSystem(MessageReporter& owner) TAKES_ENGINE_LOCK;
+// A scale or mapping file that did not load at start.
+struct LoadFailure {
+    const char* title;  // ScaleErrorTitle or MappingErrorTitle
+    std::string path;
+    std::string error;
+};
+
+// Opens the devices, then loads the tuning: the command-line scale (with the
+// .kbm file of the same name beside a .scl), or else the scale and mapping
+// the settings remember; builds the table and resets the channels. Returns
+// the status-line text naming the scale and mapping in force. A file that
+// does not load goes into *failures, or without them is shown through owner
+// with the other errors; the default scale then plays, or with keepOnFailure
+// the scale in force stays.
+std::string initialiseSystem(MessageReporter& owner, std::vector<LoadFailure>* failures = nullptr,
+                             bool keepOnFailure = false) TAKES_ENGINE_LOCK;
 
 // Closes the devices.
 void shutdownSystem();

@@ -128,12 +128,12 @@ void walkEvent(Walker& w, E& e)
 
 // The settings beyond the original record, each under its own tag in the
 // extension block: a number (u32, limited to low..high) or a text (UTF-8,
-// at most MaxDeviceNameLength bytes). Tags are never reused.
-using DeviceName = char[MaxDeviceNameLength + 1];
+// at most MaxSettingTextLength bytes). Tags are never reused.
+using SettingText = char[MaxSettingTextLength + 1];
 struct ExtensionField {
     uint16_t tag;
     int32_t Settings::*number;
-    DeviceName Settings::*text;
+    SettingText Settings::*text;
     int32_t low;
     int32_t high;
 };
@@ -141,6 +141,8 @@ constexpr ExtensionField ExtensionFields[] = {
     {1, &Settings::releaseTime, nullptr, 0, MaxReleaseTime},
     {2, nullptr, &Settings::inputDeviceName, 0, 0},
     {3, nullptr, &Settings::outputDeviceName, 0, 0},
+    {4, nullptr, &Settings::scalePath, 0, 0},
+    {5, nullptr, &Settings::mappingPath, 0, 0},
 };
 constexpr uint8_t ExtensionMagic[4] = {'V', 'N', 'T', 'X'};
 constexpr uint16_t ExtensionVersion = 1;
@@ -177,7 +179,7 @@ int encodeField(const ExtensionField& f, const Settings& s, uint8_t* out)
         writeLittle(out + 4, static_cast<uint32_t>(s.*f.number), 4);
         return 8;
     }
-    const size_t length = strnlen(s.*f.text, MaxDeviceNameLength);
+    const size_t length = strnlen(s.*f.text, MaxSettingTextLength);
     writeLittle(out + 2, static_cast<uint32_t>(length), 2);
     std::memcpy(out + 4, s.*f.text, length);
     return 4 + static_cast<int>(length);
@@ -205,7 +207,7 @@ void applyExtensionField(uint16_t tag, const uint8_t* bytes, uint16_t length, Se
             continue;
         if (f.number && length == 4) {
             s.*f.number = std::clamp(static_cast<int32_t>(readLittle(bytes, 4)), f.low, f.high);
-        } else if (f.text && length <= MaxDeviceNameLength) {
+        } else if (f.text && length <= MaxSettingTextLength) {
             std::memcpy(s.*f.text, bytes, length);
             (s.*f.text)[length] = '\0';
         }

@@ -16,7 +16,7 @@
 
 constexpr int ConfigHeaderSize = 143;
 constexpr int ConfigEventSize = 4;
-constexpr int MaxExtensionBlockSize = 1024;
+constexpr int MaxExtensionBlockSize = 4096;
 constexpr int MaxConfigFileSize = ConfigHeaderSize + ConfigEventSize * MaxInitEvents + MaxExtensionBlockSize;
 inline constexpr const char* DefaultConfigFile = "vanto.cfg";
 

@@ -6,6 +6,7 @@
 
 #include "engine/engine_lock.h"
 #include "engine/scale_in_force.h"
+#include "engine/settings.h"
 #include "scale/keyboard_mapping.h"
 #include "scale/scala_files.h"
 #include "scale/scale_parser.h"
@@ -69,6 +70,16 @@ std::string loadAndInstall(const char* path, Parse parse, Install install)
     return {};
 }
 
+// Keeps the file's absolute path in stored, for the next start; a path too
+// long for the configuration file is not kept.
+void rememberPath(char (&stored)[MaxSettingTextLength + 1], const char* path) NEEDS_ENGINE_LOCK
+{
+    std::error_code error;
+    const std::string absolute = std::filesystem::absolute(path, error).lexically_normal().string();
+    const bool fits = !error && absolute.size() <= MaxSettingTextLength;
+    std::snprintf(stored, sizeof stored, "%s", fits ? absolute.c_str() : "");
+}
+
 }  // namespace
 
 bool isScalaScalePath(const std::string& path)
@@ -92,7 +103,11 @@ std::string companionMappingPath(const std::string& scalePath)
 std::string loadScale(const char* path)
 {
     return loadAndInstall<Scale>(
-        path, [path](std::FILE* file, Scale& loaded) { return parseScaleFile(file, path, loaded); }, installScale);
+        path, [path](std::FILE* file, Scale& loaded) { return parseScaleFile(file, path, loaded); },
+        [path](const Scale& loaded) NEEDS_ENGINE_LOCK {
+            installScale(loaded);
+            rememberPath(settings.scalePath, path);
+        });
 }
 
 std::string loadKeyboardMapping(const char* path)
@@ -105,7 +120,10 @@ std::string loadKeyboardMapping(const char* path)
             std::memcpy(loaded.name, name.c_str(), name.size() + 1);
             return error;
         },
-        installKeyboardMapping);
+        [path](const KeyboardMapping& loaded) NEEDS_ENGINE_LOCK {
+            installKeyboardMapping(loaded);
+            rememberPath(settings.mappingPath, path);
+        });
 }
 
 std::string tuningStatusText()

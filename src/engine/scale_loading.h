@@ -9,7 +9,9 @@
 #include "engine/engine_lock.h"
 
 // A path ending in ".scl" (any case) is a Scala scale; every other path is
-// read in the native scale language. Returns "" or the error text.
+// read in the native scale language. Returns "" or the error text. A loaded
+// scale's path is kept in the settings (as a mapping's is by
+// loadKeyboardMapping), so that a saved configuration brings it back.
 std::string loadScale(const char* path) TAKES_ENGINE_LOCK;
 
 // Loads a .kbm keyboard mapping and puts it in force. Returns "" or the error.

@@ -12,7 +12,8 @@ constexpr int ControlBarCount = 8;
 constexpr int ChannelCount = 16;
 constexpr uint8_t AllChannels = 16;  // "All": every used channel, or every input channel
 constexpr uint8_t NoKey = 128;       // matches no incoming key
-constexpr int MaxDeviceNameLength = 255;
+constexpr int MaxSettingTextLength = 255;  // bytes of UTF-8 in a text setting
+constexpr int MaxDeviceNameLength = MaxSettingTextLength;
 
 // One event of the init message.
 struct InitEvent {
@@ -59,6 +60,11 @@ struct Settings {
     // their position in the list moves; empty = remembered by position only.
     char inputDeviceName[MaxDeviceNameLength + 1];
     char outputDeviceName[MaxDeviceNameLength + 1];
+    // The scale and keyboard mapping last loaded, as absolute paths, loaded
+    // again at a start without a scale argument; "" for none (or a path too
+    // long to keep).
+    char scalePath[MaxSettingTextLength + 1];
+    char mappingPath[MaxSettingTextLength + 1];
 };
 
 constexpr int32_t MaxReleaseTime = 10000;

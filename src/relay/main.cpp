@@ -83,11 +83,11 @@ std::string deviceName(int32_t device, const std::vector<std::string>& names)
     return name ? *name : "(none)";
 }
 
-void retuneWithMapping(const std::string& path, ConsoleReporter& console)
+void retuneWithMapping(const std::string& path)
 {
     const std::string error = loadKeyboardMapping(path.c_str());
     if (!error.empty()) {
-        console.showMessage(MappingErrorTitle, error.c_str(), MessageIcon::Warning);
+        std::fprintf(stderr, "vanto-relay: \"%s\" did not load: %s\n", path.c_str(), error.c_str());
         return;
     }
     EngineLock lock(engineMutex);
@@ -105,12 +105,14 @@ void sayWhatIsAwaited()
 // Reads the configuration, the devices asked for, the scale and the mapping,
 // and opens the devices as vanto does. Awaiting: a device --in or --out names
 // is not there yet; Failed: a device could not be opened.
-Start start(const RelayOptions& options, MidiSystem& system, ConsoleReporter& console)
+// Reloading keeps the scale and mapping in force where the files do not load.
+Start start(const RelayOptions& options, MidiSystem& system, ConsoleReporter& console, bool reloading = false)
 {
     {
         EngineLock lock(engineMutex);
         settings = defaultSettings();
-        clearKeyboardMapping();
+        if (!reloading)
+            clearKeyboardMapping();
     }
     std::string problem;
     std::string note;
@@ -126,14 +128,18 @@ Start start(const RelayOptions& options, MidiSystem& system, ConsoleReporter& co
         buildInstrumentFrequencies();
     }
     scaleArgument = options.scalePath;
-    initialiseSystem(console);
+    std::vector<LoadFailure> failures;
+    initialiseSystem(console, &failures, reloading);
     if (!options.mappingPath.empty())
-        retuneWithMapping(options.mappingPath, console);
+        retuneWithMapping(options.mappingPath);
     std::string status;
     {
         EngineLock lock(engineMutex);
         status = tuningStatusText();
     }
+    for (const LoadFailure& failure : failures)
+        std::fprintf(stderr, "vanto-relay: \"%s\" did not load: %s (%s plays)\n", failure.path.c_str(),
+                     failure.error.c_str(), status.c_str());
     const Settings chosen = currentSettings();
     if (isRouteComplete())
         std::printf("vanto-relay: %s -> %s, scale %s\n", deviceName(chosen.inputDevice, lists.inputs).c_str(),
@@ -184,7 +190,7 @@ void allNotesOff()
 // A reload that cannot open a device carries on without it, as vanto does.
 Start reload(const RelayOptions& options, MidiSystem& system, ConsoleReporter& console)
 {
-    const Start state = start(options, system, console);
+    const Start state = start(options, system, console, true);
     if (state != Start::Failed)
         return state;
     std::fprintf(stderr, "vanto-relay: carrying on without the device that could not be opened\n");
@@ -215,6 +221,10 @@ int main(int argc, char** argv)
         std::fputs(RelayUsage, stderr);
         return 2;
     }
+    if (options.help || options.version) {
+        std::fputs(options.help ? RelayUsage : "vanto-relay " VANTO_VERSION "\n", stdout);
+        return 0;
+    }
     const sigset_t signals = answeredSignals();
     PlatformMidiSystem system(greetNewListener);
     midiSystem = &system;
@@ -222,6 +232,14 @@ int main(int argc, char** argv)
         const MidiSystem::DeviceLists lists = system.deviceLists();
         std::fputs(deviceListing(lists.inputs, lists.outputs).c_str(), stdout);
         return 0;
+    }
+    // A scale the command line names must load: nothing else would be played.
+    if (!options.scalePath.empty()) {
+        const std::string error = loadScale(options.scalePath.c_str());
+        if (!error.empty()) {
+            std::fprintf(stderr, "vanto-relay: \"%s\" did not load: %s\n", options.scalePath.c_str(), error.c_str());
+            return 2;
+        }
     }
     ConsoleReporter console;
     Start state = start(options, system, console);

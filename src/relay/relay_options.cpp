@@ -54,6 +54,10 @@ bool parseRelayOptions(int argc, const char* const* argv, RelayOptions& options)
             options.mappingPath = argv[++i];
         else if (a == "--list")
             options.list = true;
+        else if (a == "--help")
+            options.help = true;
+        else if (a == "--version")
+            options.version = true;
         else if (a.starts_with("--") || !options.scalePath.empty())
             return false;
         else

@@ -9,6 +9,7 @@
 
 inline constexpr const char* RelayUsage =
     "usage: vanto-relay [--config FILE] [--in DEVICE] [--out DEVICE] [--kbm FILE] [--list] [SCALE]\n"
+    "       vanto-relay --help | --version\n"
     "  DEVICE: a number from --list, or part of a device's name (any case); --out virtual opens \"Vanto Out\"\n";
 
 struct RelayOptions {
@@ -18,6 +19,8 @@ struct RelayOptions {
     std::string mappingPath;
     std::string scalePath;
     bool list = false;
+    bool help = false;
+    bool version = false;
 };
 
 // False when the arguments are not what the usage says.

@@ -195,6 +195,30 @@ private slots:
         QCOMPARE(currentPitch, scale.pitch);
     }
 
+    // The scale and mapping loaded last are loaded again at a start without
+    // a scale argument; one that no longer loads leaves the default playing.
+    void theTuningInForceComesBackAtTheNextStart()
+    {
+        const char* restart[] = {"vanto"};
+        scaleArgument = scaleFile("pelog.scl", "Pelog\n2\n3/2\n2/1\n");
+        {
+            MainWindow window(desktop);
+            desktop.answers = {QString::fromStdString(scaleFile("linear.kbm", "0\n0\n127\n60\n69\n440\n0\n"))};
+            action(window, "loadMappingAction")->trigger();
+        }
+        startUp(1, restart);
+        {
+            MainWindow window(desktop);
+            QCOMPARE(status(window), QString("Pelog  |  linear.kbm"));
+        }
+        scaleFile("pelog.scl", "Pelog\n2\n-3/2\n2/1\n");
+        startUp(1, restart);
+        MainWindow window(desktop);
+        QCOMPARE(reporter.shown.size(), size_t{1});
+        QCOMPARE(reporter.shown[0].title, std::string("Error Loading Scale"));
+        QCOMPARE(status(window), QString("12 tone equal temperament"));
+    }
+
     void failedLoadScaleLeavesEverythingAsItWas()
     {
         MainWindow window(desktop);

@@ -15,6 +15,15 @@ namespace {
 
 using namespace std::chrono_literals;
 
+TEST(VantoProgram, AnswersHelpAndVersionWithoutAWindow)
+{
+    TempDir folder;
+    for (const char* option : {"--help", "--version"}) {
+        ASSERT_EQ(waitForExit(startProgram(VANTO_PATH, folder.path().string(), {option}, folder.file("out.txt"))), 0);
+        EXPECT_EQ(readText(folder.file("out.txt")).rfind(option[2] == 'h' ? "usage: vanto" : "vanto 1.", 0), 0u);
+    }
+}
+
 TEST(VantoProgram, RetunesLiveNotesOutlivesTheServerAndClosesCleanly)
 {
     JackServer server;

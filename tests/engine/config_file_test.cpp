@@ -132,12 +132,14 @@ TEST_F(ConfigFileTest, ExtensionBlockFollowsTheEventsOnlyWhenNeeded)
     std::strcpy(settings.inputDeviceName, "USB Keyboard:MIDI 1");
     std::memset(settings.outputDeviceName, 'x', MaxDeviceNameLength);
     settings.outputDeviceName[MaxDeviceNameLength] = '\0';
+    std::strcpy(settings.scalePath, "/home/me/43.scl");
+    std::strcpy(settings.mappingPath, "/home/me/43.kbm");
     const int named = encodeConfig(settings, image);
-    EXPECT_EQ(named, length + 4 + 19 + 4 + MaxDeviceNameLength);
+    EXPECT_EQ(named, length + 4 + 19 + 4 + MaxDeviceNameLength + 2 * (4 + 15));
     Settings names = defaultSettings();
     decodeConfig(image, named, names);
-    EXPECT_STREQ(names.inputDeviceName, settings.inputDeviceName);
-    EXPECT_STREQ(names.outputDeviceName, settings.outputDeviceName);
+    for (auto text : {&Settings::inputDeviceName, &Settings::outputDeviceName, &Settings::scalePath, &Settings::mappingPath})
+        EXPECT_STREQ(names.*text, settings.*text);
     EXPECT_EQ(names.releaseTime, 2000);
 }
 

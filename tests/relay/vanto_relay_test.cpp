@@ -40,7 +40,7 @@ class VantoRelay : public ::testing::Test {
 protected:
     int run(const std::vector<std::string>& arguments)
     {
-        return waitForExit(startProgram(VANTO_RELAY_PATH, folder.path().string(), arguments, output()));
+        return waitForExit(startProgram(VANTO_RELAY_PATH, folder.path().string(), arguments, output(), true));
     }
     std::string output() const { return folder.file("output.txt"); }
 
@@ -57,6 +57,14 @@ TEST_F(VantoRelay, ListsDevicesAndRefusesBadRequests)
     EXPECT_EQ(run({"--frobnicate"}), 2);
     EXPECT_EQ(run({"a.txt", "b.txt"}), 2);
     EXPECT_EQ(run({"--in", "keys", "--out", "7"}), 1);
+    EXPECT_EQ(run({folder.write("bad.txt", "1 j0/5\n")}), 2);
+    EXPECT_NE(readText(output()).find("bad.txt\" did not load: Negative just intervals do not exist."), std::string::npos);
+    EXPECT_EQ(run({"missing.scl"}), 2);
+    EXPECT_NE(readText(output()).find("\"missing.scl\" did not load: File not found."), std::string::npos);
+    for (const char* option : {"--help", "--version"}) {
+        EXPECT_EQ(run({option}), 0) << option;
+        EXPECT_EQ(readText(output()).rfind(option[2] == 'h' ? "usage: vanto-relay" : "vanto-relay 1.", 0), 0u);
+    }
     EXPECT_TRUE(waitForJackPort("Vanto", false)) << "ports left behind";
 }
 
@@ -68,7 +76,7 @@ TEST_F(VantoRelay, RelaysAKeyboardPluggedInLaterReloadsOnHangupAndEndsCleanly)
     ASSERT_EQ(saveConfig(config.c_str()), 0);
     const std::string scale = folder.write("fifths.scl", "Just fifth\n2\n3/2\n2/1\n");
     const pid_t relay = startProgram(VANTO_RELAY_PATH, folder.path().string(),
-                                     {"--config", config, "--in", "LATE keys", "--out", "virtual", scale}, output());
+                                     {"--config", config, "--in", "LATE keys", "--out", "virtual", scale}, output(), true);
     ASSERT_TRUE(waitForLines(output(), 1));
     EXPECT_EQ(readText(output()), "vanto-relay: Waiting for LATE keys\n");
     JackProbe late("Late Keys", "keys");
@@ -96,6 +104,13 @@ TEST_F(VantoRelay, RelaysAKeyboardPluggedInLaterReloadsOnHangupAndEndsCleanly)
     ::kill(relay, SIGUSR1);
     ASSERT_TRUE(waitForLines(output(), 5)) << readText(output());
     EXPECT_GE(listener.settle().size(), 16u * 3 + 1) << "sustain, sound and notes off on every channel, and the key played";
+
+    // A reload that fails keeps the scale that plays, and says why.
+    folder.write("fifths.scl", "Broken\n2\n-3/2\n2/1\n");
+    ::kill(relay, SIGHUP);
+    ASSERT_TRUE(waitForLines(output(), 7)) << readText(output());
+    EXPECT_NE(readText(output()).find("fifths.scl\" did not load: Line 3: "), std::string::npos) << readText(output());
+    EXPECT_NE(readText(output()).find("(Equal fifth plays)"), std::string::npos);
     ::kill(relay, SIGTERM);
     EXPECT_EQ(waitForExit(relay), 0);
     EXPECT_TRUE(waitForJackPort("Vanto", false)) << "ports left behind";

@@ -88,6 +88,8 @@ TEST_F(VantoTableTest, ReportsBadScalesAndBadArguments)
     EXPECT_EQ(bad.lines[0], "Negative just intervals do not exist.");
     EXPECT_EQ(runTool(dir.file("missing.txt")).lines.at(0), "File not found.");
     EXPECT_EQ(runTool("").exitCode, 2);
+    EXPECT_EQ(runTool("--help").lines.at(0).rfind("usage: vanto-table", 0), 0u);
+    EXPECT_EQ(runTool("--version").exitCode, 0);
     for (const std::string key : {"200", "-5", "12x"})
         EXPECT_EQ(runTool("--modulate " + key + " " + justMajor()).exitCode, 2) << key;
     EXPECT_EQ(runTool("--modulate").exitCode, 2);
