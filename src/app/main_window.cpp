@@ -45,7 +45,7 @@ QFileDialog* makeChooser(QWidget* owner, Desktop::Files kind)
 {
     auto* chooser = new QFileDialog(owner);
     if (kind == Desktop::Files::Scale) {
-        chooser->setNameFilters({"Text Files (*.txt)", "Scala Files (*.scl)", "All Files (*.*)"});
+        chooser->setNameFilters({"Scales (*.txt *.scl)", "Text Files (*.txt)", "Scala Files (*.scl)", "All Files (*.*)"});
         chooser->setDefaultSuffix("txt");
     } else if (kind == Desktop::Files::Mapping) {
         chooser->setNameFilters({"Keyboard Mappings (*.kbm)", "All Files (*.*)"});

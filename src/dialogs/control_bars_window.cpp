@@ -2,11 +2,13 @@
 
 #include <QEvent>
 #include <QGridLayout>
+#include <QLabel>
 #include <QLineEdit>
 
 #include <algorithm>
 
 #include "dialogs/dialog_fields.h"
+#include "dialogs/setting_names.h"
 #include "engine/config_file.h"
 #include "engine/engine_lock.h"
 #include "engine/midi_ports.h"
@@ -48,8 +50,17 @@ ControlBarsWindow::ControlBarsWindow(QWidget* parent) : QWidget(parent, Qt::Wind
         bars_[i]->setPageStep(0);  // a click in the trough does not move the bar
         bars_[i]->setValue(BarStart);
         bars_[i]->setMinimumWidth(256);
+        names_[i] = new QLabel(QString::fromStdString(controllerName(settings.controlBarController[i])), this);
+        names_[i]->setObjectName(QString("controllerName%1").arg(i + 1));
+        names_[i]->setMinimumWidth(names_[i]->fontMetrics().horizontalAdvance("100 Reset Controllers"));
+        values_[i] = new QLabel(QString::number(BarStart), this);
+        values_[i]->setObjectName(QString("controllerValue%1").arg(i + 1));
+        values_[i]->setMinimumWidth(values_[i]->fontMetrics().horizontalAdvance("127"));
+        values_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         layout->addWidget(fields_[i], i, 0);
-        layout->addWidget(bars_[i], i, 1);
+        layout->addWidget(names_[i], i, 1);
+        layout->addWidget(bars_[i], i, 2);
+        layout->addWidget(values_[i], i, 3);
         ControlBar* bar = bars_[i];
         connect(bar, &QAbstractSlider::actionTriggered, this, [this, i, bar] { scrolled(i, bar->sliderPosition()); });
         connect(bar, &QAbstractSlider::sliderReleased, this, [this, i, bar] { scrolled(i, bar->sliderPosition()); });
@@ -76,6 +87,7 @@ void ControlBarsWindow::commitControllerField(int bar)
         controller = settings.controlBarController[bar];
     }
     showUnsigned(fields_[bar], controller);
+    names_[bar]->setText(QString::fromStdString(controllerName(controller)));
 }
 
 void ControlBarsWindow::scrolled(int bar, int position)
@@ -88,6 +100,7 @@ void ControlBarsWindow::scrolled(int bar, int position)
             sendController(settings.controlBarController[bar], static_cast<uint8_t>(position));
     }
     bars_[bar]->setValue(position);
+    values_[bar]->setText(QString::number(position));
 }
 
 bool ControlBarsWindow::eventFilter(QObject* watched, QEvent* event)

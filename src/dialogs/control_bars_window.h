@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+class QLabel;
 class QLineEdit;
 
 // 1 while the window exists.
@@ -42,5 +43,7 @@ protected:
 
 private:
     QLineEdit* fields_[8];
+    QLabel* names_[8];   // "7 Volume"
     ControlBar* bars_[8];
+    QLabel* values_[8];  // what the bar sent last
 };

@@ -72,3 +72,40 @@ std::string formatInitEvent(const InitEvent& event)
     text[7] = hexDigit(event.param2);
     return text;
 }
+
+namespace {
+
+const char* standardControllerName(uint8_t controller)
+{
+    static const struct {
+        uint8_t number;
+        const char* name;
+    } names[] = {{0, "Bank Select"},   {1, "Modulation"},    {2, "Breath"},         {4, "Foot"},
+                 {5, "Portamento Time"}, {6, "Data Entry"},  {7, "Volume"},         {8, "Balance"},
+                 {10, "Pan"},           {11, "Expression"},  {12, "Effect 1"},      {13, "Effect 2"},
+                 {64, "Sustain"},       {65, "Portamento"},  {66, "Sostenuto"},     {67, "Soft Pedal"},
+                 {68, "Legato"},        {69, "Hold 2"},      {71, "Resonance"},     {72, "Release"},
+                 {73, "Attack"},        {74, "Brightness"},  {84, "Portamento Control"}, {91, "Reverb"},
+                 {92, "Tremolo"},       {93, "Chorus"},      {94, "Detune"},        {95, "Phaser"},
+                 {96, "Data Increment"}, {97, "Data Decrement"}, {98, "NRPN LSB"},  {99, "NRPN MSB"},
+                 {100, "RPN LSB"},      {101, "RPN MSB"},    {120, "All Sound Off"}, {121, "Reset Controllers"},
+                 {122, "Local Control"}, {123, "All Notes Off"}, {124, "Omni Off"}, {125, "Omni On"},
+                 {126, "Mono On"},      {127, "Poly On"}};
+    for (const auto& entry : names) {
+        if (entry.number == controller)
+            return entry.name;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::string controllerName(uint8_t controller)
+{
+    const std::string number = std::to_string(controller);
+    if (const char* name = standardControllerName(controller))
+        return number + " " + name;
+    // 32..63 carry the low byte of 0..31.
+    const char* coarse = controller >= 32 && controller < 64 ? standardControllerName(controller - 32) : nullptr;
+    return number + (coarse ? std::string(" ") + coarse + " LSB" : " Controller");
+}

@@ -29,3 +29,7 @@ std::string formatInitEvent(const InitEvent& event);
 
 // 0..15 as an upper-case hexadecimal digit.
 char hexDigit(unsigned value);
+
+// "7 Volume": a controller's number and its name in the MIDI standard;
+// "3 Controller" for one with no name of its own.
+std::string controllerName(uint8_t controller);

@@ -464,6 +464,11 @@ private slots:
         QFocusEvent leaving(QEvent::FocusOut);
         QCoreApplication::sendEvent(field, &leaving);
         QCOMPARE(settings.controlBarController[2], uint8_t{74});
+        QCOMPARE(child<QLabel>(&window, "controllerName3")->text(), QString("74 Brightness"));
+        QCOMPARE(child<QLabel>(&window, "controllerValue3")->text(), QString("71"));
+        QCOMPARE(child<QLabel>(&window, "controllerName7")->text(), QString("64 Sustain"));
+        QCOMPARE(controllerName(39), std::string("39 Volume LSB"));
+        QCOMPARE(controllerName(3), std::string("3 Controller"));
     }
 
     void lastKeyFollowsTheNotesFromTheInputThread()
