@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "dialogs/setting_names.h"
 #include "engine/config_file.h"
 #include "engine/engine_lock.h"
+#include "engine/note_allocation.h"
 
 namespace {
 
@@ -24,6 +26,10 @@ constexpr uint32_t MaxCommandKey = NoKey;  // 128 switches a command off
 
 const char* const keyCaptions[4] = {"Command / Modulate", "Demodulate", "Reset Pitch", "Send Init Message"};
 const char* const keyNames[4] = {"commandKeyField", "demodulateKeyField", "resetPitchKeyField", "initMessageKeyField"};
+const char* const NoKeyText = "None";
+const char* const LearnText = "Learn";
+const char* const LearningText = "Press a key";
+constexpr int LearnLooksPerSecond = 30;
 
 uint8_t* keySetting(int index)
 {
@@ -50,7 +56,7 @@ CommandSetupDialog::CommandSetupDialog(QWidget* parent) : QDialog(parent)
     std::copy(settings.initMessage, settings.initMessage + workingCount_, workingMessage_);
     buildControls();
     for (int i = 0; i < 4; ++i)
-        showUnsigned(keyFields_[i], *keySetting(i));
+        showKey(i, *keySetting(i));
     shiftCentre_->setChecked(settings.shiftCentre == 1);
     sendOnOpen_->setChecked(settings.sendInitOnOpen == 1);
     refillInitMessageList();
@@ -62,8 +68,16 @@ void CommandSetupDialog::buildControls()
     auto* keyLayout = new QFormLayout(keys);
     for (int i = 0; i < 4; ++i) {
         keyFields_[i] = makeDigitField(this, keyNames[i]);
-        keyLayout->addRow(keyCaptions[i], keyFields_[i]);
+        keyFields_[i]->setPlaceholderText(NoKeyText);  // an empty field: no key
+        learnButtons_[i] = button(LearnText, qPrintable(QString("learnButton%1").arg(i + 1)));
+        connect(learnButtons_[i], &QPushButton::clicked, this, [this, i] { learnKey(i); });
+        auto* row = new QHBoxLayout;
+        row->addWidget(keyFields_[i]);
+        row->addWidget(learnButtons_[i]);
+        keyLayout->addRow(keyCaptions[i], row);
     }
+    learnTimer_ = new QTimer(this);
+    connect(learnTimer_, &QTimer::timeout, this, &CommandSetupDialog::takeLearntKey);
     shiftCentre_ = new QCheckBox("Shift Centre");
     shiftCentre_->setObjectName("shiftCentreBox");
     keyLayout->addRow(shiftCentre_);
@@ -101,6 +115,41 @@ void CommandSetupDialog::buildControls()
     layout->addWidget(keys);
     layout->addLayout(middle);
     layout->addLayout(right);
+}
+
+void CommandSetupDialog::showKey(int row, uint8_t key)
+{
+    if (key >= NoKey)
+        keyFields_[row]->clear();
+    else
+        showUnsigned(keyFields_[row], key);
+}
+
+void CommandSetupDialog::learnKey(int row)
+{
+    if (learningRow_ >= 0)
+        learnButtons_[learningRow_]->setText(LearnText);
+    learningRow_ = row;
+    learnButtons_[row]->setText(LearningText);
+    EngineLock lock(engineMutex);
+    pressesBefore_ = noteAllocation.keyPresses;
+    learnTimer_->start(1000 / LearnLooksPerSecond);
+}
+
+// The input thread only counts key presses; the window looks at the count.
+void CommandSetupDialog::takeLearntKey()
+{
+    uint8_t key = 0;
+    {
+        EngineLock lock(engineMutex);
+        if (noteAllocation.keyPresses == pressesBefore_)
+            return;
+        key = noteAllocation.lastKey;
+    }
+    learnTimer_->stop();
+    showKey(learningRow_, key);
+    learnButtons_[learningRow_]->setText(LearnText);
+    learningRow_ = -1;
 }
 
 void CommandSetupDialog::refillInitMessageList()
@@ -165,7 +214,9 @@ void CommandSetupDialog::accept()
         std::copy(workingMessage_, workingMessage_ + workingCount_, settings.initMessage);
         for (int i = 0; i < 4; ++i) {
             uint32_t key = 0;
-            if (readUnsignedField(keyFields_[i], key) && key <= MaxCommandKey)
+            if (keyFields_[i]->text().isEmpty())
+                *keySetting(i) = NoKey;
+            else if (readUnsignedField(keyFields_[i], key) && key <= MaxCommandKey)
                 *keySetting(i) = static_cast<uint8_t>(key);
         }
         settings.shiftCentre = shiftCentre_->isChecked() ? 1 : 0;

@@ -9,6 +9,8 @@
 class QCheckBox;
 class QLineEdit;
 class QListWidget;
+class QPushButton;
+class QTimer;
 
 class CommandSetupDialog : public QDialog {
 public:
@@ -20,16 +22,25 @@ public:
     void addEvent();
     void editEvent();
     void deleteEvent();
+    // "Learn": the next key pressed on the keyboard goes into command key
+    // row's field.
+    void learnKey(int row);
 
 private:
     void buildControls();
     void refillInitMessageList();
+    void takeLearntKey();
+    void showKey(int row, uint8_t key);
 
     int workingCount_ = 0;
     InitEvent workingMessage_[MaxInitEvents] = {};
     int selectedRow_ = 0;
 
     QLineEdit* keyFields_[4];
+    QPushButton* learnButtons_[4];
+    QTimer* learnTimer_ = nullptr;
+    int learningRow_ = -1;
+    uint32_t pressesBefore_ = 0;
     QCheckBox* shiftCentre_;
     QListWidget* initMessage_;
     QCheckBox* sendOnOpen_;

@@ -238,6 +238,7 @@ void handleNoteOn(uint8_t status, uint8_t /*channel*/, uint8_t key, uint8_t velo
     NoteAllocation& a = noteAllocation;
     key &= 0x7F;
     a.lastKey = key;
+    ++a.keyPresses;
     notifyLastKey();
     if (a.commandState != CommandIdle) {
         handleCommandKey(key);

@@ -41,6 +41,7 @@ struct NoteAllocation {
     uint8_t commandState;
     uint8_t modulationKey;
     uint8_t lastKey;
+    uint32_t keyPresses;  // Note Ons received, so that a window sees a key pressed again
     LastKeyListener lastKeyListener;
     int32_t lastKeyListenerEnabled;
     // The last relayed value of the input's controller 64 (sustain) and 66

@@ -2,6 +2,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QScrollBar>
 #include <QtTest>
@@ -334,11 +335,16 @@ private slots:
         settings.initMessageKey = 39;
         CommandSetupDialog dialog;
         QCOMPARE(child<QLineEdit>(&dialog, "commandKeyField")->text(), QString("36"));
-        QCOMPARE(child<QLineEdit>(&dialog, "demodulateKeyField")->text(), QString("128"));
+        QCOMPARE(child<QLineEdit>(&dialog, "demodulateKeyField")->text(), QString());
+        QCOMPARE(child<QLineEdit>(&dialog, "demodulateKeyField")->placeholderText(), QString("None"));
         QVERIFY(child<QCheckBox>(&dialog, "sendOnOpenBox")->isChecked());
         QVERIFY(!child<QCheckBox>(&dialog, "shiftCentreBox")->isChecked());
         setField(&dialog, "commandKeyField", "129");
-        setField(&dialog, "demodulateKeyField", "37");
+        press(&dialog, "learnButton2");
+        QCOMPARE(child<QPushButton>(&dialog, "learnButton2")->text(), QString("Press a key"));
+        play("+37 -37");
+        QTRY_COMPARE(child<QLineEdit>(&dialog, "demodulateKeyField")->text(), QString("37"));
+        QCOMPARE(child<QPushButton>(&dialog, "learnButton2")->text(), QString("Learn"));
         setField(&dialog, "resetPitchKeyField", "");
         setField(&dialog, "initMessageKeyField", "128");
         child<QCheckBox>(&dialog, "shiftCentreBox")->setChecked(true);
