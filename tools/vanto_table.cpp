@@ -142,8 +142,11 @@ int main(int argc, char** argv)
     const std::string mapping = args.mappingPath ? args.mappingPath : companionMappingPath(args.scalePath);
     if (!mapping.empty() && !reportError(loadKeyboardMapping(mapping.c_str())))
         return 1;
-    if (!reportError(loadScale(args.scalePath)))
+    std::vector<std::string> warnings;
+    if (!reportError(loadScale(args.scalePath, &warnings)))
         return 1;
+    for (const std::string& warning : warnings)
+        std::fprintf(stderr, "%s\n", warning.c_str());
     EngineLock lock(engineMutex);
     buildTuningTable();
     for (const Move& move : args.moves)

@@ -258,23 +258,35 @@ void MainWindow::loadScaleCommand()
     loadFileCommand(Desktop::Files::Scale, loadScale, ScaleErrorTitle);
 }
 
-void MainWindow::loadMappingCommand()
+// The scale's warnings stand before the scale's name until the next load.
+void MainWindow::showLoadWarnings()
 {
-    loadFileCommand(Desktop::Files::Mapping, loadKeyboardMapping, MappingErrorTitle);
+    if (!loadWarnings_.empty())
+        showStatus(withWarnings(loadWarnings_, tuningText_));
 }
 
-void MainWindow::loadFileCommand(Desktop::Files kind, std::string (*load)(const char* path), const char* errorTitle)
+void MainWindow::loadMappingCommand()
+{
+    loadFileCommand(Desktop::Files::Mapping, [](const char* path, std::vector<std::string>*) { return loadKeyboardMapping(path); },
+                    MappingErrorTitle);
+}
+
+void MainWindow::loadFileCommand(Desktop::Files kind, std::string (*load)(const char* path, std::vector<std::string>* warnings),
+                                 const char* errorTitle)
 {
     const QString path = desktop_.chooseFileToOpen(this, kind);
     if (path.isEmpty())
         return;
     const Settings before = currentSettings();
-    const std::string error = load(QFile::encodeName(path).constData());
+    std::vector<std::string> warnings;
+    const std::string error = load(QFile::encodeName(path).constData(), &warnings);
     if (!error.empty()) {
         reporterOr(reporter_).showMessage(errorTitle, error.c_str(), MessageIcon::Warning);
         return;
     }
     retuneAfterLoad();
+    loadWarnings_ = warnings;
+    showLoadWarnings();
     saveWhenTheTuningFilesChanged(before);
 }
 

@@ -95,7 +95,9 @@ private:
     void checkDevices();
     // Chooses a file of kind, loads it with load (its error shown under
     // errorTitle) and retunes.
-    void loadFileCommand(Desktop::Files kind, std::string (*load)(const char* path), const char* errorTitle);
+    void loadFileCommand(Desktop::Files kind, std::string (*load)(const char* path, std::vector<std::string>* warnings),
+                         const char* errorTitle);
+    void showLoadWarnings();
     // Rebuilds the table for a newly installed scale or mapping, resets the
     // channels and names them in the status line.
     void retuneAfterLoad();
@@ -105,6 +107,7 @@ private:
     QLabel* statusLine_;
     QLabel* routeLine_ = nullptr;  // where notes go
     QString routeText_;
+    std::vector<std::string> loadWarnings_;
     std::string tuningText_;
     QString statusText_;
     QPointer<ControlBarsWindow> controlBars_;

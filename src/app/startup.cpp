@@ -65,24 +65,35 @@ TuningFiles tuningFilesToLoad()
     return {remembered.scalePath, remembered.mappingPath};
 }
 
-void report(MessageReporter& owner, std::vector<LoadFailure>* failures, const char* title, const std::string& path,
-            const std::string& error)
+void reportFailure(MessageReporter& owner, StartReport* report, const char* title, const std::string& path,
+                   const std::string& error)
 {
-    if (failures)
-        failures->push_back({title, path, error});
+    if (report)
+        report->failures.push_back({title, path, error});
     else
         owner.showMessage(title, error.c_str(), MessageIcon::Warning);
 }
 
 }  // namespace
 
-std::string initialiseSystem(MessageReporter& owner, std::vector<LoadFailure>* failures, bool keepOnFailure)
+std::string withWarnings(const std::vector<std::string>& warnings, const std::string& text)
+{
+    std::string line;
+    for (const std::string& warning : warnings)
+        line += warning + "  |  ";
+    return line + text;
+}
+
+std::string initialiseSystem(MessageReporter& owner, StartReport* report, bool keepOnFailure)
 {
     openPorts(owner);
     const TuningFiles files = tuningFilesToLoad();
-    const std::string error = files.scale.empty() ? "" : loadScale(files.scale.c_str());
+    std::vector<std::string> warnings;
+    const std::string error = files.scale.empty() ? "" : loadScale(files.scale.c_str(), &warnings);
     if (!error.empty())
-        report(owner, failures, ScaleErrorTitle, files.scale, error);
+        reportFailure(owner, report, ScaleErrorTitle, files.scale, error);
+    if (report)
+        report->warnings = warnings;
     if (files.scale.empty() || (!error.empty() && !keepOnFailure)) {
         EngineLock lock(engineMutex);
         setDefaultScale();
@@ -92,12 +103,13 @@ std::string initialiseSystem(MessageReporter& owner, std::vector<LoadFailure>* f
     if (error.empty() && !files.mapping.empty()) {
         const std::string mappingError = loadKeyboardMapping(files.mapping.c_str());
         if (!mappingError.empty())
-            report(owner, failures, MappingErrorTitle, files.mapping, mappingError);
+            reportFailure(owner, report, MappingErrorTitle, files.mapping, mappingError);
     }
     EngineLock lock(engineMutex);
     buildTuningTable();
     resetChannels();
-    return configNotice.empty() ? tuningStatusText() : configNotice + "  |  " + tuningStatusText();
+    const std::string status = withWarnings(warnings, tuningStatusText());
+    return configNotice.empty() ? status : configNotice + "  |  " + status;
 }
 
 void shutdownSystem()

@@ -33,15 +33,24 @@ struct LoadFailure {
     std::string error;
 };
 
+// What loading the tuning at start had to say.
+struct StartReport {
+    std::vector<LoadFailure> failures;
+    std::vector<std::string> warnings;  // of the scale that loaded
+};
+
 // Opens the devices, then loads the tuning: the command-line scale (with the
 // .kbm file of the same name beside a .scl), or else the scale and mapping
 // the settings remember; builds the table and resets the channels. Returns
-// the status-line text naming the scale and mapping in force. A file that
-// does not load goes into *failures, or without them is shown through owner
-// with the other errors; the default scale then plays, or with keepOnFailure
-// the scale in force stays.
-std::string initialiseSystem(MessageReporter& owner, std::vector<LoadFailure>* failures = nullptr,
-                             bool keepOnFailure = false) TAKES_ENGINE_LOCK;
+// the status-line text: the scale's warnings, then the scale and mapping in
+// force. A file that does not load goes into report, or without one is
+// shown through owner with the other errors; the default scale then plays,
+// or with keepOnFailure the scale in force stays.
+std::string initialiseSystem(MessageReporter& owner, StartReport* report = nullptr, bool keepOnFailure = false)
+    TAKES_ENGINE_LOCK;
+
+// The status line: the warnings, then the text.
+std::string withWarnings(const std::vector<std::string>& warnings, const std::string& text);
 
 // Closes the devices.
 void shutdownSystem();

@@ -27,12 +27,20 @@ bool endsWithIgnoringCase(const std::string& text, const char* suffix)
     return true;
 }
 
-std::string parseScaleFile(std::FILE* file, const char* path, Scale& loaded)
+// A native scale's error names its line after the message.
+std::string parseScaleFile(std::FILE* file, const char* path, Scale& loaded, std::vector<std::string>* warnings)
 {
     if (isScalaScalePath(path))
         return parseScalaScale(file, std::filesystem::path(path).stem().string(), loaded);
-    const char* error = parseScale(file, loaded);
-    return error ? error : "";
+    ScaleReadNotes notes;
+    const char* error = parseScale(file, loaded, &notes);
+    if (warnings)
+        *warnings = notes.warnings;
+    if (!error)
+        return "";
+    if (notes.errorLine == 0)
+        return error;
+    return std::string(error) + "\nLine " + std::to_string(notes.errorLine) + ": " + notes.errorLineText;
 }
 
 // Opens path for reading, refusing at once what is not a regular file: a
@@ -100,10 +108,12 @@ std::string companionMappingPath(const std::string& scalePath)
     return {};
 }
 
-std::string loadScale(const char* path)
+std::string loadScale(const char* path, std::vector<std::string>* warnings)
 {
+    if (warnings)
+        warnings->clear();
     return loadAndInstall<Scale>(
-        path, [path](std::FILE* file, Scale& loaded) { return parseScaleFile(file, path, loaded); },
+        path, [path, warnings](std::FILE* file, Scale& loaded) { return parseScaleFile(file, path, loaded, warnings); },
         [path](const Scale& loaded) NEEDS_ENGINE_LOCK {
             installScale(loaded);
             rememberPath(settings.scalePath, path);

@@ -5,6 +5,7 @@
 // the working centre and any modulation stay.
 
 #include <string>
+#include <vector>
 
 #include "engine/engine_lock.h"
 
@@ -12,7 +13,10 @@
 // read in the native scale language. Returns "" or the error text. A loaded
 // scale's path is kept in the settings (as a mapping's is by
 // loadKeyboardMapping), so that a saved configuration brings it back.
-std::string loadScale(const char* path) TAKES_ENGINE_LOCK;
+// A native scale's error gives the message, then "Line N: <the line>";
+// warnings, when given, get what its reading warns of (leftover characters
+// after a number).
+std::string loadScale(const char* path, std::vector<std::string>* warnings = nullptr) TAKES_ENGINE_LOCK;
 
 // Loads a .kbm keyboard mapping and puts it in force. Returns "" or the error.
 std::string loadKeyboardMapping(const char* path) TAKES_ENGINE_LOCK;

@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -39,6 +40,13 @@ public:
 };
 
 enum class Start { Relaying, Awaiting, Failed };
+
+// An error of several lines, as one: "Negative just intervals do not exist. Line 1: 1 j0/5".
+std::string oneLine(std::string text)
+{
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
 
 // A DEVICE text that matches nothing yet: a name is awaited, a number fails.
 Start absentDevice(const char* direction, const std::string& text)
@@ -128,8 +136,8 @@ Start start(const RelayOptions& options, MidiSystem& system, ConsoleReporter& co
         buildInstrumentFrequencies();
     }
     scaleArgument = options.scalePath;
-    std::vector<LoadFailure> failures;
-    initialiseSystem(console, &failures, reloading);
+    StartReport report;
+    initialiseSystem(console, &report, reloading);
     if (!options.mappingPath.empty())
         retuneWithMapping(options.mappingPath);
     std::string status;
@@ -137,9 +145,11 @@ Start start(const RelayOptions& options, MidiSystem& system, ConsoleReporter& co
         EngineLock lock(engineMutex);
         status = tuningStatusText();
     }
-    for (const LoadFailure& failure : failures)
+    for (const LoadFailure& failure : report.failures)
         std::fprintf(stderr, "vanto-relay: \"%s\" did not load: %s (%s plays)\n", failure.path.c_str(),
-                     failure.error.c_str(), status.c_str());
+                     oneLine(failure.error).c_str(), status.c_str());
+    for (const std::string& warning : report.warnings)
+        std::fprintf(stderr, "vanto-relay: %s\n", warning.c_str());
     const Settings chosen = currentSettings();
     if (isRouteComplete())
         std::printf("vanto-relay: %s -> %s, scale %s\n", deviceName(chosen.inputDevice, lists.inputs).c_str(),
@@ -237,7 +247,7 @@ int main(int argc, char** argv)
     if (!options.scalePath.empty()) {
         const std::string error = loadScale(options.scalePath.c_str());
         if (!error.empty()) {
-            std::fprintf(stderr, "vanto-relay: \"%s\" did not load: %s\n", options.scalePath.c_str(), error.c_str());
+            std::fprintf(stderr, "vanto-relay: \"%s\" did not load: %s\n", options.scalePath.c_str(), oneLine(error).c_str());
             return 2;
         }
     }

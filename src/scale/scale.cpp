@@ -41,12 +41,3 @@ bool isAudibleFrequency(double hz)
 {
     return hz >= 1.0 && hz <= 100000.0;
 }
-
-bool aimsWithinHearing(const Scale& s)
-{
-    for (int degree = 0; degree <= s.degrees && degree < RatioCount; ++degree) {
-        if (!isAudibleFrequency(s.pitch * s.ratio[degree]))
-            return false;
-    }
-    return isAudibleFrequency(s.pitch);
-}

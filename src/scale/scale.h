@@ -20,9 +20,6 @@ struct Scale {
 // Whether an instrument can aim at hz: finite, 1 Hz to 100 kHz.
 bool isAudibleFrequency(double hz);
 
-// True when the pitch and every degree of one period at it are audible.
-bool aimsWithinHearing(const Scale& s);
-
 // True when degrees lies in 1..MaxDegrees, so that ratio[degrees] exists.
 bool hasUsableDegrees(const Scale& s);
 

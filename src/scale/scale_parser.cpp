@@ -1,8 +1,10 @@
 #include "scale/scale_parser.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -104,7 +106,80 @@ const char* degreeRatio(char type, const char* value, double& ratio)
     }
 }
 
-const char* parseDegreeLine(const std::string& line, size_t afterWord, int32_t number, Scale& s)
+// The first word of the value after a degree's letter.
+std::string valueWord(const char* value)
+{
+    while (isBlank(*value))
+        ++value;
+    const char* end = value;
+    while (*end && !isBlank(*end))
+        ++end;
+    return std::string(value, end);
+}
+
+bool isWholeNumber(const std::string& text, size_t from, size_t to)
+{
+    if (from < to && (text[from] == '+' || text[from] == '-'))
+        ++from;
+    if (from >= to)
+        return false;
+    for (size_t i = from; i < to; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+    }
+    return true;
+}
+
+// Whether the word is all number: A or A/B (A:B for steps), or a decimal.
+bool isWholeValue(char type, const std::string& word)
+{
+    if (type == 'j' || type == 'e') {
+        const size_t split = word.find(type == 'j' ? '/' : ':');
+        if (split == std::string::npos)
+            return isWholeNumber(word, 0, word.size());
+        return isWholeNumber(word, 0, split) && isWholeNumber(word, split + 1, word.size());
+    }
+    char* end = nullptr;
+    std::strtod(word.c_str(), &end);
+    return end != word.c_str() && *end == '\0';
+}
+
+// "3" or "3/2", "701.955", as the value was read.
+std::string readValueText(char type, const char* value)
+{
+    char text[64];
+    if (type == 'j' || type == 'e') {
+        const NumberPair p = splitNumberPair(value, type == 'j' ? '/' : ':');
+        if (p.b == 1)
+            std::snprintf(text, sizeof text, "%d", p.a);
+        else
+            std::snprintf(text, sizeof text, "%d%c%d", p.a, type == 'j' ? '/' : ':', p.b);
+    } else {
+        std::snprintf(text, sizeof text, "%.12g", readDecimal(value));
+    }
+    return text;
+}
+
+// A value with characters left over after its number is read as the number
+// alone, as it always was, so that existing files play unchanged; the
+// warning says so, with the likely meaning where a separator was mistyped.
+std::string leftoverWarning(char type, const char* value)
+{
+    type = foldCase(type);
+    const std::string word = valueWord(value);
+    if (word.empty() || isWholeValue(type, word))
+        return {};
+    std::string meant = word;
+    const char wrong = type == 'j' ? ':' : type == 'e' ? '/' : ',';
+    const char right = type == 'j' ? '/' : type == 'e' ? ':' : '.';
+    std::replace(meant.begin(), meant.end(), wrong, right);
+    std::string warning = "'" + word + "' was read as " + readValueText(type, value);
+    if (meant != word && isWholeValue(type, meant))
+        return warning + " \u2014 did you mean " + type + meant + "?";
+    return warning + ".";
+}
+
+const char* parseDegreeLine(const std::string& line, size_t afterWord, int32_t number, Scale& s, std::string& warning)
 {
     if (number < 1 || number > MaxDegrees)
         return ScaleError::DegreeOutOfRange;
@@ -116,6 +191,7 @@ const char* parseDegreeLine(const std::string& line, size_t afterWord, int32_t n
     double ratio = 1.0;
     if (const char* error = degreeRatio(line[letter], line.c_str() + letter + 1, ratio))
         return error;
+    warning = leftoverWarning(line[letter], line.c_str() + letter + 1);
     // Cents or steps so large that the ratio overflows, or vanishes.
     if (!(ratio > 0.0) || !std::isfinite(ratio))
         return ScaleError::IntervalOutOfRange;
@@ -130,8 +206,9 @@ void setName(Scale& s, const std::string& line, size_t afterWord)
     std::memcpy(s.name, name.c_str(), name.size() + 1);
 }
 
-// One examined line; sets ended on an end command.
-const char* parseLine(const std::string& line, Scale& s, bool& ended)
+// One examined line; sets ended on an end command, and degree to the
+// degree it set.
+const char* parseLine(const std::string& line, Scale& s, bool& ended, int32_t& degree, std::string& warning)
 {
     const size_t wordStart = skipBlanks(line, 0);
     size_t wordEnd = wordStart;
@@ -166,7 +243,8 @@ const char* parseLine(const std::string& line, Scale& s, bool& ended)
     case LineKind::Unrecognised:
         return ScaleError::UnrecognisedCommand;
     case LineKind::Degree:
-        return parseDegreeLine(line, wordEnd, number, s);
+        degree = number;
+        return parseDegreeLine(line, wordEnd, number, s, warning);
     }
     return ScaleError::UnrecognisedCommand;
 }
@@ -221,24 +299,52 @@ NumberPair splitNumberPair(const char* text, char separator)
     return {readInteger(before.c_str()), readInteger(split + 1)};
 }
 
-const char* parseScale(std::FILE* file, Scale& result)
+namespace {
+
+const char* noteError(const char* error, ScaleReadNotes* notes, int line, const std::string& text)
+{
+    if (notes && line > 0) {
+        notes->errorLine = line;
+        notes->errorLineText = text;
+    }
+    return error;
+}
+
+}  // namespace
+
+const char* parseScale(std::FILE* file, Scale& result, ScaleReadNotes* notes)
 {
     setFileDefaults(result);
     std::string line;
     bool ended = false;
+    int number = 0;
+    // Where each degree was set, for an error found once the file is read.
+    int degreeLine[RatioCount] = {};
+    std::string degreeText[RatioCount];
     while (!ended) {
         const LineRead read = readScaleLine(file, line);
+        ++number;
         if (read == LineRead::Failed)
             return ScaleError::ReadError;
         if (read == LineRead::TooLong)
-            return ScaleError::LineTooLong;
-        if (const char* error = parseLine(line, result, ended))
-            return error;
+            return noteError(ScaleError::LineTooLong, notes, number, "");
+        int32_t degree = 0;
+        std::string warning;
+        if (const char* error = parseLine(line, result, ended, degree, warning))
+            return noteError(error, notes, number, line);
+        if (degree > 0 && degree < RatioCount) {
+            degreeLine[degree] = number;
+            degreeText[degree] = line;
+        }
+        if (notes && !warning.empty())
+            notes->warnings.push_back("Line " + std::to_string(number) + ": " + warning);
         if (read == LineRead::LastLine)
             break;
     }
-    if (!aimsWithinHearing(result))
-        return ScaleError::IntervalOutOfRange;
+    for (int degree = 1; degree <= result.degrees; ++degree) {
+        if (!isAudibleFrequency(result.pitch * result.ratio[degree]))
+            return noteError(ScaleError::IntervalOutOfRange, notes, degreeLine[degree], degreeText[degree]);
+    }
     result.octavePeriod = result.ratio[result.degrees] == 2.0 ? 1 : 0;
     return nullptr;
 }

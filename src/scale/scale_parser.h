@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "scale/scale.h"
 
@@ -51,6 +52,16 @@ LineKind classifyToken(const std::string& word, int32_t& number);
 // B is 1.
 NumberPair splitNumberPair(const char* text, char separator);
 
+// What a reading says beyond its result: the line an error stands on
+// (0 for none), and a warning for each value with characters left over
+// after its number, which is read as the number alone.
+struct ScaleReadNotes {
+    int errorLine = 0;
+    std::string errorLineText;
+    std::vector<std::string> warnings;  // "Line 8: '3:2' was read as 3 — did you mean j3/2?"
+};
+
 // Parses a whole scale file from an open stream into result. Returns nullptr
-// on success, else one of the ScaleError texts.
-const char* parseScale(std::FILE* file, Scale& result);
+// on success, else one of the ScaleError texts; notes, when given, get the
+// line of the error and the warnings.
+const char* parseScale(std::FILE* file, Scale& result, ScaleReadNotes* notes = nullptr);

@@ -145,7 +145,7 @@ private slots:
         reporter = StatusReporter{};
         scaleArgument = scaleFile("bad.txt", "1 j0/5\n");
         MainWindow window(desktop);
-        QCOMPARE(shown(), QStringList{"Error Loading Scale: Negative just intervals do not exist."});
+        QCOMPARE(shown(), QStringList{"Error Loading Scale: Negative just intervals do not exist.\nLine 1: 1 j0/5"});
         QCOMPARE(reporter.shown[0].icon, MessageIcon::Warning);
         QCOMPARE(status(window), QString("12 tone equal temperament"));
     }
@@ -153,12 +153,12 @@ private slots:
     void loadScaleThroughButtonAndMenuAlike()
     {
         MainWindow window(desktop);
-        const QString a = QString::fromStdString(scaleFile("a.txt", "name Scale A\n"));
+        const QString a = QString::fromStdString(scaleFile("a.txt", "name Scale A\n7 j3:2\n"));
         const QString b = QString::fromStdString(scaleFile("b.txt", "name Scale B\ndegrees 3\n3 r2\n"));
         desktop.answers = {a, b};
         clearLog();
         press(&window, "loadScaleButton");
-        QCOMPARE(status(window), QString("Scale A"));
+        QCOMPARE(status(window), QString::fromUtf8("Line 2: '3:2' was read as 3 \u2014 did you mean j3/2?  |  Scale A"));
         QCOMPARE(sent().size(), size_t{15});  // the channel reset
         clearLog();
         action(window, "loadScaleAction")->trigger();
@@ -228,7 +228,7 @@ private slots:
         desktop.answers = {QString::fromStdString(scaleFile("bad.txt", "name Broken\n5\n"))};
         clearLog();
         action(window, "loadScaleAction")->trigger();
-        QCOMPARE(shown(), QStringList{"Error Loading Scale: Unrecognised degree type."});
+        QCOMPARE(shown(), QStringList{"Error Loading Scale: Unrecognised degree type.\nLine 2: 5"});
         QCOMPARE(status(window), QString("12 tone equal temperament"));
         QVERIFY(std::memcmp(&table, &tuningTable, sizeof table) == 0);
         QVERIFY(std::memcmp(allocation.keyChannel, noteAllocation.keyChannel, sizeof allocation.keyChannel) == 0);

@@ -15,10 +15,11 @@ namespace {
 
 class ScaleParserTest : public EngineTest {
 protected:
-    // nullptr when the file loads, else its error text.
+    // nullptr when the file loads, else its error message (without the line).
     const char* loadFile(const std::string& path)
     {
         error_ = loadScale(path.c_str());
+        error_ = error_.substr(0, error_.find('\n'));
         return error_.empty() ? nullptr : error_.c_str();
     }
     const char* load(const std::string& contents) { return loadFile(dir.write("scale.txt", contents)); }
@@ -123,6 +124,25 @@ TEST_F(ScaleParserTest, SingleLinesGiveTheirResults)
 }
 
 // A successful load also discards a modulation.
+// A value with characters left over loads as it always did, with a warning
+// that names the line; an error names its line after the message.
+TEST_F(ScaleParserTest, MistakesAreToldWithTheirLine)
+{
+    std::vector<std::string> warnings;
+    const std::string typos = dir.write("typos.txt", "degrees 12\n7 j3:2\n5 c701,955\n4 j5/4 major third\n3 e3/12\n2 r1.1x\n12 j2\n");
+    ASSERT_EQ(loadScale(typos.c_str(), &warnings), "");
+    const std::vector<std::string> expected = {
+        "Line 2: '3:2' was read as 3 \u2014 did you mean j3/2?",
+        "Line 3: '701,955' was read as 701 \u2014 did you mean c701.955?",
+        "Line 5: '3/12' was read as 3 \u2014 did you mean e3:12?",
+        "Line 6: '1.1x' was read as 1.1.",
+    };
+    EXPECT_EQ(warnings, expected);
+    EXPECT_EQ(scale.ratio[7], 3.0);
+    EXPECT_EQ(loadScale(dir.write("bad.txt", "name x\n\n1 j0/5\n").c_str()), "Negative just intervals do not exist.\nLine 3: 1 j0/5");
+    EXPECT_EQ(loadScale(dir.write("far.txt", "degrees 3\n3 r1e9\n").c_str()), "Interval out of range.\nLine 2: 3 r1e9");
+}
+
 TEST_F(ScaleParserTest, CommandsSetTheirFieldsInAnyCase)
 {
     moveCentre(67, MoveModulate, 1);

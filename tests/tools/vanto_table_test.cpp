@@ -84,8 +84,12 @@ TEST_F(VantoTableTest, ReportsBadScalesAndBadArguments)
 {
     const ToolRun bad = runTool(dir.write("bad.txt", "1 j0/5\n"));
     EXPECT_EQ(bad.exitCode, 1);
-    ASSERT_EQ(bad.lines.size(), 1u);
+    ASSERT_EQ(bad.lines.size(), 2u);
     EXPECT_EQ(bad.lines[0], "Negative just intervals do not exist.");
+    EXPECT_EQ(bad.lines[1], "Line 1: 1 j0/5");
+    const ToolRun typo = runTool(dir.write("typo.txt", "7 j3:2\n"));
+    EXPECT_EQ(typo.exitCode, 0);
+    EXPECT_EQ(typo.lines.at(0), "Line 1: '3:2' was read as 3 \u2014 did you mean j3/2?");
     EXPECT_EQ(runTool(dir.file("missing.txt")).lines.at(0), "File not found.");
     EXPECT_EQ(runTool("").exitCode, 2);
     EXPECT_EQ(runTool("--help").lines.at(0).rfind("usage: vanto-table", 0), 0u);
