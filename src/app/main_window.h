@@ -54,6 +54,11 @@ public:
     {
         held.push_back({title, text, icon});
     }
+    // A question cannot wait: it is asked at once, before the window shows.
+    bool askQuestion(const char* title, const char* text, const char* yes, const char* no) override
+    {
+        return WidgetMessageReporter(nullptr).askQuestion(title, text, yes, no);
+    }
     std::vector<Message> held;
 };
 

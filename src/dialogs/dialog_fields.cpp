@@ -76,6 +76,20 @@ void WidgetMessageReporter::showMessage(const char* title, const char* text, Mes
     box.exec();
 }
 
+bool WidgetMessageReporter::askQuestion(const char* title, const char* text, const char* yes, const char* no)
+{
+    QMessageBox box(owner_);
+    box.setWindowTitle(QString::fromUtf8(title));
+    box.setText(QString::fromUtf8(text));
+    box.setIcon(QMessageBox::Question);
+    QPushButton* accept = box.addButton(QString::fromUtf8(yes), QMessageBox::AcceptRole);
+    QPushButton* decline = box.addButton(QString::fromUtf8(no), QMessageBox::RejectRole);
+    box.setDefaultButton(decline);
+    keepTitleVisible(box);
+    box.exec();
+    return box.clickedButton() == accept;
+}
+
 MessageReporter& reporterOr(WidgetMessageReporter& own)
 {
     return messageReporterOverride ? *messageReporterOverride : own;

@@ -33,6 +33,7 @@ class WidgetMessageReporter : public MessageReporter {
 public:
     explicit WidgetMessageReporter(QWidget* owner) : owner_(owner) {}
     void showMessage(const char* title, const char* text, MessageIcon icon) override;
+    bool askQuestion(const char* title, const char* text, const char* yes, const char* no) override;
 
 private:
     QWidget* owner_;

@@ -70,6 +70,14 @@ public:
     // The ports that listen to the program's own output now, where the
     // system can tell; nothing where it cannot.
     virtual std::optional<std::vector<std::string>> ownOutputListeners() { return std::nullopt; }
+    // Another relay of this program that the input device already plays
+    // into: its client and the ports its output plays into. Nothing when
+    // none does, or the system cannot tell.
+    struct OtherRelay {
+        std::string client;
+        std::vector<std::string> listeners;
+    };
+    virtual std::optional<OtherRelay> otherRelayOn(int32_t /*inputDevice*/) { return std::nullopt; }
     // Null when the device cannot be opened.
     virtual std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) = 0;
     virtual std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) = 0;

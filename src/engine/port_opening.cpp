@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "engine/device_names.h"
@@ -45,6 +46,10 @@ bool retryOpening = false;
 // for want of the remembered device gives way to it when it comes.
 std::string openedInputName;
 std::string openedOutputName;
+// The awaited input was left to another Vanto that plays it; asked once,
+// it is opened again only once that one has let it go.
+bool inputLeftToAnother = false;
+bool reopening = false;
 
 class SilentReporter : public MessageReporter {
 public:
@@ -87,12 +92,39 @@ void noteFailedOpening(std::string& awaited, const char* remembered, int32_t pos
     retryOpening = retryOpening || !awaited.empty();
 }
 
+std::optional<MidiSystem::OtherRelay> otherRelayOn(int32_t position)
+{
+    return midiSystem ? midiSystem->otherRelayOn(position) : std::nullopt;
+}
+
+// Another Vanto already plays the keyboard: both would sound every note.
+// The player decides, once; a look at the devices never asks again.
+bool leaveToAnother(MessageReporter& owner, int32_t position, const std::vector<std::string>& names)
+{
+    const auto other = otherRelayOn(position);
+    if (!other)
+        return false;
+    if (reopening && inputLeftToAnother)
+        return true;
+    std::string into;
+    for (const std::string& listener : other->listeners)
+        into += (into.empty() ? " into " : ", ") + listener.substr(0, listener.find(':'));
+    const std::string text = "Another Vanto (" + other->client + ") already plays " + listedName(position, names) +
+                             into + ".\nConnecting this one too would sound every note twice.";
+    return !owner.askQuestion("Vanto", text.c_str(), "Connect anyway", "Leave unconnected");
+}
+
 void openInput(MessageReporter& owner, const std::vector<std::string>& names)
 {
     const Settings wanted = currentSettings();
     const DeviceChoice choice = chooseDevice(wanted.inputDevice, wanted.inputDeviceName, names);
     if (choice.absent) {
         awaitedInput = wanted.inputDeviceName;
+        return;
+    }
+    inputLeftToAnother = leaveToAnother(owner, choice.position, names);
+    if (inputLeftToAnother) {
+        awaitedInput = wanted.inputDeviceName[0] != '\0' ? wanted.inputDeviceName : listedName(choice.position, names);
         return;
     }
     inputDevice = midiSystem ? midiSystem->openInput(choice.position, handleMidiInput) : nullptr;
@@ -163,11 +195,19 @@ bool wantsReopening(const Device& device, const char* remembered, const std::str
     return !device->alive() || originalBack;
 }
 
+// An awaited input that is there, and no longer played by another Vanto
+// it was left to.
+bool inputIsFree(const std::vector<std::string>& names)
+{
+    const auto position = awaitedInput.empty() ? std::nullopt : findDeviceNamed(awaitedInput, names);
+    return position && !(inputLeftToAnother && otherRelayOn(*position));
+}
+
 bool shouldReopen(const MidiSystem::DeviceLists& lists)
 {
     const Settings wanted = currentSettings();
     const char* outputName = wanted.outputDevice == MidiMapperDevice ? "" : wanted.outputDeviceName;
-    return serviceLost || retryOpening || hasReturned(awaitedInput, lists.inputs) ||
+    return serviceLost || retryOpening || inputIsFree(lists.inputs) ||
            hasReturned(awaitedOutput, lists.outputs) ||
            wantsReopening(inputDevice, wanted.inputDeviceName, openedInputName, lists.inputs) ||
            wantsReopening(outputDevice, outputName, openedOutputName, lists.outputs) ||
@@ -209,7 +249,9 @@ bool reopenWhenDevicesReturn(MessageReporter& owner)
     }
     if (shouldReopen(lists)) {
         SilentReporter silent;
+        reopening = true;
         openPorts(retryOpening ? silent : owner);
+        reopening = false;
         return true;
     }
     const Settings wanted = currentSettings();
@@ -276,6 +318,8 @@ std::string deviceWaitText()
     for (const std::string* awaited : {&awaitedInput, &awaitedOutput}) {
         if (!serviceLost && !awaited->empty())
             text += (text.empty() ? "Waiting for " : " and ") + *awaited;
+        if (!serviceLost && awaited == &awaitedInput && !awaited->empty() && inputLeftToAnother)
+            text += " (another Vanto plays it)";
     }
     const uint64_t lost = midiSystem ? midiSystem->lostMessages() : 0;
     if (lost > 0)

@@ -506,16 +506,45 @@ uint64_t JackMidiSystem::lostMessages()
     return lostBefore_ + (client_ ? client_->lost.load() : 0);
 }
 
-std::optional<std::vector<std::string>> JackMidiSystem::ownOutputListeners()
+namespace {
+
+std::vector<std::string> connectionsOf(jack_client_t* handle, const std::string& port)
 {
     std::vector<std::string> names;
-    if (!client_ || client_->gone)
-        return names;
-    const char** ports = jack_port_get_all_connections(client_->handle, client_->output);
+    jack_port_t* found = jack_port_by_name(handle, port.c_str());
+    const char** ports = found ? jack_port_get_all_connections(handle, found) : nullptr;
     for (size_t i = 0; ports && ports[i]; ++i)
         names.emplace_back(ports[i]);
     jack_free(ports);
     return names;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> JackMidiSystem::ownOutputListeners()
+{
+    if (!client_ || client_->gone)
+        return std::vector<std::string>{};
+    return connectionsOf(client_->handle, client_->outputName);
+}
+
+
+std::optional<MidiSystem::OtherRelay> JackMidiSystem::otherRelayOn(int32_t inputDevice)
+{
+    const std::shared_ptr<JackClient> client = liveClient();
+    if (!client)
+        return std::nullopt;
+    const std::vector<std::string> sources = client->foreignPorts(JackPortIsOutput);
+    const std::string* source = deviceNameAt(inputDevice, sources);
+    if (!source)
+        return std::nullopt;
+    for (const std::string& port : connectionsOf(client->handle, *source)) {
+        if (!isOwnPortName(port) || port == client->inputName)
+            continue;
+        const std::string other = port.substr(0, port.find(':'));
+        return OtherRelay{other, connectionsOf(client->handle, other + ":" + OutputPortName)};
+    }
+    return std::nullopt;
 }
 
 uint64_t JackMidiSystem::deferredCycles() const

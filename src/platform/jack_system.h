@@ -35,6 +35,7 @@ public:
     bool devicesChanged() override;
     uint64_t lostMessages() override;
     std::optional<std::vector<std::string>> ownOutputListeners() override;
+    std::optional<OtherRelay> otherRelayOn(int32_t inputDevice) override;
     std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) override;
     std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) override;
 

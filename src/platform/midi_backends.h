@@ -22,6 +22,7 @@ public:
     }
     uint64_t lostMessages() override { return jack_.lostMessages() + rtMidi_.lostMessages(); }
     std::optional<std::vector<std::string>> ownOutputListeners() override { return current().ownOutputListeners(); }
+    std::optional<OtherRelay> otherRelayOn(int32_t inputDevice) override { return current().otherRelayOn(inputDevice); }
     std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) override
     {
         return current().openInput(device, handler);

@@ -116,4 +116,27 @@ TEST_F(VantoRelay, RelaysAKeyboardPluggedInLaterReloadsOnHangupAndEndsCleanly)
     EXPECT_TRUE(waitForJackPort("Vanto", false)) << "ports left behind";
 }
 
+// A second relay on the same keyboard says so and waits until the first
+// lets it go.
+TEST_F(VantoRelay, ASecondVantoOnTheSameKeyboardWaitsForTheFirst)
+{
+    TempDir second;
+    const std::vector<std::string> arguments{"--in", "Tester Keys", "--out", "virtual"};
+    const pid_t first = startProgram(VANTO_RELAY_PATH, folder.path().string(), arguments, output(), true);
+    ASSERT_TRUE(waitForLines(output(), 1));
+    const std::string secondOutput = second.file("output.txt");
+    const pid_t other = startProgram(VANTO_RELAY_PATH, second.path().string(), arguments, secondOutput, true);
+    ASSERT_TRUE(waitForLines(secondOutput, 3)) << readText(secondOutput);
+    EXPECT_NE(readText(secondOutput).find("Another Vanto (Vanto) already plays Tester Keys:keys."), std::string::npos)
+        << readText(secondOutput);
+    EXPECT_NE(readText(secondOutput).find("Waiting for Tester Keys:keys (another Vanto plays it)"), std::string::npos);
+    ::kill(first, SIGTERM);
+    EXPECT_EQ(waitForExit(first), 0);
+    ASSERT_TRUE(waitForLines(secondOutput, 4)) << readText(secondOutput);
+    EXPECT_NE(readText(secondOutput).find("plays it)\nvanto-relay: Vanto Out is not connected\n"), std::string::npos)
+        << "the keyboard is taken: only the output is left to connect";
+    ::kill(other, SIGTERM);
+    EXPECT_EQ(waitForExit(other), 0);
+}
+
 }  // namespace
