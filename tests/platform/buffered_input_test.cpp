@@ -13,29 +13,26 @@
 
 namespace {
 
-std::vector<std::string> handed;
+std::vector<std::string> handed;  // "90" a message by its status, "error 90", "sysex F0 01"
 
 std::string hex(const uint8_t* bytes, size_t size)
 {
     std::string text;
-    char byte[4];
-    for (size_t i = 0; i < size; ++i) {
-        std::snprintf(byte, sizeof byte, "%s%02X", i ? " " : "", bytes[i]);
-        text += byte;
-    }
+    for (size_t i = 0; i < size; ++i)
+        text += (i ? " " : "") + std::string(1, "0123456789ABCDEF"[bytes[i] >> 4]) + "0123456789ABCDEF"[bytes[i] & 15];
     return text;
 }
 
 void record(MidiInput* port, uint32_t code, uintptr_t, uintptr_t param1, uintptr_t)
 {
-    if (code == MimLongData) {
-        auto* buffer = reinterpret_cast<SysexBuffer*>(param1);
-        handed.push_back("sysex " + hex(buffer->data, buffer->bytesRecorded));
-        port->addBuffer(*buffer);
-    } else {
-        uint8_t first = param1 & 0xFF;
+    const uint8_t first = param1 & 0xFF;
+    if (code != MimLongData) {
         handed.push_back((code == MimError ? "error " : "") + hex(&first, 1));
+        return;
     }
+    auto* buffer = reinterpret_cast<SysexBuffer*>(param1);
+    handed.push_back("sysex " + hex(buffer->data, buffer->bytesRecorded));
+    port->addBuffer(*buffer);
 }
 
 class TestInput : public BufferedInputDevice {
