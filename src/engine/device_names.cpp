@@ -61,12 +61,6 @@ std::optional<int32_t> findDeviceNamed(const std::string& name, const std::vecto
     return found;
 }
 
-bool isExactDevice(const std::string& name, int32_t position, const std::vector<std::string>& names)
-{
-    const std::string* listed = deviceNameAt(position, names);
-    return listed && *listed == name;
-}
-
 const std::string* deviceNameAt(int32_t position, const std::vector<std::string>& names)
 {
     const bool listed = position >= 0 && static_cast<size_t>(position) < names.size();

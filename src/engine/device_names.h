@@ -19,9 +19,6 @@ std::string deviceKey(const std::string& name);
 // numbers; nothing when none is there or several could be meant.
 std::optional<int32_t> findDeviceNamed(const std::string& name, const std::vector<std::string>& names);
 
-// Whether the device at position in names bears exactly that name.
-bool isExactDevice(const std::string& name, int32_t position, const std::vector<std::string>& names);
-
 // The name of the device at position in names; null when none stands there.
 const std::string* deviceNameAt(int32_t position, const std::vector<std::string>& names);
 

@@ -207,7 +207,7 @@ TEST(DeviceNames, TheNumbersTheSystemAddsAreLeftOut)
     EXPECT_EQ(findDeviceNamed("Keys", names), std::nullopt);  // a whole name, not a part
     EXPECT_EQ(findDeviceNamed("USB Piano:out", {"USB Keys:out"}), std::nullopt);
     // Only JACK's two digits after a dash go, and only a number pair after a space: " 8:0", not " 2:in".
-    EXPECT_EQ(findDeviceNamed("Synth:in", {"Synth-2:in", "Synth-01:in"}), 1);
+    EXPECT_EQ(findDeviceNamed("Synth:in", {"Synth-2:in", "Synth-x1:in", "Synth-01:in"}), 2);
     EXPECT_EQ(findDeviceNamed("Synth:in", {"Synth-01:in", "Synth:in"}), 1) << "the exact name first";
     EXPECT_EQ(findDeviceNamed("Synth:in", {"Synth-01:in", "Synth-02:in"}), std::nullopt) << "which one?";
     EXPECT_EQ(findDeviceNamed("Big-Synth:in", {"Big:in"}), std::nullopt);
