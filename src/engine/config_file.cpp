@@ -15,6 +15,7 @@
 #endif
 
 #include "engine/engine_lock.h"
+#include "scale/scale.h"
 
 namespace {
 
@@ -299,7 +300,7 @@ std::string limitToBounds(Settings& s)
         *key = std::min(*key, NoKey);
     for (uint8_t& controller : s.controlBarController)
         controller = std::min<uint8_t>(controller, 127);
-    if (isUsableReferenceFrequency(s.referenceFrequency))
+    if (isAudibleFrequency(s.referenceFrequency))
         return {};
     char text[160];
     std::snprintf(text, sizeof text, "The reference frequency %g Hz in the configuration is outside 1 Hz to 100 kHz: %g Hz is used.",
@@ -309,11 +310,6 @@ std::string limitToBounds(Settings& s)
 }
 
 }  // namespace
-
-bool isUsableReferenceFrequency(double frequency)
-{
-    return frequency >= 1.0 && frequency <= 100000.0;
-}
 
 int encodeConfig(const Settings& s, uint8_t (&image)[MaxConfigFileSize])
 {

@@ -32,9 +32,6 @@ int encodeConfig(const Settings& s, uint8_t (&image)[MaxConfigFileSize]);
 // settings come from the block, or are the defaults without one.
 std::string decodeConfig(const uint8_t* image, int length, Settings& s);
 
-// Whether an instrument can be tuned to frequency: 1 Hz to 100 kHz.
-bool isUsableReferenceFrequency(double frequency);
-
 // Writes the settings to path through a temporary file in the same folder
 // that replaces path only once everything is written. 0, or -1 on any
 // failure, in which case an existing file at path is left as it was and
