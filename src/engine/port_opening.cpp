@@ -84,11 +84,24 @@ std::string listedName(int32_t position, const std::vector<std::string>& names)
     return name ? *name : "";
 }
 
+// "fluidsynth" of "fluidsynth:midi_00": the client, as a patchbay shows it.
+std::string clientOf(const std::string& port)
+{
+    return port.substr(0, port.find(':'));
+}
+
+// The name a listed device is awaited under: the remembered one, else the
+// one it bears in the list.
+std::string awaitedNameOf(const char* remembered, int32_t position, const std::vector<std::string>& names)
+{
+    return remembered[0] != '\0' ? remembered : listedName(position, names);
+}
+
 // A listed device that would not open is awaited under its name and tried
 // again.
 void noteFailedOpening(std::string& awaited, const char* remembered, int32_t position, const std::vector<std::string>& names)
 {
-    awaited = remembered[0] != '\0' ? remembered : listedName(position, names);
+    awaited = awaitedNameOf(remembered, position, names);
     retryOpening = retryOpening || !awaited.empty();
 }
 
@@ -108,7 +121,7 @@ bool leaveToAnother(MessageReporter& owner, int32_t position, const std::vector<
         return true;
     std::string into;
     for (const std::string& listener : other->listeners)
-        into += (into.empty() ? " into " : ", ") + listener.substr(0, listener.find(':'));
+        into += (into.empty() ? " into " : ", ") + clientOf(listener);
     const std::string text = "Another Vanto (" + other->client + ") already plays " + listedName(position, names) +
                              into + ".\nConnecting this one too would sound every note twice.";
     return !owner.askQuestion("Vanto", text.c_str(), "Connect anyway", "Leave unconnected");
@@ -124,7 +137,7 @@ void openInput(MessageReporter& owner, const std::vector<std::string>& names)
     }
     inputLeftToAnother = leaveToAnother(owner, choice.position, names);
     if (inputLeftToAnother) {
-        awaitedInput = wanted.inputDeviceName[0] != '\0' ? wanted.inputDeviceName : listedName(choice.position, names);
+        awaitedInput = awaitedNameOf(wanted.inputDeviceName, choice.position, names);
         return;
     }
     inputDevice = midiSystem ? midiSystem->openInput(choice.position, handleMidiInput) : nullptr;
@@ -184,11 +197,13 @@ bool hasReturned(const std::string& awaited, const std::vector<std::string>& nam
 
 // An open device whose connection died while it stayed listed (a restart
 // or a replug between two looks), or a look-alike whose original is back.
+// "Vanto Out" left to the user (no name at all) is always there.
 template <typename Device>
 bool wantsReopening(const Device& device, const char* remembered, const std::string& opened,
                     const std::vector<std::string>& names)
 {
-    if (!device || !findDeviceNamed(remembered[0] != '\0' ? remembered : opened, names))
+    const std::string wanted = remembered[0] != '\0' ? remembered : opened;
+    if (!device || (!wanted.empty() && !findDeviceNamed(wanted, names)))
         return false;
     const bool originalBack = remembered[0] != '\0' && opened != remembered &&
                               std::find(names.begin(), names.end(), remembered) != names.end();
@@ -210,8 +225,7 @@ bool shouldReopen(const MidiSystem::DeviceLists& lists)
     return serviceLost || retryOpening || inputIsFree(lists.inputs) ||
            hasReturned(awaitedOutput, lists.outputs) ||
            wantsReopening(inputDevice, wanted.inputDeviceName, openedInputName, lists.inputs) ||
-           wantsReopening(outputDevice, outputName, openedOutputName, lists.outputs) ||
-           (outputDevice && wanted.outputDevice == MidiMapperDevice && !outputDevice->alive());
+           wantsReopening(outputDevice, outputName, openedOutputName, lists.outputs);
 }
 
 }  // namespace
@@ -263,12 +277,6 @@ bool reopenWhenDevicesReturn(MessageReporter& owner)
 
 namespace {
 
-// "fluidsynth" of "fluidsynth:midi_00": the client, as a patchbay shows it.
-std::string clientOf(const std::string& port)
-{
-    return port.substr(0, port.find(':'));
-}
-
 std::string listenersText()
 {
     const auto listeners = midiSystem ? midiSystem->ownOutputListeners() : std::nullopt;
@@ -287,9 +295,8 @@ std::string listenersText()
 
 std::string routeText()
 {
-    const std::string waiting = deviceWaitText();
     if (serviceLost || !awaitedInput.empty() || !awaitedOutput.empty())
-        return waiting;
+        return deviceWaitText();
     const std::string from = inputDevice ? clientOf(openedInputName) : "No keyboard";
     std::string to = "No synthesizer";
     if (outputDevice && openedOutputName.empty()) {
