@@ -6,11 +6,22 @@
 
 namespace {
 
+// Where midiPorts.keysSent keeps key on a channel.
+uint64_t& keySentWord(uint8_t channel, uint8_t key) NEEDS_ENGINE_LOCK
+{
+    return midiPorts.keysSent[channel][key / 64];
+}
+
+uint64_t keySentBit(uint8_t key)
+{
+    return uint64_t{1} << (key % 64);
+}
+
 void noteKeySent(uint32_t message) NEEDS_ENGINE_LOCK
 {
     const uint8_t key = (message >> 8) & 0x7F;
     if ((message & 0xF0) == 0x90 && ((message >> 16) & 0x7F) != 0)
-        midiPorts.keysSent[message & 0x0F][key / 64] |= uint64_t{1} << (key % 64);
+        keySentWord(message & 0x0F, key) |= keySentBit(key);
 }
 
 void sendWord(uint32_t message) NEEDS_ENGINE_LOCK
@@ -90,7 +101,7 @@ void sendPanic()
         sendToChannel(0xB0, c, 120, 0);
         sendToChannel(0xB0, c, 123, 0);
         for (uint8_t key = 0; key < 128; ++key) {
-            if (midiPorts.keysSent[c][key / 64] & (uint64_t{1} << (key % 64)))
+            if (keySentWord(c, key) & keySentBit(key))
                 sendToChannel(0x80, c, key, 0);
         }
         midiPorts.keysSent[c][0] = midiPorts.keysSent[c][1] = 0;
