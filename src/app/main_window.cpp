@@ -258,13 +258,6 @@ void MainWindow::loadScaleCommand()
     loadFileCommand(Desktop::Files::Scale, loadScale, ScaleErrorTitle);
 }
 
-// The scale's warnings stand before the scale's name until the next load.
-void MainWindow::showLoadWarnings()
-{
-    if (!loadWarnings_.empty())
-        showStatus(withWarnings(loadWarnings_, tuningText_));
-}
-
 void MainWindow::loadMappingCommand()
 {
     loadFileCommand(Desktop::Files::Mapping, [](const char* path, std::vector<std::string>*) { return loadKeyboardMapping(path); },
@@ -285,8 +278,9 @@ void MainWindow::loadFileCommand(Desktop::Files kind, std::string (*load)(const 
         return;
     }
     retuneAfterLoad();
-    loadWarnings_ = warnings;
-    showLoadWarnings();
+    // The scale's warnings stand before its name until the next load.
+    if (!warnings.empty())
+        showStatus(withWarnings(warnings, tuningText_));
     saveWhenTheTuningFilesChanged(before);
 }
 
@@ -394,7 +388,7 @@ void MainWindow::loadConfigCommand()
     }
     openPorts(reporterOr(reporter_));
     if (!note.empty())
-        showStatus(note + "  |  " + tuningText_);
+        showStatus(withWarnings({note}, tuningText_));
 }
 
 void MainWindow::saveConfigCommand()

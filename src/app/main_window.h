@@ -102,7 +102,6 @@ private:
     // errorTitle) and retunes.
     void loadFileCommand(Desktop::Files kind, std::string (*load)(const char* path, std::vector<std::string>* warnings),
                          const char* errorTitle);
-    void showLoadWarnings();
     // Rebuilds the table for a newly installed scale or mapping, resets the
     // channels and names them in the status line.
     void retuneAfterLoad();
@@ -112,7 +111,6 @@ private:
     QLabel* statusLine_;
     QLabel* routeLine_ = nullptr;  // where notes go
     QString routeText_;
-    std::vector<std::string> loadWarnings_;
     std::string tuningText_;
     QString statusText_;
     QPointer<ControlBarsWindow> controlBars_;
