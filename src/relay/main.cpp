@@ -27,35 +27,30 @@
 
 namespace {
 
+// A text of several lines, as one: "Negative just intervals do not exist. Line 1: 1 j0/5".
+std::string oneLine(std::string text)
+{
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
 // Each box the window would show, as one line on standard error.
 class ConsoleReporter : public MessageReporter {
 public:
     void showMessage(const char* title, const char* text, MessageIcon) override
     {
-        std::string line = text;
-        for (char& c : line)
-            c = c == '\n' ? ' ' : c;
-        std::fprintf(stderr, "%s: %s\n", title, line.c_str());
+        std::fprintf(stderr, "%s: %s\n", title, oneLine(text).c_str());
     }
     // Nobody at a rack answers: the safer choice, said.
     bool askQuestion(const char*, const char* text, const char*, const char*) override
     {
-        std::string line = text;
-        std::replace(line.begin(), line.end(), '\n', ' ');
-        std::printf("vanto-relay: %s Waiting until it lets go.\n", line.c_str());
+        std::printf("vanto-relay: %s Waiting until it lets go.\n", oneLine(text).c_str());
         std::fflush(stdout);
         return false;
     }
 };
 
 enum class Start { Relaying, Awaiting, Failed };
-
-// An error of several lines, as one: "Negative just intervals do not exist. Line 1: 1 j0/5".
-std::string oneLine(std::string text)
-{
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    return text;
-}
 
 // A DEVICE text that matches nothing yet: a name is awaited, a number fails.
 Start absentDevice(const char* direction, const std::string& text)
