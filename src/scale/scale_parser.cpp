@@ -106,6 +106,18 @@ const char* degreeRatio(char type, const char* value, double& ratio)
     }
 }
 
+// What splits a value of the type: j3/2, e3:12, c701.955 (and r1.5).
+char separatorOf(char type)
+{
+    return type == 'j' ? '/' : type == 'e' ? ':' : '.';
+}
+
+// The separator typed for it by mistake: j3:2, e3/12, c701,955.
+char mistypedSeparatorOf(char type)
+{
+    return type == 'j' ? ':' : type == 'e' ? '/' : ',';
+}
+
 // The first word of the value after a degree's letter.
 std::string valueWord(const char* value)
 {
@@ -134,7 +146,7 @@ bool isWholeNumber(const std::string& text, size_t from, size_t to)
 bool isWholeValue(char type, const std::string& word)
 {
     if (type == 'j' || type == 'e') {
-        const size_t split = word.find(type == 'j' ? '/' : ':');
+        const size_t split = word.find(separatorOf(type));
         if (split == std::string::npos)
             return isWholeNumber(word, 0, word.size());
         return isWholeNumber(word, 0, split) && isWholeNumber(word, split + 1, word.size());
@@ -149,11 +161,11 @@ std::string readValueText(char type, const char* value)
 {
     char text[64];
     if (type == 'j' || type == 'e') {
-        const NumberPair p = splitNumberPair(value, type == 'j' ? '/' : ':');
+        const NumberPair p = splitNumberPair(value, separatorOf(type));
         if (p.b == 1)
             std::snprintf(text, sizeof text, "%d", p.a);
         else
-            std::snprintf(text, sizeof text, "%d%c%d", p.a, type == 'j' ? '/' : ':', p.b);
+            std::snprintf(text, sizeof text, "%d%c%d", p.a, separatorOf(type), p.b);
     } else {
         std::snprintf(text, sizeof text, "%.12g", readDecimal(value));
     }
@@ -170,9 +182,7 @@ std::string leftoverWarning(char type, const char* value)
     if (word.empty() || isWholeValue(type, word))
         return {};
     std::string meant = word;
-    const char wrong = type == 'j' ? ':' : type == 'e' ? '/' : ',';
-    const char right = type == 'j' ? '/' : type == 'e' ? ':' : '.';
-    std::replace(meant.begin(), meant.end(), wrong, right);
+    std::replace(meant.begin(), meant.end(), mistypedSeparatorOf(type), separatorOf(type));
     std::string warning = "'" + word + "' was read as " + readValueText(type, value);
     if (meant != word && isWholeValue(type, meant))
         return warning + " \u2014 did you mean " + type + meant + "?";
