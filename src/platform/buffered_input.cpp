@@ -77,10 +77,8 @@ void BufferedInputDevice::deliver(const uint8_t* bytes, size_t size, uintptr_t i
         } else if (isRealTime(bytes[at])) {
             handler_(this, MimData, instance, bytes[at], 0);
             ++at;
-        } else if (isStatus(bytes[at]) && bytes[at] != 0xF7) {
-            at = deliverMessage(bytes, at, size, running, instance);
-        } else if (running != 0) {
-            at = deliverMessage(bytes, at, size, running, instance);
+        } else if ((isStatus(bytes[at]) && bytes[at] != 0xF7) || running != 0) {
+            at = deliverMessage(bytes, at, size, running, instance);  // a status, or data under running status
         } else {
             // A stray F7 or data with no status: up to the next status byte.
             size_t end = at + 1;

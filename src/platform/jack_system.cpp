@@ -528,7 +528,6 @@ std::optional<std::vector<std::string>> JackMidiSystem::ownOutputListeners()
     return connectionsOf(client_->handle, client_->outputName);
 }
 
-
 std::optional<MidiSystem::OtherRelay> JackMidiSystem::otherRelayOn(int32_t inputDevice)
 {
     const std::shared_ptr<JackClient> client = liveClient();
