@@ -77,7 +77,7 @@ void BufferedInputDevice::deliver(const uint8_t* bytes, size_t size, uintptr_t i
         } else if (isRealTime(bytes[at])) {
             handler_(this, MimData, instance, bytes[at], 0);
             ++at;
-        } else if ((isStatus(bytes[at]) && bytes[at] != 0xF7) || running != 0) {
+        } else if (bytes[at] != 0xF7 && (isStatus(bytes[at]) || running != 0)) {
             at = deliverMessage(bytes, at, size, running, instance);  // a status, or data under running status
         } else {
             // A stray F7 or data with no status: up to the next status byte.
