@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/engine.h"
 #include "engine/input_dispatch.h"
 #include "engine/midi_ports.h"
 #include "engine/note_allocation.h"
@@ -26,33 +27,34 @@ public:
 
 DiscardingOutput discard;
 
-void prepareEngine(bool octave)
+void prepareEngine(Engine& engine, bool octave)
 {
-    settings = defaultSettings();
-    buildInstrumentFrequencies();
-    setDefaultScale();
+    engine.settings = defaultSettings();
+    engine.buildInstrumentFrequencies();
+    engine.setDefaultScale();
     if (!octave) {
-        Scale bp = scale;
+        Scale bp = engine.scale;
         std::strcpy(bp.name, "13 of 3/1");
         bp.degrees = 13;
         for (int k = 0; k <= 13; ++k)
             bp.ratio[k] = std::pow(3.0, k / 13.0);
         bp.ratio[13] = 3.0;
         bp.octavePeriod = 0;
-        installScale(bp);
+        engine.installScale(bp);
     }
-    buildTuningTable();
-    midiPorts.midiOut = &discard;
-    resetChannels();
+    engine.buildTuningTable();
+    engine.midiPorts.midiOut = &discard;
+    engine.resetChannels();
 }
 
 void NoteOnOffThroughInputHandler(benchmark::State& state)
 {
-    prepareEngine(true);
+    Engine engine;
+    prepareEngine(engine, true);
     uint8_t key = 40;
     for (auto _ : state) {
-        handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, key, 100), 0);
-        handleMidiInput(nullptr, MimData, 0, packShortMessage(0x80, 0, key, 0), 0);
+        engine.handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, key, 100), 0);
+        engine.handleMidiInput(nullptr, MimData, 0, packShortMessage(0x80, 0, key, 0), 0);
         key = key == 90 ? 40 : key + 1;
     }
 }
@@ -60,9 +62,10 @@ BENCHMARK(NoteOnOffThroughInputHandler);
 
 void BuildTuningTableOctaveMode(benchmark::State& state)
 {
-    prepareEngine(true);
+    Engine engine;
+    prepareEngine(engine, true);
     for (auto _ : state) {
-        buildTuningTable();
+        engine.buildTuningTable();
         benchmark::ClobberMemory();
     }
 }
@@ -70,9 +73,10 @@ BENCHMARK(BuildTuningTableOctaveMode);
 
 void BuildTuningTableLinearMode(benchmark::State& state)
 {
-    prepareEngine(false);
+    Engine engine;
+    prepareEngine(engine, false);
     for (auto _ : state) {
-        buildTuningTable();
+        engine.buildTuningTable();
         benchmark::ClobberMemory();
     }
 }
@@ -80,10 +84,11 @@ BENCHMARK(BuildTuningTableLinearMode);
 
 void MoveCentreModulateAndBack(benchmark::State& state)
 {
-    prepareEngine(false);
+    Engine engine;
+    prepareEngine(engine, false);
     bool up = true;
     for (auto _ : state) {
-        moveCentre(67, up ? MoveModulate : MoveDemodulate, 0);
+        engine.moveCentre(67, up ? MoveModulate : MoveDemodulate, 0);
         up = !up;
         benchmark::ClobberMemory();
     }
@@ -104,13 +109,14 @@ KeyboardMapping parsedMapping(const char* text)
 // Arg 1: octave mode, 0: linear mode, both under a white-key mapping.
 void BuildTuningTableMapped(benchmark::State& state)
 {
-    prepareEngine(state.range(0) != 0);
-    installKeyboardMapping(parsedMapping(WhiteKeys));
+    Engine engine;
+    prepareEngine(engine, state.range(0) != 0);
+    engine.installKeyboardMapping(parsedMapping(WhiteKeys));
     for (auto _ : state) {
-        buildTuningTable();
+        engine.buildTuningTable();
         benchmark::ClobberMemory();
     }
-    keyboardMapping.active = 0;
+    engine.keyboardMapping.active = 0;
 }
 BENCHMARK(BuildTuningTableMapped)->Arg(1)->Arg(0);
 

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/engine.h"
 #include "engine/message_reporter.h"
 #include "engine/output_senders.h"
 #include "engine/port_opening.h"
@@ -84,21 +85,22 @@ bool measure(int period, bool viaRtMidi)
         std::fprintf(stderr, "jackd did not start\n");
         return false;
     }
-    JackMidiSystem system(greetNewListener);
+    Engine engine;
+    JackMidiSystem system(engine);
     RtMidiSystem rtMidi(true);
-    midiSystem = viaRtMidi ? static_cast<MidiSystem*>(&rtMidi) : &system;
+    engine.midiSystem = viaRtMidi ? static_cast<MidiSystem*>(&rtMidi) : &system;
     JackProbe player("Player");
     JackProbe throughVanto("Vanto Listener");
     JackProbe direct("Direct Listener");
-    settings = defaultSettings();
-    const std::vector<std::string> inputs = midiSystem->inputDeviceNames();
-    settings.inputDevice = static_cast<int32_t>(std::find(inputs.begin(), inputs.end(), player.outName()) - inputs.begin());
-    settings.outputDevice = MidiMapperDevice;
-    buildInstrumentFrequencies();
-    setDefaultScale();
-    buildTuningTable();
+    engine.settings = defaultSettings();
+    const std::vector<std::string> inputs = engine.midiSystem->inputDeviceNames();
+    engine.settings.inputDevice = static_cast<int32_t>(std::find(inputs.begin(), inputs.end(), player.outName()) - inputs.begin());
+    engine.settings.outputDevice = MidiMapperDevice;
+    engine.buildInstrumentFrequencies();
+    engine.setDefaultScale();
+    engine.buildTuningTable();
     PrintingReporter reporter;
-    openPorts(reporter);
+    engine.openPorts(reporter);
     if (!throughVanto.connect("Vanto:Vanto Out", throughVanto.inName()) || !player.connect(player.outName(), direct.inName())) {
         std::fprintf(stderr, "could not connect the clients\n");
         return false;
@@ -127,8 +129,8 @@ bool measure(int period, bool viaRtMidi)
     std::printf("|   xruns during the run: %d; messages lost by vanto: %llu; cycles deferred: %llu\n",
                 player.xruns() - xrunsBefore, static_cast<unsigned long long>(system.lostMessages()),
                 static_cast<unsigned long long>(system.deferredCycles()));
-    closePorts();
-    midiSystem = nullptr;
+    engine.closePorts();
+    engine.midiSystem = nullptr;
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/engine.h"
 #include "engine/config_file.h"
 #include "engine/scale_in_force.h"
 #include "engine/scale_loading.h"
@@ -73,19 +74,19 @@ bool parseArguments(int argc, char** argv, Arguments& args)
 
 // Takes the instrument tuning and bend range of a configuration file, read
 // and checked as vanto reads it; false, having said why, when it is refused.
-bool applyInstrumentTuning(const char* path) TAKES_ENGINE_LOCK
+bool applyInstrumentTuning(Engine& engine, const char* path) TAKES_ENGINE_LOCK_OF(engine)
 {
-    const Settings before = currentSettings();
+    const Settings before = engine.currentSettings();
     std::string problem;
     std::string note;
-    const int loaded = loadConfig(path, &problem, &note);
+    const int loaded = engine.loadConfig(path, &problem, &note);
     {
-        EngineLock lock(engineMutex);
+        EngineLock lock(engine.engineMutex);
         Settings tuned = before;
-        tuned.referenceFrequency = settings.referenceFrequency;
-        tuned.referenceKey = settings.referenceKey;
-        tuned.pitchWheelRange = settings.pitchWheelRange;
-        settings = tuned;
+        tuned.referenceFrequency = engine.settings.referenceFrequency;
+        tuned.referenceKey = engine.settings.referenceKey;
+        tuned.pitchWheelRange = engine.settings.pitchWheelRange;
+        engine.settings = tuned;
     }
     if (loaded == -1)
         std::fprintf(stderr, "Could not read the configuration file %s.\n", path);
@@ -96,15 +97,15 @@ bool applyInstrumentTuning(const char* path) TAKES_ENGINE_LOCK
     return loaded == 0;
 }
 
-void printTable() NEEDS_ENGINE_LOCK
+void printTable(const Engine& engine) NEEDS_ENGINE_LOCK_OF(engine)
 {
     std::printf("key outputKey bendValue bendGroup targetHz\n");
     for (int k = 0; k < KeyCount; ++k) {
-        if (tuningTable.unmapped[k])
+        if (engine.tuningTable.unmapped[k])
             std::printf("%d - - - -\n", k);
         else
-            std::printf("%d %d %d %d %.12g\n", k, tuningTable.outputKey[k], tuningTable.bendValue[k],
-                        tuningTable.bendGroup[k], tuningTable.targetFrequency[k]);
+            std::printf("%d %d %d %d %.12g\n", k, engine.tuningTable.outputKey[k], engine.tuningTable.bendValue[k],
+                        engine.tuningTable.bendGroup[k], engine.tuningTable.targetFrequency[k]);
     }
 }
 
@@ -120,6 +121,7 @@ bool reportError(const std::string& error)
 
 int main(int argc, char** argv)
 {
+    Engine engine;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "--version") == 0) {
             std::fputs(std::strcmp(argv[i], "--help") == 0 ? Usage : "vanto-table " VANTO_VERSION "\n", stdout);
@@ -131,26 +133,26 @@ int main(int argc, char** argv)
         std::fputs(Usage, stderr);
         return 2;
     }
-    if (args.configPath && !applyInstrumentTuning(args.configPath))
+    if (args.configPath && !applyInstrumentTuning(engine, args.configPath))
         return 1;
     {
-        EngineLock lock(engineMutex);
-        buildInstrumentFrequencies();
-        setDefaultScale();
+        EngineLock lock(engine.engineMutex);
+        engine.buildInstrumentFrequencies();
+        engine.setDefaultScale();
     }
     // As vanto itself does, a .scl file brings the .kbm file of its name.
     const std::string mapping = args.mappingPath ? args.mappingPath : companionMappingPath(args.scalePath);
-    if (!mapping.empty() && !reportError(loadKeyboardMapping(mapping.c_str())))
+    if (!mapping.empty() && !reportError(engine.loadKeyboardMapping(mapping.c_str())))
         return 1;
     std::vector<std::string> warnings;
-    if (!reportError(loadScale(args.scalePath, &warnings)))
+    if (!reportError(engine.loadScale(args.scalePath, &warnings)))
         return 1;
     for (const std::string& warning : warnings)
         std::fprintf(stderr, "%s\n", warning.c_str());
-    EngineLock lock(engineMutex);
-    buildTuningTable();
+    EngineLock lock(engine.engineMutex);
+    engine.buildTuningTable();
     for (const Move& move : args.moves)
-        moveCentre(move.key, move.mode, args.shiftCentre ? 1 : 0);
-    printTable();
+        engine.moveCentre(move.key, move.mode, args.shiftCentre ? 1 : 0);
+    printTable(engine);
     return 0;
 }

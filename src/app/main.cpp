@@ -83,7 +83,8 @@ int main(int argc, char** argv)
         return 0;
     // The whole command line is the scale path: Qt gets only the program
     // name, so that none of it is taken as a Qt option.
-    startUp(argc, argv);
+    Engine engine;
+    startUp(engine, argc, argv);
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QApplication application(qtArgc, qtArgv);
@@ -91,17 +92,17 @@ int main(int argc, char** argv)
     // desktop's language.
     std::setlocale(LC_NUMERIC, "C");
 
-    PlatformMidiSystem system(greetNewListener);
-    midiSystem = &system;
+    PlatformMidiSystem system(engine);
+    engine.midiSystem = &system;
     SystemDesktop desktop;
     {
-        MainWindow window(desktop);
+        MainWindow window(engine, desktop);
 #ifdef VANTO_POSIX_SIGNALS
         closeOnTerminate(window);
 #endif
         window.show();
         application.exec();
     }
-    midiSystem = nullptr;
+    engine.midiSystem = nullptr;
     return 0;
 }

@@ -95,7 +95,8 @@ bool SystemDesktop::openDocument(const QString& path)
     return QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath(path)));
 }
 
-MainWindow::MainWindow(Desktop& desktop, QWidget* parent) : QMainWindow(parent), desktop_(desktop)
+MainWindow::MainWindow(Engine& engine, Desktop& desktop, QWidget* parent)
+    : QMainWindow(parent), engine_(engine), desktop_(desktop)
 {
     setWindowTitle("Vanto");
     setObjectName("mainWindow");
@@ -105,8 +106,8 @@ MainWindow::MainWindow(Desktop& desktop, QWidget* parent) : QMainWindow(parent),
     setFixedSize(sizeHint());
     // The device boxes of the start-up wait for the window, so that they
     // come up over it rather than before it exists.
-    const Settings before = currentSettings();
-    showStatus(initialiseSystem(messageReporterOverride ? *messageReporterOverride : startupMessages_));
+    const Settings before = engine_.currentSettings();
+    showStatus(initialiseSystem(engine_, messageReporterOverride ? *messageReporterOverride : startupMessages_));
     saveWhenTheTuningFilesChanged(before);
     // Devices that come and go are looked for once a second; a JACK server
     // says when its ports change, so the lists are asked for only then.
@@ -119,9 +120,9 @@ MainWindow::MainWindow(Desktop& desktop, QWidget* parent) : QMainWindow(parent),
 // them is saved at once, as a dialog's OK saves its settings.
 void MainWindow::saveWhenTheTuningFilesChanged(const Settings& before)
 {
-    const Settings now = currentSettings();
+    const Settings now = engine_.currentSettings();
     if (std::strcmp(before.scalePath, now.scalePath) != 0 || std::strcmp(before.mappingPath, now.mappingPath) != 0) {
-        saveSettings();
+        saveSettings(engine_);
         renderStatus();
     }
 }
@@ -222,20 +223,20 @@ void MainWindow::showStatus(const std::string& text)
 void MainWindow::renderStatus()
 {
     std::string text = tuningText_;
-    for (const std::string& first : {settingsSaveProblem(), deviceWaitText()}) {
+    for (const std::string& first : {settingsSaveProblem(), engine_.deviceWaitText()}) {
         if (!first.empty())
             text = first + "  |  " + text;
     }
     statusText_ = QString::fromStdString(text);
     statusLine_->setToolTip(statusText_);
-    routeText_ = QString::fromStdString(routeText());
+    routeText_ = QString::fromStdString(engine_.routeText());
     routeLine_->setToolTip(routeText_);
     fitStatusText();
 }
 
 void MainWindow::checkDevices()
 {
-    reopenWhenDevicesReturn(reporterOr(reporter_));
+    engine_.reopenWhenDevicesReturn(reporterOr(reporter_));
     renderStatus();
 }
 
@@ -255,24 +256,32 @@ void MainWindow::resizeEvent(QResizeEvent* event)
 
 void MainWindow::loadScaleCommand()
 {
-    loadFileCommand(Desktop::Files::Scale, loadScale, ScaleErrorTitle);
+    loadFileCommand(
+        Desktop::Files::Scale,
+        [](Engine& engine, const char* path, std::vector<std::string>* warnings) {
+            return engine.loadScale(path, warnings);
+        },
+        ScaleErrorTitle);
 }
 
 void MainWindow::loadMappingCommand()
 {
-    loadFileCommand(Desktop::Files::Mapping, [](const char* path, std::vector<std::string>*) { return loadKeyboardMapping(path); },
-                    MappingErrorTitle);
+    loadFileCommand(
+        Desktop::Files::Mapping,
+        [](Engine& engine, const char* path, std::vector<std::string>*) { return engine.loadKeyboardMapping(path); },
+        MappingErrorTitle);
 }
 
-void MainWindow::loadFileCommand(Desktop::Files kind, std::string (*load)(const char* path, std::vector<std::string>* warnings),
+void MainWindow::loadFileCommand(Desktop::Files kind,
+                                 std::string (*load)(Engine& engine, const char* path, std::vector<std::string>* warnings),
                                  const char* errorTitle)
 {
     const QString path = desktop_.chooseFileToOpen(this, kind);
     if (path.isEmpty())
         return;
-    const Settings before = currentSettings();
+    const Settings before = engine_.currentSettings();
     std::vector<std::string> warnings;
-    const std::string error = load(QFile::encodeName(path).constData(), &warnings);
+    const std::string error = load(engine_, QFile::encodeName(path).constData(), &warnings);
     if (!error.empty()) {
         reporterOr(reporter_).showMessage(errorTitle, error.c_str(), MessageIcon::Warning);
         return;
@@ -286,13 +295,13 @@ void MainWindow::loadFileCommand(Desktop::Files kind, std::string (*load)(const 
 
 void MainWindow::clearMappingCommand()
 {
-    const Settings before = currentSettings();
+    const Settings before = engine_.currentSettings();
     {
-        EngineLock lock(engineMutex);
-        if (!keyboardMapping.active)
+        EngineLock lock(engine_.engineMutex);
+        if (!engine_.keyboardMapping.active)
             return;
-        clearKeyboardMapping();
-        settings.mappingPath[0] = '\0';
+        engine_.clearKeyboardMapping();
+        engine_.settings.mappingPath[0] = '\0';
     }
     retuneAfterLoad();
     saveWhenTheTuningFilesChanged(before);
@@ -302,31 +311,31 @@ void MainWindow::retuneAfterLoad()
 {
     std::string status;
     {
-        EngineLock lock(engineMutex);
-        buildTuningTable();
-        status = tuningStatusText();
-        resetChannels();
+        EngineLock lock(engine_.engineMutex);
+        engine_.buildTuningTable();
+        status = engine_.tuningStatusText();
+        engine_.resetChannels();
     }
     showStatus(status);
 }
 
 void MainWindow::midiSetupCommand()
 {
-    MidiSetupDialog dialog(this);
+    MidiSetupDialog dialog(engine_, this);
     dialog.exec();
     renderStatus();
 }
 
 void MainWindow::commandSetupCommand()
 {
-    CommandSetupDialog dialog(this);
+    CommandSetupDialog dialog(engine_, this);
     dialog.exec();
     renderStatus();
 }
 
 void MainWindow::messageCommand()
 {
-    if (!isOutputOpen()) {
+    if (!engine_.isOutputOpen()) {
         reporterOr(reporter_).showMessage("Error", NoOutputText, MessageIcon::Warning);
         return;
     }
@@ -334,21 +343,21 @@ void MainWindow::messageCommand()
     EventEditor editor(event, EditorMode::SingleMessage, this);
     if (editor.exec() != QDialog::Accepted)
         return;
-    EngineLock lock(engineMutex);
-    sendInitEvent(event);
+    EngineLock lock(engine_.engineMutex);
+    engine_.sendInitEvent(event);
 }
 
 void MainWindow::allNotesOffCommand()
 {
-    EngineLock lock(engineMutex);
-    panic();
+    EngineLock lock(engine_.engineMutex);
+    engine_.panic();
 }
 
 void MainWindow::controlBarsCommand()
 {
     if (controlBarsOpen)
         return;
-    controlBars_ = new ControlBarsWindow(this);
+    controlBars_ = new ControlBarsWindow(engine_, this);
     controlBars_->show();
 }
 
@@ -356,7 +365,7 @@ void MainWindow::lastKeyCommand()
 {
     if (lastKeyOpen)
         return;
-    lastKey_ = new LastKeyWindow(this);
+    lastKey_ = new LastKeyWindow(engine_, this);
     lastKey_->show();
 }
 
@@ -364,7 +373,7 @@ void MainWindow::channelsCommand()
 {
     if (channelsOpen)
         return;
-    channels_ = new ChannelsWindow(this);
+    channels_ = new ChannelsWindow(engine_, this);
     channels_->show();
 }
 
@@ -375,18 +384,18 @@ void MainWindow::loadConfigCommand()
         return;
     std::string problem;
     std::string note;
-    const int loaded = loadConfig(QFile::encodeName(path).constData(), &problem, &note);
+    const int loaded = engine_.loadConfig(QFile::encodeName(path).constData(), &problem, &note);
     if (loaded != 0) {
         reporterOr(reporter_).showMessage("Error Loading Configuration", loaded == -2 ? problem.c_str() : "File not found.",
                                           MessageIcon::Warning);
         return;
     }
     {
-        EngineLock lock(engineMutex);
-        buildInstrumentFrequencies();
-        buildTuningTable();
+        EngineLock lock(engine_.engineMutex);
+        engine_.buildInstrumentFrequencies();
+        engine_.buildTuningTable();
     }
-    openPorts(reporterOr(reporter_));
+    engine_.openPorts(reporterOr(reporter_));
     if (!note.empty())
         showStatus(withWarnings({note}, tuningText_));
 }
@@ -396,7 +405,7 @@ void MainWindow::saveConfigCommand()
     const QString path = desktop_.chooseFileToSave(this, Desktop::Files::Config);
     if (path.isEmpty())
         return;
-    if (saveConfig(QFile::encodeName(path).constData()) != 0)
+    if (engine_.saveConfig(QFile::encodeName(path).constData()) != 0)
         reporterOr(reporter_).showMessage("Error Saving Configuration", "Could not open file.          ",
                                           MessageIcon::Warning);
 }
@@ -420,7 +429,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
         delete controlBars_;  // saves "vanto.cfg"
         delete lastKey_;
         delete channels_;
-        shutdownSystem();
+        shutdownSystem(engine_);
         shutDown_ = true;
         // The last word on a save that failed, before the window goes.
         if (!settingsSaveProblem().empty())

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dialogs/dialog_fields.h"
+#include "engine/engine.h"
 #include "engine/settings.h"
 
 class QLabel;
@@ -64,8 +65,8 @@ public:
 
 class MainWindow : public QMainWindow {
 public:
-    // Runs the system initialisation before it returns.
-    explicit MainWindow(Desktop& desktop, QWidget* parent = nullptr);
+    // Runs the system initialisation of engine before it returns.
+    MainWindow(Engine& engine, Desktop& desktop, QWidget* parent = nullptr);
 
     void loadScaleCommand();
     void loadMappingCommand();
@@ -100,13 +101,15 @@ private:
     void checkDevices();
     // Chooses a file of kind, loads it with load (its error shown under
     // errorTitle) and retunes.
-    void loadFileCommand(Desktop::Files kind, std::string (*load)(const char* path, std::vector<std::string>* warnings),
+    void loadFileCommand(Desktop::Files kind,
+                         std::string (*load)(Engine& engine, const char* path, std::vector<std::string>* warnings),
                          const char* errorTitle);
     // Rebuilds the table for a newly installed scale or mapping, resets the
     // channels and names them in the status line.
     void retuneAfterLoad();
     void saveWhenTheTuningFilesChanged(const Settings& before);
 
+    Engine& engine_;
     Desktop& desktop_;
     QLabel* statusLine_;
     QLabel* routeLine_ = nullptr;  // where notes go

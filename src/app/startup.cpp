@@ -30,22 +30,22 @@ std::string scaleArgumentFrom(int argc, const char* const* argv)
     return text;
 }
 
-void startUp(int argc, const char* const* argv)
+void startUp(Engine& engine, int argc, const char* const* argv)
 {
     scaleArgument = scaleArgumentFrom(argc, argv);
     {
-        EngineLock lock(engineMutex);
-        settings = defaultSettings();
+        EngineLock lock(engine.engineMutex);
+        engine.settings = defaultSettings();
     }
     std::string problem;
     std::string note;
     configNotice.clear();
-    if (loadConfig(DefaultConfigFile, &problem, &note) == -2)
+    if (engine.loadConfig(DefaultConfigFile, &problem, &note) == -2)
         configNotice = std::string("\"") + DefaultConfigFile + "\" was ignored: " + problem;
     else
         configNotice = note;
-    EngineLock lock(engineMutex);
-    buildInstrumentFrequencies();
+    EngineLock lock(engine.engineMutex);
+    engine.buildInstrumentFrequencies();
 }
 
 namespace {
@@ -57,11 +57,11 @@ struct TuningFiles {
     std::string mapping;
 };
 
-TuningFiles tuningFilesToLoad()
+TuningFiles tuningFilesToLoad(const Engine& engine)
 {
     if (!scaleArgument.empty())
         return {scaleArgument, companionMappingPath(scaleArgument)};
-    const Settings remembered = currentSettings();
+    const Settings remembered = engine.currentSettings();
     return {remembered.scalePath, remembered.mappingPath};
 }
 
@@ -84,35 +84,35 @@ std::string withWarnings(const std::vector<std::string>& warnings, const std::st
     return line + text;
 }
 
-std::string initialiseSystem(MessageReporter& owner, StartReport* report, bool keepOnFailure)
+std::string initialiseSystem(Engine& engine, MessageReporter& owner, StartReport* report, bool keepOnFailure)
 {
-    openPorts(owner);
-    const TuningFiles files = tuningFilesToLoad();
+    engine.openPorts(owner);
+    const TuningFiles files = tuningFilesToLoad(engine);
     std::vector<std::string> warnings;
-    const std::string error = files.scale.empty() ? "" : loadScale(files.scale.c_str(), &warnings);
+    const std::string error = files.scale.empty() ? "" : engine.loadScale(files.scale.c_str(), &warnings);
     if (!error.empty())
         reportFailure(owner, report, ScaleErrorTitle, files.scale, error);
     if (report)
         report->warnings = warnings;
     if (files.scale.empty() || (!error.empty() && !keepOnFailure)) {
-        EngineLock lock(engineMutex);
-        setDefaultScale();
+        EngineLock lock(engine.engineMutex);
+        engine.setDefaultScale();
         if (!error.empty())
-            clearKeyboardMapping();  // the default plays as it is, unmapped
+            engine.clearKeyboardMapping();  // the default plays as it is, unmapped
     }
     if (error.empty() && !files.mapping.empty()) {
-        const std::string mappingError = loadKeyboardMapping(files.mapping.c_str());
+        const std::string mappingError = engine.loadKeyboardMapping(files.mapping.c_str());
         if (!mappingError.empty())
             reportFailure(owner, report, MappingErrorTitle, files.mapping, mappingError);
     }
-    EngineLock lock(engineMutex);
-    buildTuningTable();
-    resetChannels();
-    const std::string status = withWarnings(warnings, tuningStatusText());
+    EngineLock lock(engine.engineMutex);
+    engine.buildTuningTable();
+    engine.resetChannels();
+    const std::string status = withWarnings(warnings, engine.tuningStatusText());
     return configNotice.empty() ? status : configNotice + "  |  " + status;
 }
 
-void shutdownSystem()
+void shutdownSystem(Engine& engine)
 {
-    closePorts();
+    engine.closePorts();
 }

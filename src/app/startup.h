@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "engine/message_reporter.h"
-#include "engine/engine_lock.h"
+#include "engine/engine.h"
 
 inline constexpr const char* ScaleErrorTitle = "Error Loading Scale";
 inline constexpr const char* MappingErrorTitle = "Error Loading Keyboard Mapping";
@@ -24,7 +24,7 @@ extern std::string configNotice;
 
 // Before the main window: defaults, "vanto.cfg" (unless it is plainly not a
 // configuration file, which configNotice then says), instrument frequencies.
-void startUp(int argc, const char* const* argv);
+void startUp(Engine& engine, int argc, const char* const* argv);
 
 // A scale or mapping file that did not load at start.
 struct LoadFailure {
@@ -46,11 +46,11 @@ struct StartReport {
 // force. A file that does not load goes into report, or without one is
 // shown through owner with the other errors; the default scale then plays,
 // or with keepOnFailure the scale in force stays.
-std::string initialiseSystem(MessageReporter& owner, StartReport* report = nullptr, bool keepOnFailure = false)
-    TAKES_ENGINE_LOCK;
+std::string initialiseSystem(Engine& engine, MessageReporter& owner, StartReport* report = nullptr,
+                             bool keepOnFailure = false) TAKES_ENGINE_LOCK_OF(engine);
 
 // The status line: the warnings, then the text.
 std::string withWarnings(const std::vector<std::string>& warnings, const std::string& text);
 
 // Closes the devices.
-void shutdownSystem();
+void shutdownSystem(Engine& engine);

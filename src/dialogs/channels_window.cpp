@@ -25,14 +25,14 @@ struct ChannelsSnapshot {
     uint32_t now;
 };
 
-ChannelsSnapshot takeSnapshot()
+ChannelsSnapshot takeSnapshot(Engine& engine)
 {
     ChannelsSnapshot s;
-    EngineLock lock(engineMutex);
-    s.allocation = noteAllocation;
-    std::copy(std::begin(settings.useChannel), std::end(settings.useChannel), s.useChannel);
-    s.pitchWheelRange = settings.pitchWheelRange;
-    s.now = engineClock();
+    EngineLock lock(engine.engineMutex);
+    s.allocation = engine.noteAllocation;
+    std::copy(std::begin(engine.settings.useChannel), std::end(engine.settings.useChannel), s.useChannel);
+    s.pitchWheelRange = engine.settings.pitchWheelRange;
+    s.now = engine.engineClock();
     return s;
 }
 
@@ -96,7 +96,7 @@ void showWholeTable(QTableWidget* table)
 
 }  // namespace
 
-ChannelsWindow::ChannelsWindow(QWidget* parent) : QWidget(parent, Qt::Window)
+ChannelsWindow::ChannelsWindow(Engine& engine, QWidget* parent) : QWidget(parent, Qt::Window), engine_(engine)
 {
     setWindowTitle("Channels");
     setObjectName("channelsWindow");
@@ -134,7 +134,7 @@ ChannelsWindow::~ChannelsWindow()
 
 void ChannelsWindow::refresh()
 {
-    const ChannelsSnapshot s = takeSnapshot();
+    const ChannelsSnapshot s = takeSnapshot(engine_);
     for (int c = 0; c < ChannelCount; ++c) {
         const ChannelSlot& slot = s.allocation.channelSlot[c];
         const bool used = s.useChannel[c] != 0;

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "engine/engine.h"
+
 class QLabel;
 class QTableWidget;
 class QTimer;
@@ -18,7 +20,7 @@ public:
     // Refreshes this many times a second at most.
     static constexpr int RefreshesPerSecond = 20;
 
-    explicit ChannelsWindow(QWidget* parent = nullptr);
+    explicit ChannelsWindow(Engine& engine, QWidget* parent = nullptr);
     ~ChannelsWindow() override;
 
     // Reads the engine's channel state under the engine lock and shows it.
@@ -27,6 +29,7 @@ public:
     void refresh();
 
 private:
+    Engine& engine_;
     QTableWidget* table_;
     QLabel* dropped_ = nullptr;
     QLabel* malformed_ = nullptr;

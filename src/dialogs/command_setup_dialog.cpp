@@ -31,10 +31,9 @@ const char* const LearnText = "Learn";
 const char* const LearningText = "Press a key";
 constexpr int LearnLooksPerSecond = 30;
 
-uint8_t* keySetting(int index)
+uint8_t* keySetting(Settings& s, int index)
 {
-    uint8_t* keys[4] = {&settings.commandKey, &settings.demodulateKey, &settings.resetPitchKey,
-                        &settings.initMessageKey};
+    uint8_t* keys[4] = {&s.commandKey, &s.demodulateKey, &s.resetPitchKey, &s.initMessageKey};
     return keys[index];
 }
 
@@ -48,17 +47,17 @@ QPushButton* button(const char* text, const char* name)
 
 }  // namespace
 
-CommandSetupDialog::CommandSetupDialog(QWidget* parent) : QDialog(parent)
+CommandSetupDialog::CommandSetupDialog(Engine& engine, QWidget* parent) : QDialog(parent), engine_(engine)
 {
     setWindowTitle("Command Setup");
     setObjectName("commandSetupDialog");
-    workingCount_ = std::clamp(settings.initEventCount, 0, MaxInitEvents);
-    std::copy(settings.initMessage, settings.initMessage + workingCount_, workingMessage_);
+    workingCount_ = std::clamp(engine_.settings.initEventCount, 0, MaxInitEvents);
+    std::copy(engine_.settings.initMessage, engine_.settings.initMessage + workingCount_, workingMessage_);
     buildControls();
     for (int i = 0; i < 4; ++i)
-        showKey(i, *keySetting(i));
-    shiftCentre_->setChecked(settings.shiftCentre == 1);
-    sendOnOpen_->setChecked(settings.sendInitOnOpen == 1);
+        showKey(i, *keySetting(engine_.settings, i));
+    shiftCentre_->setChecked(engine_.settings.shiftCentre == 1);
+    sendOnOpen_->setChecked(engine_.settings.sendInitOnOpen == 1);
     refillInitMessageList();
 }
 
@@ -131,8 +130,8 @@ void CommandSetupDialog::learnKey(int row)
         learnButtons_[learningRow_]->setText(LearnText);
     learningRow_ = row;
     learnButtons_[row]->setText(LearningText);
-    EngineLock lock(engineMutex);
-    pressesBefore_ = noteAllocation.keyPresses;
+    EngineLock lock(engine_.engineMutex);
+    pressesBefore_ = engine_.noteAllocation.keyPresses;
     learnTimer_->start(1000 / LearnLooksPerSecond);
 }
 
@@ -141,10 +140,10 @@ void CommandSetupDialog::takeLearntKey()
 {
     uint8_t key = 0;
     {
-        EngineLock lock(engineMutex);
-        if (noteAllocation.keyPresses == pressesBefore_)
+        EngineLock lock(engine_.engineMutex);
+        if (engine_.noteAllocation.keyPresses == pressesBefore_)
             return;
-        key = noteAllocation.lastKey;
+        key = engine_.noteAllocation.lastKey;
     }
     learnTimer_->stop();
     showKey(learningRow_, key);
@@ -209,19 +208,19 @@ void CommandSetupDialog::deleteEvent()
 void CommandSetupDialog::accept()
 {
     {
-        EngineLock lock(engineMutex);
-        settings.initEventCount = workingCount_;
-        std::copy(workingMessage_, workingMessage_ + workingCount_, settings.initMessage);
+        EngineLock lock(engine_.engineMutex);
+        engine_.settings.initEventCount = workingCount_;
+        std::copy(workingMessage_, workingMessage_ + workingCount_, engine_.settings.initMessage);
         for (int i = 0; i < 4; ++i) {
             uint32_t key = 0;
             if (keyFields_[i]->text().isEmpty())
-                *keySetting(i) = NoKey;
+                *keySetting(engine_.settings, i) = NoKey;
             else if (readUnsignedField(keyFields_[i], key) && key <= MaxCommandKey)
-                *keySetting(i) = static_cast<uint8_t>(key);
+                *keySetting(engine_.settings, i) = static_cast<uint8_t>(key);
         }
-        settings.shiftCentre = shiftCentre_->isChecked() ? 1 : 0;
-        settings.sendInitOnOpen = sendOnOpen_->isChecked() ? 1 : 0;
+        engine_.settings.shiftCentre = shiftCentre_->isChecked() ? 1 : 0;
+        engine_.settings.sendInitOnOpen = sendOnOpen_->isChecked() ? 1 : 0;
     }
-    saveSettings();
+    saveSettings(engine_);
     QDialog::accept();
 }

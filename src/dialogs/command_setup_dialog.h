@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+#include "engine/engine.h"
 #include "engine/settings.h"
 
 class QCheckBox;
@@ -14,7 +15,7 @@ class QTimer;
 
 class CommandSetupDialog : public QDialog {
 public:
-    explicit CommandSetupDialog(QWidget* parent = nullptr);
+    explicit CommandSetupDialog(Engine& engine, QWidget* parent = nullptr);
 
     void accept() override;
 
@@ -27,6 +28,7 @@ public:
     void learnKey(int row);
 
 private:
+    Engine& engine_;
     void buildControls();
     void refillInitMessageList();
     void takeLearntKey();

@@ -32,7 +32,7 @@ void ControlBar::mouseReleaseEvent(QMouseEvent* event)
     emit scrollEnded();
 }
 
-ControlBarsWindow::ControlBarsWindow(QWidget* parent) : QWidget(parent, Qt::Window)
+ControlBarsWindow::ControlBarsWindow(Engine& engine, QWidget* parent) : QWidget(parent, Qt::Window), engine_(engine)
 {
     setWindowTitle("Control Bars");
     setObjectName("controlBarsWindow");
@@ -41,7 +41,7 @@ ControlBarsWindow::ControlBarsWindow(QWidget* parent) : QWidget(parent, Qt::Wind
     for (int i = 0; i < ControlBarCount; ++i) {
         fields_[i] = makeDigitField(this, qPrintable(QString("controllerField%1").arg(i + 1)));
         fields_[i]->setMaximumWidth(48);
-        showUnsigned(fields_[i], settings.controlBarController[i]);
+        showUnsigned(fields_[i], engine_.settings.controlBarController[i]);
         fields_[i]->installEventFilter(this);
         bars_[i] = new ControlBar(this);
         bars_[i]->setObjectName(QString("controlBar%1").arg(i + 1));
@@ -50,7 +50,7 @@ ControlBarsWindow::ControlBarsWindow(QWidget* parent) : QWidget(parent, Qt::Wind
         bars_[i]->setPageStep(0);  // a click in the trough does not move the bar
         bars_[i]->setValue(BarStart);
         bars_[i]->setMinimumWidth(256);
-        names_[i] = new QLabel(QString::fromStdString(controllerName(settings.controlBarController[i])), this);
+        names_[i] = new QLabel(QString::fromStdString(controllerName(engine_.settings.controlBarController[i])), this);
         names_[i]->setObjectName(QString("controllerName%1").arg(i + 1));
         names_[i]->setMinimumWidth(names_[i]->fontMetrics().horizontalAdvance("100 Reset Controllers"));
         values_[i] = new QLabel(QString::number(BarStart), this);
@@ -72,7 +72,7 @@ ControlBarsWindow::ControlBarsWindow(QWidget* parent) : QWidget(parent, Qt::Wind
 ControlBarsWindow::~ControlBarsWindow()
 {
     controlBarsOpen = 0;
-    saveSettings();
+    saveSettings(engine_);
 }
 
 void ControlBarsWindow::commitControllerField(int bar)
@@ -81,10 +81,10 @@ void ControlBarsWindow::commitControllerField(int bar)
     const bool entered = readUnsignedField(fields_[bar], value);
     uint8_t controller = 0;
     {
-        EngineLock lock(engineMutex);
+        EngineLock lock(engine_.engineMutex);
         if (entered)
-            settings.controlBarController[bar] = static_cast<uint8_t>(std::min<uint32_t>(value, BarMaximum));
-        controller = settings.controlBarController[bar];
+            engine_.settings.controlBarController[bar] = static_cast<uint8_t>(std::min<uint32_t>(value, BarMaximum));
+        controller = engine_.settings.controlBarController[bar];
     }
     showUnsigned(fields_[bar], controller);
     names_[bar]->setText(QString::fromStdString(controllerName(controller)));
@@ -95,9 +95,9 @@ void ControlBarsWindow::scrolled(int bar, int position)
     commitControllerField(bar);
     position = std::clamp(position, 0, BarMaximum);
     {
-        EngineLock lock(engineMutex);
-        if (midiPorts.outputOpen)
-            sendController(settings.controlBarController[bar], static_cast<uint8_t>(position));
+        EngineLock lock(engine_.engineMutex);
+        if (engine_.midiPorts.outputOpen)
+            engine_.sendController(engine_.settings.controlBarController[bar], static_cast<uint8_t>(position));
     }
     bars_[bar]->setValue(position);
     values_[bar]->setText(QString::number(position));

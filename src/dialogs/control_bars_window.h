@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "engine/engine.h"
+
 class QLabel;
 class QLineEdit;
 
@@ -28,7 +30,7 @@ protected:
 
 class ControlBarsWindow : public QWidget {
 public:
-    explicit ControlBarsWindow(QWidget* parent = nullptr);
+    explicit ControlBarsWindow(Engine& engine, QWidget* parent = nullptr);
     // Saves "vanto.cfg": the controller numbers persist.
     ~ControlBarsWindow() override;
 
@@ -42,6 +44,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    Engine& engine_;
     QLineEdit* fields_[8];
     QLabel* names_[8];   // "7 Volume"
     ControlBar* bars_[8];

@@ -1,5 +1,7 @@
 #include "dialogs/dialog_fields.h"
 
+#include "engine/engine.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QFontMetrics>
@@ -99,10 +101,10 @@ namespace {
 std::string saveProblem;
 }
 
-void saveSettings()
+void saveSettings(const Engine& engine)
 {
     std::string reason;
-    saveProblem = saveConfig(DefaultConfigFile, &reason) == 0 ? "" : "Settings could not be saved: " + reason;
+    saveProblem = engine.saveConfig(DefaultConfigFile, &reason) == 0 ? "" : "Settings could not be saved: " + reason;
 }
 
 const std::string& settingsSaveProblem()

@@ -18,6 +18,7 @@ bool readUnsignedField(const QLineEdit* field, uint32_t& value);
 
 void showUnsigned(QLineEdit* field, unsigned value);
 
+class Engine;
 class QDialog;
 class QPushButton;
 
@@ -47,5 +48,5 @@ extern MessageReporter* messageReporterOverride;
 // Saves the settings to "vanto.cfg", as every window's OK does, and keeps
 // what went wrong for the status line: "Settings could not be saved:
 // <reason>", or "" once a save succeeds.
-void saveSettings();
+void saveSettings(const Engine& engine);
 const std::string& settingsSaveProblem();

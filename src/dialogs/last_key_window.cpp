@@ -23,7 +23,7 @@ std::atomic<bool> refreshPending{false};
 
 }  // namespace
 
-LastKeyWindow::LastKeyWindow(QWidget* parent) : QWidget(parent, Qt::Window)
+LastKeyWindow::LastKeyWindow(Engine& engine, QWidget* parent) : QWidget(parent, Qt::Window), engine_(engine)
 {
     setWindowTitle("Last Key");
     setObjectName("lastKeyWindow");
@@ -36,28 +36,28 @@ LastKeyWindow::LastKeyWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     layout->addWidget(field_);
     setMinimumWidth(160);
 
-    EngineLock lock(engineMutex);
-    showKey(noteAllocation.lastKey);
+    EngineLock lock(engine_.engineMutex);
+    showKey(engine_.noteAllocation.lastKey);
     refreshPending = false;  // one posted to an earlier window died with it
     lastKeyOpen = 1;
     lastKeyWindow = this;
-    setLastKeyListener(&LastKeyWindow::refreshLastKey, 1);
+    engine_.setLastKeyListener(&LastKeyWindow::refreshLastKey, 1);
 }
 
 LastKeyWindow::~LastKeyWindow()
 {
-    EngineLock lock(engineMutex);
+    EngineLock lock(engine_.engineMutex);
     lastKeyOpen = 0;
     lastKeyWindow = nullptr;
-    setLastKeyListener(&LastKeyWindow::refreshLastKey, 0);
+    engine_.setLastKeyListener(&LastKeyWindow::refreshLastKey, 0);
 }
 
-void LastKeyWindow::refreshLastKey()
+void LastKeyWindow::refreshLastKey(uint8_t key)
 {
     LastKeyWindow* window = lastKeyWindow;
     if (!window)
         return;
-    latestKey = noteAllocation.lastKey;
+    latestKey = key;
     if (refreshPending.exchange(true))
         return;
     // Queued: runs on the window's thread, and not at all once it is gone.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "engine/engine.h"
 #include "engine/engine_lock.h"
 
 class QLineEdit;
@@ -14,15 +15,16 @@ extern int32_t lastKeyOpen;
 
 class LastKeyWindow : public QWidget {
 public:
-    explicit LastKeyWindow(QWidget* parent = nullptr);
+    explicit LastKeyWindow(Engine& engine, QWidget* parent = nullptr);
     ~LastKeyWindow() override;
 
     // Registered with the engine: runs on the MIDI input thread under the
     // engine lock, and hands the key to the window's own thread.
-    static void refreshLastKey() NEEDS_ENGINE_LOCK;
+    static void refreshLastKey(uint8_t key);
 
 private:
     void showKey(int key);
 
+    Engine& engine_;
     QLineEdit* field_;
 };

@@ -88,12 +88,12 @@ void storeDevice(int row, int absentRow, int offset, const std::vector<std::stri
 
 }  // namespace
 
-MidiSetupDialog::MidiSetupDialog(QWidget* parent) : QDialog(parent)
+MidiSetupDialog::MidiSetupDialog(Engine& engine, QWidget* parent) : QDialog(parent), engine_(engine)
 {
     setWindowTitle("Midi Setup");
     setObjectName("midiSetupDialog");
     buildControls();
-    fillFromSettings(currentSettings());
+    fillFromSettings(engine_.currentSettings());
 }
 
 void MidiSetupDialog::buildControls()
@@ -167,7 +167,8 @@ void MidiSetupDialog::buildControls()
 
 void MidiSetupDialog::fillFromSettings(const Settings& s)
 {
-    const MidiSystem::DeviceLists lists = midiSystem ? midiSystem->deviceLists() : MidiSystem::DeviceLists{{}, {}, false};
+    MidiSystem* system = engine_.midiSystem;
+    const MidiSystem::DeviceLists lists = system ? system->deviceLists() : MidiSystem::DeviceLists{{}, {}, false};
     const std::vector<std::string>& inputs = lists.inputs;
     const std::vector<std::string>& outputs = lists.outputs;
     inputNames_ = inputs;
@@ -196,25 +197,26 @@ void MidiSetupDialog::fillFromSettings(const Settings& s)
 
 bool MidiSetupDialog::storeSettings()
 {
-    storeDevice(inputList_->currentRow(), absentInputRow_, 0, inputNames_, settings.inputDevice, settings.inputDeviceName);
-    storeDevice(outputList_->currentRow(), absentOutputRow_, 1, outputNames_, settings.outputDevice,
-                settings.outputDeviceName);
+    Settings& s = engine_.settings;
+    storeDevice(inputList_->currentRow(), absentInputRow_, 0, inputNames_, s.inputDevice, s.inputDeviceName);
+    storeDevice(outputList_->currentRow(), absentOutputRow_, 1, outputNames_, s.outputDevice,
+                s.outputDeviceName);
     for (int c = 0; c < 16; ++c)
-        settings.useChannel[c] = useChannel_[c]->isChecked() ? 1 : 0;
+        s.useChannel[c] = useChannel_[c]->isChecked() ? 1 : 0;
     for (int i = 0; i < RelaySwitchCount; ++i)
-        settings.relay[i] = relayList_->item(i)->isSelected() ? 1 : 0;
-    bool tuningChanged = storeLimited(pitchWheelRange_, MaxPitchWheelRange, settings.pitchWheelRange);
+        s.relay[i] = relayList_->item(i)->isSelected() ? 1 : 0;
+    bool tuningChanged = storeLimited(pitchWheelRange_, MaxPitchWheelRange, s.pitchWheelRange);
     if (inputChannel_->currentIndex() >= 0)
-        settings.inputChannel = static_cast<uint8_t>(inputChannel_->currentIndex());
-    tuningChanged |= storeLimited(midiNote_, MaxMidiNote, settings.referenceKey);
+        s.inputChannel = static_cast<uint8_t>(inputChannel_->currentIndex());
+    tuningChanged |= storeLimited(midiNote_, MaxMidiNote, s.referenceKey);
     uint32_t releaseTime = 0;
     if (readUnsignedField(releaseTime_, releaseTime))
-        settings.releaseTime = static_cast<int32_t>(std::min<uint32_t>(releaseTime, MaxReleaseTime));
+        s.releaseTime = static_cast<int32_t>(std::min<uint32_t>(releaseTime, MaxReleaseTime));
     const std::string text = frequency_->text().left(FrequencyTextLength).toStdString();
     if (!text.empty()) {
         const double frequency = std::atof(text.c_str());
-        if (frequency != settings.referenceFrequency) {
-            settings.referenceFrequency = frequency;
+        if (frequency != s.referenceFrequency) {
+            s.referenceFrequency = frequency;
             tuningChanged = true;
         }
     }
@@ -224,13 +226,13 @@ bool MidiSetupDialog::storeSettings()
 void MidiSetupDialog::accept()
 {
     {
-        EngineLock lock(engineMutex);
+        EngineLock lock(engine_.engineMutex);
         if (storeSettings()) {
-            buildInstrumentFrequencies();
-            buildTuningTable();
+            engine_.buildInstrumentFrequencies();
+            engine_.buildTuningTable();
         }
     }
-    openPorts(reporterOr(reporter_));
-    saveSettings();
+    engine_.openPorts(reporterOr(reporter_));
+    saveSettings(engine_);
     QDialog::accept();
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/engine.h"
 #include "dialogs/dialog_fields.h"
 #include "engine/settings.h"
 
@@ -20,16 +21,17 @@ inline constexpr const char* NoMidiServiceText =
 
 class MidiSetupDialog : public QDialog {
 public:
-    explicit MidiSetupDialog(QWidget* parent = nullptr);
+    explicit MidiSetupDialog(Engine& engine, QWidget* parent = nullptr);
 
     // OK: stores every control, rebuilds the tuning when its reference
     // changed, reopens both devices and saves "vanto.cfg".
     void accept() override;
 
 private:
+    Engine& engine_;
     void buildControls();
     void fillFromSettings(const Settings& s);
-    bool storeSettings() NEEDS_ENGINE_LOCK;  // true when the tuning reference changed
+    bool storeSettings() NEEDS_ENGINE_LOCK_OF(engine_);  // true when the tuning reference changed
 
     QLabel* noService_;
     QListWidget* inputList_;

@@ -1,5 +1,7 @@
 #include "engine/config_file.h"
 
+#include "engine/engine.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -382,7 +384,7 @@ std::string configFileProblem(const uint8_t* image, int length)
     return why.empty() ? why : "This is not a Vanto configuration file: " + why + ".";
 }
 
-int saveConfig(const char* path, std::string* reason)
+int Engine::saveConfig(const char* path, std::string* reason) const
 {
     uint8_t image[MaxConfigFileSize];
     const int length = encodeConfig(currentSettings(), image);
@@ -414,7 +416,7 @@ bool readConfig(std::FILE* file, Settings& s)
     return true;
 }
 
-int loadConfig(const char* path, std::string* problem, std::string* note)
+int Engine::loadConfig(const char* path, std::string* problem, std::string* note)
 {
     // A pipe or device would hold the window until something wrote to it.
     std::error_code ignored;

@@ -32,24 +32,11 @@ int encodeConfig(const Settings& s, uint8_t (&image)[MaxConfigFileSize]);
 // settings come from the block, or are the defaults without one.
 std::string decodeConfig(const uint8_t* image, int length, Settings& s);
 
-// Writes the settings to path through a temporary file in the same folder
-// that replaces path only once everything is written. 0, or -1 on any
-// failure, in which case an existing file at path is left as it was and
-// *reason says why, in the system's words.
-int saveConfig(const char* path, std::string* reason = nullptr);
-
 // Why bytes of ConfigHeaderSize or more cannot be a configuration file:
 // their length does not fit their event count (and extension block), or a
 // field holds what no dialog could have stored. "" when they can be; a
 // shorter file is never refused.
 std::string configFileProblem(const uint8_t* image, int length);
-
-// Reads path over the live settings, under the engine lock (call it without
-// holding that lock). 0 when the file was read, with decodeConfig's note in
-// *note; -1 when it is not a regular file or could not be opened or read,
-// and -2 when it is plainly not a configuration file (the reason in
-// *problem), both with the settings untouched.
-int loadConfig(const char* path, std::string* problem = nullptr, std::string* note = nullptr) TAKES_ENGINE_LOCK;
 
 // Reads at most MaxConfigFileSize bytes of a configuration stream over s.
 // False on a read error; s is then untouched.

@@ -1,9 +1,10 @@
 #pragma once
-// One mutex guards every shared engine record: the settings, the scale and
-// keyboard mapping in force with the working centre, the tuning table, the
-// note allocation and the port handles. Each record is declared
-// GUARDED_BY_ENGINE_LOCK, so that clang's -Wthread-safety flags code that
-// touches one without the lock (an error where warnings are).
+// Each engine has one mutex, its member engineMutex, that guards every record
+// it keeps: the settings, the scale and keyboard mapping in force with the
+// working centre, the tuning table, the note allocation and the port handles.
+// Each record is declared GUARDED_BY_ENGINE_LOCK, so that clang's
+// -Wthread-safety flags code that touches one without the lock of its own
+// engine (an error where warnings are).
 //
 // Who takes it:
 // - Whoever starts work on the records from outside the engine: the input
@@ -42,11 +43,13 @@ private:
     std::mutex mutex_;
 };
 
-extern EngineMutex engineMutex;
-
+// In the engine's members, engineMutex is the engine's own; elsewhere
+// ENGINE_LOCK_OF(engine) names the lock of that engine.
 #define GUARDED_BY_ENGINE_LOCK VANTO_THREAD_ATTRIBUTE(guarded_by(engineMutex))
 #define NEEDS_ENGINE_LOCK VANTO_THREAD_ATTRIBUTE(requires_capability(engineMutex))
 #define TAKES_ENGINE_LOCK VANTO_THREAD_ATTRIBUTE(locks_excluded(engineMutex))
+#define NEEDS_ENGINE_LOCK_OF(engine) VANTO_THREAD_ATTRIBUTE(requires_capability((engine).engineMutex))
+#define TAKES_ENGINE_LOCK_OF(engine) VANTO_THREAD_ATTRIBUTE(locks_excluded((engine).engineMutex))
 
 // Holds the engine lock for its lifetime.
 class VANTO_THREAD_ATTRIBUTE(scoped_lockable) EngineLock {

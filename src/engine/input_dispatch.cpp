@@ -1,5 +1,7 @@
 #include "engine/input_dispatch.h"
 
+#include "engine/engine.h"
+
 #include <algorithm>
 
 #include "engine/engine_lock.h"
@@ -37,13 +39,15 @@ int systemRelaySwitch(uint8_t status)
     }
 }
 
-void relayToUsedChannels(int relaySwitch, uint8_t kind, uint8_t data1, uint8_t data2) NEEDS_ENGINE_LOCK
+}  // namespace
+
+void Engine::relayToUsedChannels(int relaySwitch, uint8_t kind, uint8_t data1, uint8_t data2)
 {
     if (settings.relay[relaySwitch])
         sendToUsedChannels(kind, data1, data2);
 }
 
-void dispatchShortMessage(uint32_t message) NEEDS_ENGINE_LOCK
+void Engine::dispatchShortMessage(uint32_t message)
 {
     const uint8_t status = message & 0xFF;
     const uint8_t kind = status & 0xF0;
@@ -89,19 +93,19 @@ void dispatchShortMessage(uint32_t message) NEEDS_ENGINE_LOCK
 
 // Sends the recorded bytes of received to output, then hands the buffer
 // back to port while the buffer is still wanted.
-void relaySystemExclusive(MidiInput* port, SysexBuffer* received, MidiOutput* output)
+void Engine::relaySystemExclusive(MidiInput* port, SysexBuffer* received, MidiOutput* output)
 {
     const uint32_t count = std::min(received->bytesRecorded, received->bufferLength);
     if (output && received->data && count > 0)
         output->sendLongMessage(received->data, count);
-    if (midiPorts.sysexBufferReady.load() && port)
+    if (sysexInput.bufferReady.load() && port)
         port->addBuffer(*received);
 }
 
 // Handles one message under the engine lock. A System Exclusive buffer to
 // relay is left in sysex, with the output to relay it to: relaying waits on
 // the device, which must happen without the lock.
-MidiOutput* handleLocked(uint32_t code, uintptr_t param1, SysexBuffer*& sysex) NEEDS_ENGINE_LOCK
+MidiOutput* Engine::handleLocked(uint32_t code, uintptr_t param1, SysexBuffer*& sysex)
 {
     if (code == MimData) {
         dispatchShortMessage(static_cast<uint32_t>(param1));
@@ -114,15 +118,13 @@ MidiOutput* handleLocked(uint32_t code, uintptr_t param1, SysexBuffer*& sysex) N
     return midiPorts.midiOut;
 }
 
-MidiOutput* handleUnderTheCallersLock(uint32_t code, uintptr_t param1, SysexBuffer*& sysex)
+MidiOutput* Engine::handleUnderTheCallersLock(uint32_t code, uintptr_t param1, SysexBuffer*& sysex)
 {
     engineMutex.assumeHeld();
     return handleLocked(code, param1, sysex);
 }
 
-}  // namespace
-
-void handleMidiInput(MidiInput* port, uint32_t code, uintptr_t instance, uintptr_t param1, uintptr_t /*param2*/)
+void Engine::handleMidiInput(MidiInput* port, uint32_t code, uintptr_t instance, uintptr_t param1, uintptr_t /*param2*/)
 {
     SysexBuffer* sysex = nullptr;
     MidiOutput* output = nullptr;

@@ -16,8 +16,3 @@ constexpr uint32_t MimError = 965;     // param1: a malformed message's first by
 // cycle takes the lock by trying, once for all its events, and must not have
 // the handler wait for it again.
 constexpr uintptr_t MimEngineLocked = 1;
-
-// Takes the engine lock for a short message; releases it before a System
-// Exclusive relay waits on the output device. With MimEngineLocked in
-// instance it takes nothing: the caller holds the lock.
-void handleMidiInput(MidiInput* port, uint32_t code, uintptr_t instance, uintptr_t param1, uintptr_t param2);

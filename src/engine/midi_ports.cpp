@@ -1,8 +1,9 @@
 #include "engine/midi_ports.h"
 
-MidiPorts midiPorts;
+#include "engine/engine.h"
 
-bool isOutputOpen()
+
+bool Engine::isOutputOpen() const
 {
     EngineLock lock(engineMutex);
     return midiPorts.outputOpen != 0;

@@ -11,10 +11,17 @@
 
 #include "engine/midi_device.h"
 
-// What an input device calls, on its own thread, with each short message and
-// each filled System Exclusive buffer: the program gives handleMidiInput.
-using MidiInputHandler = void (*)(MidiInput* port, uint32_t code, uintptr_t instance, uintptr_t param1,
-                                  uintptr_t param2);
+// What an input device calls, on its own thread, with each short message
+// and each filled System Exclusive buffer: the engine the device was opened
+// for.
+class MidiInputHandler {
+public:
+    virtual void handleMidiInput(MidiInput* port, uint32_t code, uintptr_t instance, uintptr_t param1,
+                                 uintptr_t param2) = 0;
+
+protected:
+    ~MidiInputHandler() = default;
+};
 
 // An open input device. Once started it calls its handler.
 class MidiInputDevice : public MidiInput {
@@ -79,9 +86,7 @@ public:
     };
     virtual std::optional<OtherRelay> otherRelayOn(int32_t /*inputDevice*/) { return std::nullopt; }
     // Null when the device cannot be opened.
-    virtual std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) = 0;
+    virtual std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler& handler) = 0;
     virtual std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) = 0;
 };
 
-// The services in use; null means there are none and every open fails.
-extern MidiSystem* midiSystem;

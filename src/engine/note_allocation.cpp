@@ -1,5 +1,7 @@
 #include "engine/note_allocation.h"
 
+#include "engine/engine.h"
+
 #include <algorithm>
 #include <chrono>
 #include <utility>
@@ -17,15 +19,11 @@ NoteAllocation initialNoteAllocation()
     return a;
 }
 
-NoteAllocation noteAllocation = initialNoteAllocation();
-
 uint32_t steadyMilliseconds()
 {
     using namespace std::chrono;
     return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
-
-EngineClock engineClock = steadyMilliseconds;
 
 uint32_t sinceChannelRelease(const ChannelSlot& slot, uint32_t now)
 {
@@ -43,22 +41,24 @@ constexpr int NoChannel = -1;
 // A release this long ago protects no tail, whatever the release time.
 constexpr uint32_t LongAgo = 0x80000000u;
 
-bool isUsed(int channel) NEEDS_ENGINE_LOCK
+}  // namespace
+
+bool Engine::isUsed(int channel) const
 {
     return settings.useChannel[channel] != 0;
 }
 
-bool isFree(int channel) NEEDS_ENGINE_LOCK
+bool Engine::isFree(int channel) const
 {
     return !isSounding(noteAllocation.channelSlot[channel]);
 }
 
-bool holdsNoKey(int channel) NEEDS_ENGINE_LOCK
+bool Engine::holdsNoKey(int channel) const
 {
     return noteAllocation.channelSlot[channel].noteCount == 0;
 }
 
-uint32_t sinceRelease(int channel, uint32_t now) NEEDS_ENGINE_LOCK
+uint32_t Engine::sinceRelease(int channel, uint32_t now) const
 {
     return sinceChannelRelease(noteAllocation.channelSlot[channel], now);
 }
@@ -66,32 +66,38 @@ uint32_t sinceRelease(int channel, uint32_t now) NEEDS_ENGINE_LOCK
 // A release tail may still sound on it. Without a release time the clock is
 // not read at all.
 template <typename Clock>
-bool isRecentlyReleased(int channel, Clock& now) NEEDS_ENGINE_LOCK
+bool Engine::isRecentlyReleased(int channel, Clock& now) const
 {
     return settings.releaseTime > 0 && sinceRelease(channel, now()) < static_cast<uint32_t>(settings.releaseTime);
 }
 
+namespace {
+
 // The engine clock, read once and only when first asked for.
 class ClockOnce {
 public:
+    explicit ClockOnce(EngineClock clock) : clock_(clock) {}
     uint32_t operator()()
     {
         if (!read_) {
-            now_ = engineClock();
+            now_ = clock_();
             read_ = true;
         }
         return now_;
     }
 
 private:
+    EngineClock clock_;
     uint32_t now_ = 0;
     bool read_ = false;
 };
 
+}  // namespace
+
 // The used channels from the one after the last retuned one, wrapping
 // round to it.
 template <typename Accept>
-int firstInRotation(Accept accept) NEEDS_ENGINE_LOCK
+int Engine::firstInRotation(Accept accept) const
 {
     const int last = noteAllocation.lastTunedChannel % ChannelCount;
     for (int i = 1; i <= ChannelCount; ++i) {
@@ -105,7 +111,7 @@ int firstInRotation(Accept accept) NEEDS_ENGINE_LOCK
 // Of the used channels that accept, the one released longest ago; the
 // rotation order breaks ties.
 template <typename Accept>
-int longestReleased(Accept accept, uint32_t now) NEEDS_ENGINE_LOCK
+int Engine::longestReleased(Accept accept, uint32_t now) const
 {
     int best = NoChannel;
     firstInRotation([&](int c) NEEDS_ENGINE_LOCK {
@@ -116,7 +122,7 @@ int longestReleased(Accept accept, uint32_t now) NEEDS_ENGINE_LOCK
     return best;
 }
 
-void sendPedalAgain(uint8_t channel, uint8_t controller, uint8_t value) NEEDS_ENGINE_LOCK
+void Engine::sendPedalAgain(uint8_t channel, uint8_t controller, uint8_t value)
 {
     sendToChannel(0xB0, channel, controller, 0);
     if (value != 0)
@@ -125,7 +131,7 @@ void sendPedalAgain(uint8_t channel, uint8_t controller, uint8_t value) NEEDS_EN
 
 // Ends what the pedals hold on a channel before it is retuned, so that only
 // a release tail, never a note at full level, hears the new bend.
-void endPedalHold(int channel) NEEDS_ENGINE_LOCK
+void Engine::endPedalHold(int channel)
 {
     ChannelSlot& slot = noteAllocation.channelSlot[channel];
     const auto c = static_cast<uint8_t>(channel);
@@ -142,31 +148,35 @@ void endPedalHold(int channel) NEEDS_ENGINE_LOCK
 // Group match first; then a free channel after the last retuned one,
 // wrapping, sparing recently released ones; then the free channel released
 // longest ago; then the pedal-held channel released longest ago.
-int chooseChannel(uint8_t group) NEEDS_ENGINE_LOCK
+int Engine::chooseChannel(uint8_t group)
 {
     for (int c = 0; c < ChannelCount; ++c) {
         if (isUsed(c) && noteAllocation.channelSlot[c].group == group)
             return c;
     }
-    ClockOnce now;
-    int c = firstInRotation([&now](int k) NEEDS_ENGINE_LOCK { return isFree(k) && !isRecentlyReleased(k, now); });
+    ClockOnce now(engineClock);
+    int c = firstInRotation([this, &now](int k) NEEDS_ENGINE_LOCK { return isFree(k) && !isRecentlyReleased(k, now); });
     if (c == NoChannel)
-        c = longestReleased(isFree, now());
+        c = longestReleased([this](int k) NEEDS_ENGINE_LOCK { return isFree(k); }, now());
     if (c == NoChannel) {
-        c = longestReleased(holdsNoKey, now());
+        c = longestReleased([this](int k) NEEDS_ENGINE_LOCK { return holdsNoKey(k); }, now());
         if (c != NoChannel)
             endPedalHold(c);
     }
     return c;
 }
 
+namespace {
+
 void countUpTo255(uint8_t& count, int more = 1)
 {
     count = static_cast<uint8_t>(std::min(count + more, 255));
 }
 
+}  // namespace
+
 // A pedal let go: the channels it alone held start their release tails now.
-void releasePedal(uint8_t ChannelSlot::*held, uint8_t ChannelSlot::*handOverTo)
+void Engine::releasePedal(uint8_t ChannelSlot::*held, uint8_t ChannelSlot::*handOverTo)
 {
     const uint32_t now = engineClock();
     for (ChannelSlot& slot : noteAllocation.channelSlot) {
@@ -180,13 +190,13 @@ void releasePedal(uint8_t ChannelSlot::*held, uint8_t ChannelSlot::*handOverTo)
     }
 }
 
-void moveAndForget(uint8_t key, uint8_t mode) NEEDS_ENGINE_LOCK
+void Engine::moveAndForget(uint8_t key, uint8_t mode)
 {
     moveCentre(key, mode, settings.shiftCentre);
     forgetChannelGroups();
 }
 
-void handleCommandKey(uint8_t key) NEEDS_ENGINE_LOCK
+void Engine::handleCommandKey(uint8_t key)
 {
     NoteAllocation& a = noteAllocation;
     if (key == settings.commandKey)
@@ -204,13 +214,13 @@ void handleCommandKey(uint8_t key) NEEDS_ENGINE_LOCK
     }
 }
 
-void notifyLastKey() NEEDS_ENGINE_LOCK
+void Engine::notifyLastKey()
 {
     if (noteAllocation.lastKeyListenerEnabled && noteAllocation.lastKeyListener)
-        noteAllocation.lastKeyListener();
+        noteAllocation.lastKeyListener(noteAllocation.lastKey);
 }
 
-void soundKey(uint8_t status, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK
+void Engine::soundKey(uint8_t status, uint8_t key, uint8_t velocity)
 {
     NoteAllocation& a = noteAllocation;
     const uint8_t group = tuningTable.bendGroup[key];
@@ -231,9 +241,7 @@ void soundKey(uint8_t status, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK
     sendToChannel(status, static_cast<uint8_t>(c), tuningTable.outputKey[key], velocity);
 }
 
-}  // namespace
-
-void handleNoteOn(uint8_t status, uint8_t /*channel*/, uint8_t key, uint8_t velocity)
+void Engine::handleNoteOn(uint8_t status, uint8_t /*channel*/, uint8_t key, uint8_t velocity)
 {
     NoteAllocation& a = noteAllocation;
     key &= 0x7F;
@@ -256,7 +264,7 @@ void handleNoteOn(uint8_t status, uint8_t /*channel*/, uint8_t key, uint8_t velo
     soundKey(status, key, velocity);
 }
 
-void handleNoteOff(uint8_t status, uint8_t /*channel*/, uint8_t key, uint8_t velocity)
+void Engine::handleNoteOff(uint8_t status, uint8_t /*channel*/, uint8_t key, uint8_t velocity)
 {
     NoteAllocation& a = noteAllocation;
     key &= 0x7F;
@@ -281,7 +289,7 @@ void handleNoteOff(uint8_t status, uint8_t /*channel*/, uint8_t key, uint8_t vel
     sendToChannel(status, static_cast<uint8_t>(c), a.keyOutputNote[key], velocity);
 }
 
-void resetChannels()
+void Engine::resetChannels()
 {
     NoteAllocation& a = noteAllocation;
     for (int k = 0; k < KeyCount; ++k) {
@@ -317,11 +325,9 @@ void resetChannels()
     }
 }
 
-namespace {
-
 // The notes are gone from the instrument: none is held on any channel. The
 // player's pedals stay as they are.
-void forgetSoundingNotes() NEEDS_ENGINE_LOCK
+void Engine::forgetSoundingNotes()
 {
     NoteAllocation& a = noteAllocation;
     for (int k = 0; k < KeyCount; ++k) {
@@ -335,9 +341,7 @@ void forgetSoundingNotes() NEEDS_ENGINE_LOCK
     }
 }
 
-}  // namespace
-
-void endSoundingNotes()
+void Engine::endSoundingNotes()
 {
     NoteAllocation& a = noteAllocation;
     for (int k = 0; k < KeyCount; ++k) {
@@ -358,13 +362,13 @@ void endSoundingNotes()
     forgetSoundingNotes();
 }
 
-void panic()
+void Engine::panic()
 {
     sendPanic();
     forgetSoundingNotes();
 }
 
-void handlePedal(uint8_t controller, uint8_t value)
+void Engine::handlePedal(uint8_t controller, uint8_t value)
 {
     NoteAllocation& a = noteAllocation;
     const uint8_t down = value >= 64 ? value : 0;
@@ -387,19 +391,19 @@ void handlePedal(uint8_t controller, uint8_t value)
     }
 }
 
-void forgetChannelGroups()
+void Engine::forgetChannelGroups()
 {
     for (ChannelSlot& slot : noteAllocation.channelSlot)
         slot.group = NoKey;
 }
 
-void setLastKeyListener(LastKeyListener listener, int32_t enabled)
+void Engine::setLastKeyListener(LastKeyListener listener, int32_t enabled)
 {
     noteAllocation.lastKeyListenerEnabled = enabled;
     noteAllocation.lastKeyListener = listener;
 }
 
-void prepareOutputInstrument()
+void Engine::prepareOutputInstrument()
 {
     resetChannels();
     greetNewListener();

@@ -20,7 +20,6 @@ struct ChannelSlot {
 // Milliseconds on a steady clock; tests may put their own in place.
 using EngineClock = uint32_t (*)();
 uint32_t steadyMilliseconds();
-extern EngineClock engineClock;
 
 constexpr uint8_t SustainController = 64;
 constexpr uint8_t SostenutoController = 66;
@@ -31,7 +30,8 @@ enum CommandState : uint8_t {
     CommandDemodulate = 2,  // ... and the demodulate key was pressed
 };
 
-using LastKeyListener = void (*)();
+// Told the key last pressed, on the input thread under the engine lock.
+using LastKeyListener = void (*)(uint8_t key);
 
 struct NoteAllocation {
     ChannelSlot channelSlot[16];
@@ -56,30 +56,9 @@ struct NoteAllocation {
 // The allocation state as at process start.
 NoteAllocation initialNoteAllocation();
 
-extern NoteAllocation noteAllocation GUARDED_BY_ENGINE_LOCK;
 
-void handleNoteOn(uint8_t status, uint8_t channel, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK;
-void handleNoteOff(uint8_t status, uint8_t channel, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK;
-// Forgets every sounding note, renumbers the used channels' groups 0, 1, ...
-// and sends All Notes Off on each used channel.
-void resetChannels() NEEDS_ENGINE_LOCK;
-// Before the output closes: a Note Off for every key sounding, and the
-// pedals released on the used channels, so that nothing is left sounding.
-void endSoundingNotes() NEEDS_ENGINE_LOCK;
-// "All Notes Off": sendPanic, and every note forgotten.
-void panic() NEEDS_ENGINE_LOCK;
-// A relayed controller from the input: the pedals decide which channels
-// still sound after their keys are released.
-void handlePedal(uint8_t controller, uint8_t value) NEEDS_ENGINE_LOCK;
 // How long ago a note on the channel ended, in ms; a channel no note has
 // ended on since the reset counts as released long ago (2^31 ms or more).
 uint32_t sinceChannelRelease(const ChannelSlot& slot, uint32_t now);
 // True while a channel sounds: keys held on it, or released ones a pedal holds.
 bool isSounding(const ChannelSlot& slot);
-void forgetChannelGroups() NEEDS_ENGINE_LOCK;
-// Called after lastKey changes, on the input thread, while enabled.
-void setLastKeyListener(LastKeyListener listener, int32_t enabled) NEEDS_ENGINE_LOCK;
-
-// What a freshly opened output receives: the channel reset, the pitch-wheel
-// range, and the init message when "Send on Open" is set.
-void prepareOutputInstrument() NEEDS_ENGINE_LOCK;

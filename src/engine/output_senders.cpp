@@ -1,30 +1,34 @@
 #include "engine/output_senders.h"
 
+#include "engine/engine.h"
+
 #include <algorithm>
 
 #include "engine/midi_ports.h"
 
-namespace {
-
 // Where midiPorts.keysSent keeps key on a channel.
-uint64_t& keySentWord(uint8_t channel, uint8_t key) NEEDS_ENGINE_LOCK
+uint64_t& Engine::keySentWord(uint8_t channel, uint8_t key)
 {
     return midiPorts.keysSent[channel][key / 64];
 }
+
+namespace {
 
 uint64_t keySentBit(uint8_t key)
 {
     return uint64_t{1} << (key % 64);
 }
 
-void noteKeySent(uint32_t message) NEEDS_ENGINE_LOCK
+}  // namespace
+
+void Engine::noteKeySent(uint32_t message)
 {
     const uint8_t key = (message >> 8) & 0x7F;
     if ((message & 0xF0) == 0x90 && ((message >> 16) & 0x7F) != 0)
         keySentWord(message & 0x0F, key) |= keySentBit(key);
 }
 
-void sendWord(uint32_t message) NEEDS_ENGINE_LOCK
+void Engine::sendWord(uint32_t message)
 {
     if (!midiPorts.midiOut)
         return;
@@ -32,19 +36,17 @@ void sendWord(uint32_t message) NEEDS_ENGINE_LOCK
     midiPorts.midiOut->sendShortMessage(message);
 }
 
-}  // namespace
-
-void sendToChannel(uint8_t kind, uint8_t channel, uint8_t data1, uint8_t data2)
+void Engine::sendToChannel(uint8_t kind, uint8_t channel, uint8_t data1, uint8_t data2)
 {
     sendWord(packShortMessage(kind, channel, data1, data2));
 }
 
-void sendPitchBend(uint8_t channel, int32_t value)
+void Engine::sendPitchBend(uint8_t channel, int32_t value)
 {
     sendToChannel(0xE0, channel, static_cast<uint8_t>(value & 0x7F), static_cast<uint8_t>((value >> 7) & 0x7F));
 }
 
-void sendToUsedChannels(uint8_t kind, uint8_t data1, uint8_t data2)
+void Engine::sendToUsedChannels(uint8_t kind, uint8_t data1, uint8_t data2)
 {
     const uint32_t message = packShortMessage(kind, 0, data1, data2);
     for (uint32_t c = 0; c < ChannelCount; ++c) {
@@ -53,12 +55,12 @@ void sendToUsedChannels(uint8_t kind, uint8_t data1, uint8_t data2)
     }
 }
 
-void sendController(uint8_t controller, uint8_t value)
+void Engine::sendController(uint8_t controller, uint8_t value)
 {
     sendToUsedChannels(0xB0, controller, value);
 }
 
-void sendInitEvent(const InitEvent& event)
+void Engine::sendInitEvent(const InitEvent& event)
 {
     if (event.status >= 0xF0)
         sendToChannel(event.status, 0, event.param1, event.param2);
@@ -68,14 +70,14 @@ void sendInitEvent(const InitEvent& event)
         sendToUsedChannels(event.status, event.param1, event.param2);
 }
 
-void sendInitMessage()
+void Engine::sendInitMessage()
 {
     const int count = std::clamp(settings.initEventCount, 0, MaxInitEvents);
     for (int i = 0; i < count; ++i)
         sendInitEvent(settings.initMessage[i]);
 }
 
-void sendPitchWheelRange()
+void Engine::sendPitchWheelRange()
 {
     sendController(101, 0);
     sendController(100, 0);
@@ -87,14 +89,14 @@ void sendPitchWheelRange()
     sendController(100, 127);
 }
 
-void greetNewListener()
+void Engine::greetNewListener()
 {
     sendPitchWheelRange();
     if (settings.sendInitOnOpen == 1)
         sendInitMessage();
 }
 
-void sendPanic()
+void Engine::sendPanic()
 {
     for (uint8_t c = 0; c < ChannelCount; ++c) {
         sendToChannel(0xB0, c, 64, 0);

@@ -1,5 +1,7 @@
 #include "engine/port_opening.h"
 
+#include "engine/engine.h"
+
 #include <algorithm>
 #include <memory>
 #include <optional>
@@ -13,43 +15,16 @@
 #include "engine/note_allocation.h"
 #include "engine/settings.h"
 
-MidiSystem* midiSystem = nullptr;
-
-namespace {
-
-// The devices behind the handles in midiPorts.
-std::unique_ptr<MidiInputDevice> inputDevice;
-std::unique_ptr<MidiOutputDevice> outputDevice;
-
-bool queueSysexBuffer(MidiInputDevice& input)
+bool Engine::queueSysexBuffer(MidiInputDevice& input)
 {
-    SysexBuffer& header = midiPorts.sysexHeader;
-    header = SysexBuffer{midiPorts.sysexInputBuffer, SysexBufferSize, 0, 0};
+    SysexBuffer& header = sysexInput.header;
+    header = SysexBuffer{sysexInput.buffer, SysexBufferSize, 0, 0};
     if (input.prepareBuffer(header) != 0)
         return false;
     return input.addBuffer(header) == 0;
 }
 
-// The devices remembered by name that are not there: awaited.
-std::string awaitedInput;
-std::string awaitedOutput;
-// The MIDI service stopped answering while devices were open or awaited:
-// everything is opened again once it answers.
-bool serviceLost = false;
-// Whether a MIDI service has answered since the start: one that never did
-// has not gone away.
-bool serviceAnswered = false;
-// A listed device failed to open: it is tried again on every look until it
-// opens or goes, without a box each time.
-bool retryOpening = false;
-// The names the open devices bear in the system's list: a look-alike opened
-// for want of the remembered device gives way to it when it comes.
-std::string openedInputName;
-std::string openedOutputName;
-// The awaited input was left to another Vanto that plays it; asked once,
-// it is opened again only once that one has let it go.
-bool inputLeftToAnother = false;
-bool reopening = false;
+namespace {
 
 class SilentReporter : public MessageReporter {
 public:
@@ -97,27 +72,30 @@ std::string awaitedNameOf(const char* remembered, int32_t position, const std::v
     return remembered[0] != '\0' ? remembered : listedName(position, names);
 }
 
+}  // namespace
+
 // A listed device that would not open is awaited under its name and tried
 // again.
-void noteFailedOpening(std::string& awaited, const char* remembered, int32_t position, const std::vector<std::string>& names)
+void Engine::noteFailedOpening(std::string& awaited, const char* remembered, int32_t position,
+                               const std::vector<std::string>& names)
 {
     awaited = awaitedNameOf(remembered, position, names);
-    retryOpening = retryOpening || !awaited.empty();
+    opening.retryOpening = opening.retryOpening || !awaited.empty();
 }
 
-std::optional<MidiSystem::OtherRelay> otherRelayOn(int32_t position)
+std::optional<MidiSystem::OtherRelay> Engine::otherRelayOn(int32_t position) const
 {
     return midiSystem ? midiSystem->otherRelayOn(position) : std::nullopt;
 }
 
 // Another Vanto already plays the keyboard: both would sound every note.
 // The player decides, once; a look at the devices never asks again.
-bool leaveToAnother(MessageReporter& owner, int32_t position, const std::vector<std::string>& names)
+bool Engine::leaveToAnother(MessageReporter& owner, int32_t position, const std::vector<std::string>& names)
 {
     const auto other = otherRelayOn(position);
     if (!other)
         return false;
-    if (reopening && inputLeftToAnother)
+    if (opening.reopening && opening.inputLeftToAnother)
         return true;
     std::string into;
     for (const std::string& listener : other->listeners)
@@ -127,61 +105,63 @@ bool leaveToAnother(MessageReporter& owner, int32_t position, const std::vector<
     return !owner.askQuestion("Vanto", text.c_str(), "Connect anyway", "Leave unconnected");
 }
 
-void openInput(MessageReporter& owner, const std::vector<std::string>& names)
+void Engine::openInput(MessageReporter& owner, const std::vector<std::string>& names)
 {
     const Settings wanted = currentSettings();
     const DeviceChoice choice = chooseDevice(wanted.inputDevice, wanted.inputDeviceName, names);
     if (choice.absent) {
-        awaitedInput = wanted.inputDeviceName;
+        opening.awaitedInput = wanted.inputDeviceName;
         return;
     }
-    inputLeftToAnother = leaveToAnother(owner, choice.position, names);
-    if (inputLeftToAnother) {
-        awaitedInput = awaitedNameOf(wanted.inputDeviceName, choice.position, names);
+    opening.inputLeftToAnother = leaveToAnother(owner, choice.position, names);
+    if (opening.inputLeftToAnother) {
+        opening.awaitedInput = awaitedNameOf(wanted.inputDeviceName, choice.position, names);
         return;
     }
-    inputDevice = midiSystem ? midiSystem->openInput(choice.position, handleMidiInput) : nullptr;
-    if (!inputDevice) {
+    opening.inputDevice = midiSystem ? midiSystem->openInput(choice.position, *this) : nullptr;
+    if (!opening.inputDevice) {
         owner.showMessage(DeviceErrorTitle, InputDeviceError, MessageIcon::Stop);
-        noteFailedOpening(awaitedInput, wanted.inputDeviceName, choice.position, names);
+        noteFailedOpening(opening.awaitedInput, wanted.inputDeviceName, choice.position, names);
         return;
     }
-    openedInputName = listedName(choice.position, names);
-    midiPorts.sysexBufferReady = queueSysexBuffer(*inputDevice);
+    opening.openedInputName = listedName(choice.position, names);
+    sysexInput.bufferReady = queueSysexBuffer(*opening.inputDevice);
     {
         EngineLock lock(engineMutex);
         settings.inputDevice = choice.position;
         rememberName(settings.inputDeviceName, choice.position, names);
-        midiPorts.midiIn = inputDevice.get();
+        midiPorts.midiIn = opening.inputDevice.get();
         midiPorts.inputOpen = 1;
     }
-    inputDevice->start();
+    opening.inputDevice->start();
 }
 
-bool openOutput(MessageReporter& owner, const std::vector<std::string>& names)
+bool Engine::openOutput(MessageReporter& owner, const std::vector<std::string>& names)
 {
     // "Vanto Out" is the program's own port: no name to remember.
     const Settings wanted = currentSettings();
     const char* name = wanted.outputDevice == MidiMapperDevice ? "" : wanted.outputDeviceName;
     const DeviceChoice choice = chooseDevice(wanted.outputDevice, name, names);
     if (choice.absent) {
-        awaitedOutput = wanted.outputDeviceName;
+        opening.awaitedOutput = wanted.outputDeviceName;
         return false;
     }
-    outputDevice = midiSystem ? midiSystem->openOutput(choice.position) : nullptr;
-    if (!outputDevice) {
+    opening.outputDevice = midiSystem ? midiSystem->openOutput(choice.position) : nullptr;
+    if (!opening.outputDevice) {
         owner.showMessage(DeviceErrorTitle, OutputDeviceError, MessageIcon::Stop);
-        noteFailedOpening(awaitedOutput, name, choice.position, names);
+        noteFailedOpening(opening.awaitedOutput, name, choice.position, names);
         return false;
     }
-    openedOutputName = listedName(choice.position, names);
+    opening.openedOutputName = listedName(choice.position, names);
     EngineLock lock(engineMutex);
     settings.outputDevice = choice.position;
     rememberName(settings.outputDeviceName, choice.position, names);
-    midiPorts.midiOut = outputDevice.get();
+    midiPorts.midiOut = opening.outputDevice.get();
     midiPorts.outputOpen = 1;
     return true;
 }
+
+namespace {
 
 // A remembered device that is open but gone from the list is awaited again.
 void noticeDeparture(const char* name, bool open, const std::vector<std::string>& names, std::string& awaited)
@@ -210,37 +190,37 @@ bool wantsReopening(const Device& device, const char* remembered, const std::str
     return !device->alive() || originalBack;
 }
 
+}  // namespace
+
 // An awaited input that is there, and no longer played by another Vanto
 // it was left to.
-bool inputIsFree(const std::vector<std::string>& names)
+bool Engine::inputIsFree(const std::vector<std::string>& names) const
 {
-    const auto position = awaitedInput.empty() ? std::nullopt : findDeviceNamed(awaitedInput, names);
-    return position && !(inputLeftToAnother && otherRelayOn(*position));
+    const auto position = opening.awaitedInput.empty() ? std::nullopt : findDeviceNamed(opening.awaitedInput, names);
+    return position && !(opening.inputLeftToAnother && otherRelayOn(*position));
 }
 
-bool shouldReopen(const MidiSystem::DeviceLists& lists)
+bool Engine::shouldReopen(const MidiSystem::DeviceLists& lists) const
 {
     const Settings wanted = currentSettings();
     const char* outputName = wanted.outputDevice == MidiMapperDevice ? "" : wanted.outputDeviceName;
-    return serviceLost || retryOpening || inputIsFree(lists.inputs) ||
-           hasReturned(awaitedOutput, lists.outputs) ||
-           wantsReopening(inputDevice, wanted.inputDeviceName, openedInputName, lists.inputs) ||
-           wantsReopening(outputDevice, outputName, openedOutputName, lists.outputs);
+    return opening.serviceLost || opening.retryOpening || inputIsFree(lists.inputs) ||
+           hasReturned(opening.awaitedOutput, lists.outputs) ||
+           wantsReopening(opening.inputDevice, wanted.inputDeviceName, opening.openedInputName, lists.inputs) ||
+           wantsReopening(opening.outputDevice, outputName, opening.openedOutputName, lists.outputs);
 }
 
-}  // namespace
-
-void openPorts(MessageReporter& owner)
+void Engine::openPorts(MessageReporter& owner)
 {
     closePorts();
-    awaitedInput.clear();
-    awaitedOutput.clear();
-    openedInputName.clear();
-    openedOutputName.clear();
-    serviceLost = false;
-    retryOpening = false;
+    opening.awaitedInput.clear();
+    opening.awaitedOutput.clear();
+    opening.openedInputName.clear();
+    opening.openedOutputName.clear();
+    opening.serviceLost = false;
+    opening.retryOpening = false;
     const MidiSystem::DeviceLists lists = midiSystem ? midiSystem->deviceLists() : MidiSystem::DeviceLists{};
-    serviceAnswered = serviceAnswered || lists.service;
+    opening.serviceAnswered = opening.serviceAnswered || lists.service;
     openInput(owner, lists.inputs);
     if (!openOutput(owner, lists.outputs))
         return;
@@ -248,36 +228,34 @@ void openPorts(MessageReporter& owner)
     prepareOutputInstrument();
 }
 
-bool reopenWhenDevicesReturn(MessageReporter& owner)
+bool Engine::reopenWhenDevicesReturn(MessageReporter& owner)
 {
     // The change flag is taken even while retrying, so that no notice is
     // left over for a later look.
     const bool changed = midiSystem && midiSystem->devicesChanged();
-    if (!midiSystem || (!changed && !retryOpening))
+    if (!midiSystem || (!changed && !opening.retryOpening))
         return false;
     const MidiSystem::DeviceLists lists = midiSystem->deviceLists();
     if (!lists.service) {
-        serviceLost = serviceLost || inputDevice || outputDevice ||
-                      !awaitedInput.empty() || !awaitedOutput.empty();
+        opening.serviceLost = opening.serviceLost || opening.inputDevice || opening.outputDevice ||
+                      !opening.awaitedInput.empty() || !opening.awaitedOutput.empty();
         return false;
     }
     if (shouldReopen(lists)) {
         SilentReporter silent;
-        reopening = true;
-        openPorts(retryOpening ? silent : owner);
-        reopening = false;
+        opening.reopening = true;
+        openPorts(opening.retryOpening ? silent : owner);
+        opening.reopening = false;
         return true;
     }
     const Settings wanted = currentSettings();
-    noticeDeparture(wanted.inputDeviceName, inputDevice != nullptr, lists.inputs, awaitedInput);
+    noticeDeparture(wanted.inputDeviceName, opening.inputDevice != nullptr, lists.inputs, opening.awaitedInput);
     if (wanted.outputDevice != MidiMapperDevice)
-        noticeDeparture(wanted.outputDeviceName, outputDevice != nullptr, lists.outputs, awaitedOutput);
+        noticeDeparture(wanted.outputDeviceName, opening.outputDevice != nullptr, lists.outputs, opening.awaitedOutput);
     return false;
 }
 
-namespace {
-
-std::string listenersText()
+std::string Engine::listenersText() const
 {
     const auto listeners = midiSystem ? midiSystem->ownOutputListeners() : std::nullopt;
     if (!listeners)
@@ -291,41 +269,40 @@ std::string listenersText()
     return text;
 }
 
-}  // namespace
-
-std::string routeText()
+std::string Engine::routeText() const
 {
-    if (serviceLost || !awaitedInput.empty() || !awaitedOutput.empty())
+    if (opening.serviceLost || !opening.awaitedInput.empty() || !opening.awaitedOutput.empty())
         return deviceWaitText();
-    const std::string from = inputDevice ? clientOf(openedInputName) : "No keyboard";
+    const std::string from = opening.inputDevice ? clientOf(opening.openedInputName) : "No keyboard";
     std::string to = "No synthesizer";
-    if (outputDevice && openedOutputName.empty()) {
+    if (opening.outputDevice && opening.openedOutputName.empty()) {
         to = listenersText();
         if (to.empty())
             return "Vanto Out is not connected";
-    } else if (outputDevice) {
-        to = clientOf(openedOutputName);
+    } else if (opening.outputDevice) {
+        to = clientOf(opening.openedOutputName);
     }
     return from + " \u2192 Vanto \u2192 " + to;
 }
 
-bool isRouteComplete()
+bool Engine::isRouteComplete() const
 {
-    return !serviceLost && awaitedInput.empty() && awaitedOutput.empty() && inputDevice && outputDevice;
+    return !opening.serviceLost && opening.awaitedInput.empty() && opening.awaitedOutput.empty() &&
+           opening.inputDevice && opening.outputDevice;
 }
 
-bool serviceHasGone()
+bool Engine::serviceHasGone() const
 {
-    return serviceLost;
+    return opening.serviceLost;
 }
 
-std::string deviceWaitText()
+std::string Engine::deviceWaitText() const
 {
-    std::string text = serviceLost ? (serviceAnswered ? ServiceLostText : NoServiceText) : "";
-    for (const std::string* awaited : {&awaitedInput, &awaitedOutput}) {
-        if (!serviceLost && !awaited->empty())
+    std::string text = opening.serviceLost ? (opening.serviceAnswered ? ServiceLostText : NoServiceText) : "";
+    for (const std::string* awaited : {&opening.awaitedInput, &opening.awaitedOutput}) {
+        if (!opening.serviceLost && !awaited->empty())
             text += (text.empty() ? "Waiting for " : " and ") + *awaited;
-        if (!serviceLost && awaited == &awaitedInput && !awaited->empty() && inputLeftToAnother)
+        if (!opening.serviceLost && awaited == &opening.awaitedInput && !awaited->empty() && opening.inputLeftToAnother)
             text += " (another Vanto plays it)";
     }
     const uint64_t lost = midiSystem ? midiSystem->lostMessages() : 0;
@@ -334,28 +311,28 @@ std::string deviceWaitText()
     return text;
 }
 
-void closePorts()
+void Engine::closePorts()
 {
-    if (inputDevice) {
-        midiPorts.sysexBufferReady = false;
-        inputDevice->reset();
-        inputDevice->unprepareBuffer(midiPorts.sysexHeader);
-        inputDevice->close();
+    if (opening.inputDevice) {
+        sysexInput.bufferReady = false;
+        opening.inputDevice->reset();
+        opening.inputDevice->unprepareBuffer(sysexInput.header);
+        opening.inputDevice->close();
         {
             EngineLock lock(engineMutex);
             midiPorts.midiIn = nullptr;
             midiPorts.inputOpen = 0;
         }
-        inputDevice.reset();
+        opening.inputDevice.reset();
     }
-    if (outputDevice) {
+    if (opening.outputDevice) {
         {
             EngineLock lock(engineMutex);
             endSoundingNotes();
             midiPorts.midiOut = nullptr;
             midiPorts.outputOpen = 0;
         }
-        outputDevice->close();
-        outputDevice.reset();
+        opening.outputDevice->close();
+        opening.outputDevice.reset();
     }
 }

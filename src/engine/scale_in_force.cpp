@@ -1,35 +1,32 @@
 #include "engine/scale_in_force.h"
 
-Scale scale{};
-KeyboardMapping keyboardMapping{};
-double currentPitch = 0.0;
-uint8_t currentCentre = 0;
+#include "engine/engine.h"
 
-void setDefaultScale()
+void Engine::setDefaultScale()
 {
     installScale(defaultScale());
 }
 
-void installScale(const Scale& s)
+void Engine::installScale(const Scale& s)
 {
     scale = s;
     restoreHomeTuning();
 }
 
-void installKeyboardMapping(const KeyboardMapping& m)
+void Engine::installKeyboardMapping(const KeyboardMapping& m)
 {
     keyboardMapping = m;
     keyboardMapping.active = 1;
     restoreHomeTuning();
 }
 
-void clearKeyboardMapping()
+void Engine::clearKeyboardMapping()
 {
     keyboardMapping.active = 0;
     restoreHomeTuning();
 }
 
-void restoreHomeTuning()
+void Engine::restoreHomeTuning()
 {
     if (keyboardMapping.active && hasUsableDegrees(scale)) {
         currentCentre = keyboardMapping.middleKey;

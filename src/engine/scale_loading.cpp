@@ -1,5 +1,7 @@
 #include "engine/scale_loading.h"
 
+#include "engine/engine.h"
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -59,10 +61,12 @@ std::FILE* openRegularFile(const char* path, std::string& error)
     return file;
 }
 
+}  // namespace
+
 // Reads path with parse and, when it parsed, installs the record under the
 // engine lock; on any error nothing changes.
 template <typename Record, typename Parse, typename Install>
-std::string loadAndInstall(const char* path, Parse parse, Install install)
+std::string Engine::loadAndInstall(const char* path, Parse parse, Install install)
 {
     std::string error;
     std::FILE* file = openRegularFile(path, error);
@@ -78,9 +82,11 @@ std::string loadAndInstall(const char* path, Parse parse, Install install)
     return {};
 }
 
+namespace {
+
 // Keeps the file's absolute path in stored, for the next start; a path too
 // long for the configuration file is not kept.
-void rememberPath(char (&stored)[MaxSettingTextLength + 1], const char* path) NEEDS_ENGINE_LOCK
+void rememberPath(char (&stored)[MaxSettingTextLength + 1], const char* path)
 {
     std::error_code error;
     const std::string absolute = std::filesystem::absolute(path, error).lexically_normal().string();
@@ -108,19 +114,19 @@ std::string companionMappingPath(const std::string& scalePath)
     return {};
 }
 
-std::string loadScale(const char* path, std::vector<std::string>* warnings)
+std::string Engine::loadScale(const char* path, std::vector<std::string>* warnings)
 {
     if (warnings)
         warnings->clear();
     return loadAndInstall<Scale>(
         path, [path, warnings](std::FILE* file, Scale& loaded) { return parseScaleFile(file, path, loaded, warnings); },
-        [path](const Scale& loaded) NEEDS_ENGINE_LOCK {
+        [this, path](const Scale& loaded) NEEDS_ENGINE_LOCK {
             installScale(loaded);
             rememberPath(settings.scalePath, path);
         });
 }
 
-std::string loadKeyboardMapping(const char* path)
+std::string Engine::loadKeyboardMapping(const char* path)
 {
     return loadAndInstall<KeyboardMapping>(
         path,
@@ -130,13 +136,13 @@ std::string loadKeyboardMapping(const char* path)
             std::memcpy(loaded.name, name.c_str(), name.size() + 1);
             return error;
         },
-        [path](const KeyboardMapping& loaded) NEEDS_ENGINE_LOCK {
+        [this, path](const KeyboardMapping& loaded) NEEDS_ENGINE_LOCK {
             installKeyboardMapping(loaded);
             rememberPath(settings.mappingPath, path);
         });
 }
 
-std::string tuningStatusText()
+std::string Engine::tuningStatusText() const
 {
     std::string text = scale.name;
     if (keyboardMapping.active)

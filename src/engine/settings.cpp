@@ -1,5 +1,7 @@
 #include "engine/settings.h"
 
+#include "engine/engine.h"
+
 Settings defaultSettings()
 {
     Settings s{};
@@ -29,9 +31,8 @@ Settings defaultSettings()
     return s;
 }
 
-Settings settings = defaultSettings();
 
-Settings currentSettings()
+Settings Engine::currentSettings() const
 {
     EngineLock lock(engineMutex);
     return settings;

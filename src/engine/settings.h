@@ -1,5 +1,5 @@
 #pragma once
-// The persistent settings record: one process-wide instance, saved whole to
+// The persistent settings record: one per engine, saved whole to
 // the configuration file.
 
 #include <cstdint>
@@ -75,8 +75,3 @@ constexpr int32_t MaxDeviceNumber = 9999;
 // The defaults of a program start: every channel in use except channel 10.
 Settings defaultSettings();
 
-extern Settings settings GUARDED_BY_ENGINE_LOCK;
-
-// A copy of the settings, taken under the engine lock: for the window
-// thread, which alone writes them, to read them by.
-Settings currentSettings() TAKES_ENGINE_LOCK;

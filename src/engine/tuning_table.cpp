@@ -1,5 +1,7 @@
 #include "engine/tuning_table.h"
 
+#include "engine/engine.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -8,25 +10,24 @@
 #include "scale/keyboard_mapping.h"
 #include "scale/scale.h"
 
-TuningTable tuningTable{};
-
 namespace {
+
 
 constexpr double NoQualifyingRatio = 4096.0;  // twelve octaves
 constexpr int FallbackKey = 60;
 
-struct Tuning {
-    int key;
-    int32_t bend;
-};
+
+}  // namespace
 
 // Bend units per octave for the current wheel range; 0 keeps every key unbent.
-double bendUnitsPerOctave() NEEDS_ENGINE_LOCK
+double Engine::bendUnitsPerOctave() const
 {
     if (settings.pitchWheelRange == 0)
         return 0.0;
     return (12.0 / settings.pitchWheelRange) * 8192.0;
 }
+
+namespace {
 
 // A target whose logarithm is undefined (a frequency that is zero, negative
 // or not a number on either side) bends to 0, as an unusable instrument
@@ -42,13 +43,15 @@ int32_t bendFor(double target, double instrument, double unitsPerOctave)
     return std::clamp(bend, int32_t{0}, BendMax);
 }
 
-Tuning tuningFor(double target, double unitsPerOctave) NEEDS_ENGINE_LOCK
+}  // namespace
+
+KeyTuning Engine::tuningFor(double target, double unitsPerOctave) const
 {
     const int key = findNearestKey(target);
     return {key, bendFor(target, tuningTable.instrumentFrequency[key], unitsPerOctave)};
 }
 
-void writeKey(int key, int outputKey, int32_t bend, int group, double target) NEEDS_ENGINE_LOCK
+void Engine::writeKey(int key, int outputKey, int32_t bend, int group, double target)
 {
     if (key < 0 || key >= KeyCount)
         return;
@@ -59,7 +62,7 @@ void writeKey(int key, int outputKey, int32_t bend, int group, double target) NE
     tuningTable.unmapped[key] = 0;
 }
 
-void writeUnmappedKey(int key) NEEDS_ENGINE_LOCK
+void Engine::writeUnmappedKey(int key)
 {
     tuningTable.unmapped[key] = 1;
     tuningTable.targetFrequency[key] = 0.0;
@@ -67,12 +70,12 @@ void writeUnmappedKey(int key) NEEDS_ENGINE_LOCK
 
 // Each degree once beside the centre, then copied an instrument octave per
 // period up and down the keyboard.
-void buildOctaveMode(double unitsPerOctave) NEEDS_ENGINE_LOCK
+void Engine::buildOctaveMode(double unitsPerOctave)
 {
     const int degrees = scale.degrees;
     for (int i = 0; i < degrees; ++i) {
         const double target = currentPitch * scale.ratio[i];
-        const Tuning t = tuningFor(target, unitsPerOctave);
+        const KeyTuning t = tuningFor(target, unitsPerOctave);
         const int c = currentCentre + i;
         writeKey(c, t.key, t.bend, i, target);
         for (int m = 1; c - m * degrees >= 0; ++m)
@@ -84,14 +87,14 @@ void buildOctaveMode(double unitsPerOctave) NEEDS_ENGINE_LOCK
     }
 }
 
-void writeLinearKey(int key, double target, double unitsPerOctave) NEEDS_ENGINE_LOCK
+void Engine::writeLinearKey(int key, double target, double unitsPerOctave)
 {
-    const Tuning t = tuningFor(target, unitsPerOctave);
+    const KeyTuning t = tuningFor(target, unitsPerOctave);
     writeKey(key, t.key, t.bend, key, target);
 }
 
 // Every key on its own, carrying the period outward from the centre.
-void buildLinearMode(double unitsPerOctave) NEEDS_ENGINE_LOCK
+void Engine::buildLinearMode(double unitsPerOctave)
 {
     const int degrees = scale.degrees;
     const double period = scale.ratio[degrees];
@@ -120,10 +123,10 @@ void buildLinearMode(double unitsPerOctave) NEEDS_ENGINE_LOCK
 // Under a keyboard mapping, octave mode tunes each degree of the period once;
 // the same degree in another period plays whole instrument octaves away with
 // the same bend, so it shares the degree's bend group.
-void buildMappedOctaveMode(double unitsPerOctave) NEEDS_ENGINE_LOCK
+void Engine::buildMappedOctaveMode(double unitsPerOctave)
 {
     const int degrees = scale.degrees;
-    Tuning degreeTuning[MaxDegrees];
+    KeyTuning degreeTuning[MaxDegrees];
     for (int i = 0; i < degrees; ++i)
         degreeTuning[i] = tuningFor(currentPitch * scale.ratio[i], unitsPerOctave);
     for (int k = 0; k < KeyCount; ++k) {
@@ -134,14 +137,14 @@ void buildMappedOctaveMode(double unitsPerOctave) NEEDS_ENGINE_LOCK
         }
         const int64_t octaves = floorDivide(degree, degrees);
         const int place = static_cast<int>(degree - octaves * degrees);
-        const Tuning& t = degreeTuning[place];
+        const KeyTuning& t = degreeTuning[place];
         const int64_t key = std::clamp<int64_t>(t.key + 12 * octaves, 0, KeyCount - 1);
         const double target = std::ldexp(currentPitch * scale.ratio[place], static_cast<int>(std::clamp<int64_t>(octaves, -4096, 4096)));
         writeKey(k, static_cast<int>(key), t.bend, place, target);
     }
 }
 
-void buildMappedLinearMode(double unitsPerOctave) NEEDS_ENGINE_LOCK
+void Engine::buildMappedLinearMode(double unitsPerOctave)
 {
     for (int k = 0; k < KeyCount; ++k) {
         int64_t degree = 0;
@@ -154,7 +157,7 @@ void buildMappedLinearMode(double unitsPerOctave) NEEDS_ENGINE_LOCK
 
 // The interval from the working centre to key under the keyboard mapping:
 // the ratio of the key's degree over the centre's own.
-bool mappedIntervalToKey(int key, double& interval) NEEDS_ENGINE_LOCK
+bool Engine::mappedIntervalToKey(int key, double& interval) const
 {
     int64_t degree = 0;
     if (!mappedDegree(keyboardMapping, scale.degrees, currentCentre, key, degree))
@@ -167,7 +170,7 @@ bool mappedIntervalToKey(int key, double& interval) NEEDS_ENGINE_LOCK
 }
 
 // The interval from the working centre to key, in whole periods plus a degree.
-double intervalToKey(int key) NEEDS_ENGINE_LOCK
+double Engine::intervalToKey(int key) const
 {
     const int degrees = scale.degrees;
     const double period = scale.ratio[degrees];
@@ -188,7 +191,7 @@ double intervalToKey(int key) NEEDS_ENGINE_LOCK
 }
 
 // The nearest-key rule applied to keys first..last in ascending order.
-int scanNearestKey(double frequency, int first, int last, double& best) NEEDS_ENGINE_LOCK
+int Engine::scanNearestKey(double frequency, int first, int last, double& best) const
 {
     int result = FallbackKey;
     for (int k = first; k <= last; ++k) {
@@ -207,6 +210,8 @@ int scanNearestKey(double frequency, int first, int last, double& best) NEEDS_EN
     return result;
 }
 
+namespace {
+
 bool isAscending(const double* frequencies)
 {
     if (!(frequencies[0] > 0.0))
@@ -220,7 +225,7 @@ bool isAscending(const double* frequencies)
 
 }  // namespace
 
-void buildInstrumentFrequencies()
+void Engine::buildInstrumentFrequencies()
 {
     const double semitone = std::log10(2.0) / 12.0;
     for (int k = 0; k < KeyCount; ++k) {
@@ -230,7 +235,7 @@ void buildInstrumentFrequencies()
     tuningTable.instrumentAscending = isAscending(tuningTable.instrumentFrequency);
 }
 
-int findNearestKey(double frequency)
+int Engine::findNearestKey(double frequency) const
 {
     double best = NoQualifyingRatio;
     if (!tuningTable.instrumentAscending || !(frequency > 0.0))
@@ -242,13 +247,15 @@ int findNearestKey(double frequency)
     return scanNearestKey(frequency, std::max(above - 2, 0), std::min(above + 1, KeyCount - 1), best);
 }
 
-bool buildTuningTable()
+bool Engine::buildTuningTable()
 {
     if (!hasUsableDegrees(scale))
         return false;
     const double unitsPerOctave = bendUnitsPerOctave();
-    if (keyboardMapping.active)
-        (scale.octavePeriod ? buildMappedOctaveMode : buildMappedLinearMode)(unitsPerOctave);
+    if (keyboardMapping.active && scale.octavePeriod)
+        buildMappedOctaveMode(unitsPerOctave);
+    else if (keyboardMapping.active)
+        buildMappedLinearMode(unitsPerOctave);
     else if (scale.octavePeriod)
         buildOctaveMode(unitsPerOctave);
     else
@@ -256,7 +263,7 @@ bool buildTuningTable()
     return true;
 }
 
-bool moveCentre(uint8_t key, uint8_t mode, int32_t shift)
+bool Engine::moveCentre(uint8_t key, uint8_t mode, int32_t shift)
 {
     if (!hasUsableDegrees(scale) || (mode != MoveReset && key >= KeyCount))
         return false;

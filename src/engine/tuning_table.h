@@ -26,29 +26,15 @@ struct TuningTable {
     int32_t instrumentAscending;
 };
 
-extern TuningTable tuningTable GUARDED_BY_ENGINE_LOCK;
+
+// An instrument key and the bend that moves it onto a target.
+struct KeyTuning {
+    int key;
+    int32_t bend;
+};
 
 enum MoveMode : uint8_t {
     MoveModulate = 0,
     MoveDemodulate = 1,
     MoveReset = 2,
 };
-
-// Key frequencies of a 12-tone equal instrument anchored at
-// referenceFrequency on referenceKey.
-void buildInstrumentFrequencies() NEEDS_ENGINE_LOCK;
-
-// The instrument key nearest to frequency in ratio; the lower key on a tie.
-// A key whose frequency is not positive never qualifies, nor does any key for
-// a target that is not a positive number: the result is then 60.
-int findNearestKey(double frequency) NEEDS_ENGINE_LOCK;
-
-// Fills outputKey, bendValue and bendGroup from the scale, the keyboard
-// mapping in force and the working centre. A scale whose degrees lie outside 1..127 is refused and the table
-// keeps its contents; the result tells which.
-bool buildTuningTable() NEEDS_ENGINE_LOCK;
-
-// Modulates to key, demodulates by key, or resets to the scale's own centre,
-// then rebuilds the table. Refuses (returns false, changes nothing) for a
-// scale whose degrees lie outside 1..127, or a key the mapping leaves silent.
-bool moveCentre(uint8_t key, uint8_t mode, int32_t shift) NEEDS_ENGINE_LOCK;

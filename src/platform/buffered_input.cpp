@@ -75,7 +75,7 @@ void BufferedInputDevice::deliver(const uint8_t* bytes, size_t size, uintptr_t i
         if (inSysex_ || bytes[at] == 0xF0) {
             at = deliverSysexPiece(bytes, at, size, instance);
         } else if (isRealTime(bytes[at])) {
-            handler_(this, MimData, instance, bytes[at], 0);
+            handler_.handleMidiInput(this, MimData, instance, bytes[at], 0);
             ++at;
         } else if (bytes[at] != 0xF7 && (isStatus(bytes[at]) || running != 0)) {
             at = deliverMessage(bytes, at, size, running, instance);  // a status, or data under running status
@@ -111,7 +111,7 @@ size_t BufferedInputDevice::deliverSysexPiece(const uint8_t* bytes, size_t from,
         if (isRealTime(byte)) {
             if (at > start)
                 deliverSystemExclusive(bytes + start, at - start, instance);
-            handler_(this, MimData, instance, byte, 0);
+            handler_.handleMidiInput(this, MimData, instance, byte, 0);
             start = at + 1;
         } else if (isStatus(byte) && at > from) {
             // Broken within the piece: what came before it is gone out, the
@@ -138,7 +138,7 @@ size_t BufferedInputDevice::deliverMessage(const uint8_t* bytes, size_t from, si
     size_t at = hasStatus ? from + 1 : from;
     for (; count < wanted && at < size; ++at) {
         if (isRealTime(bytes[at])) {
-            handler_(this, MimData, instance, bytes[at], 0);
+            handler_.handleMidiInput(this, MimData, instance, bytes[at], 0);
         } else if (isStatus(bytes[at])) {
             break;
         } else {
@@ -148,13 +148,13 @@ size_t BufferedInputDevice::deliverMessage(const uint8_t* bytes, size_t from, si
     if (count < wanted)
         reportMalformed(message, count, instance);
     else
-        handler_(this, MimData, instance, packBytes(message, count), 0);
+        handler_.handleMidiInput(this, MimData, instance, packBytes(message, count), 0);
     return at;
 }
 
 void BufferedInputDevice::reportMalformed(const uint8_t* bytes, size_t size, uintptr_t instance)
 {
-    handler_(this, MimError, instance, packBytes(bytes, size), 0);
+    handler_.handleMidiInput(this, MimError, instance, packBytes(bytes, size), 0);
 }
 
 void BufferedInputDevice::deliverSystemExclusive(const uint8_t* bytes, size_t size, uintptr_t instance)
@@ -168,7 +168,7 @@ void BufferedInputDevice::deliverSystemExclusive(const uint8_t* bytes, size_t si
         std::memcpy(buffer->data, bytes + offset, chunk);
         buffer->bytesRecorded = static_cast<uint32_t>(chunk);
         offset += chunk;
-        handler_(this, MimLongData, instance, reinterpret_cast<uintptr_t>(buffer), 0);
+        handler_.handleMidiInput(this, MimLongData, instance, reinterpret_cast<uintptr_t>(buffer), 0);
     }
 }
 
@@ -176,6 +176,6 @@ void BufferedInputDevice::handBackBuffer()
 {
     if (queued_.exchange(false) && prepared_) {
         prepared_->bytesRecorded = 0;
-        handler_(this, MimLongData, 0, reinterpret_cast<uintptr_t>(prepared_), 0);
+        handler_.handleMidiInput(this, MimLongData, 0, reinterpret_cast<uintptr_t>(prepared_), 0);
     }
 }

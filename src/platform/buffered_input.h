@@ -11,7 +11,7 @@
 
 class BufferedInputDevice : public MidiInputDevice {
 public:
-    explicit BufferedInputDevice(MidiInputHandler handler) : handler_(handler) {}
+    explicit BufferedInputDevice(MidiInputHandler& handler) : handler_(handler) {}
 
     int prepareBuffer(SysexBuffer& buffer) override;
     int addBuffer(SysexBuffer& buffer) override;
@@ -47,7 +47,7 @@ private:
     // dropped.
     void deliverSystemExclusive(const uint8_t* bytes, size_t size, uintptr_t instance);
 
-    MidiInputHandler handler_;
+    MidiInputHandler& handler_;
     SysexBuffer* prepared_ = nullptr;
     std::atomic<bool> queued_{false};
     std::atomic<bool> started_{false};

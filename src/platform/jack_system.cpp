@@ -34,7 +34,7 @@ struct JackClient {
     static constexpr size_t BacklogBytes = 256 * 1024;
 
     ~JackClient();
-    static std::shared_ptr<JackClient> open(void (*greet)());
+    static std::shared_ptr<JackClient> open(Engine& engine);
 
     std::vector<std::string> foreignPorts(unsigned long flags) const;
     bool connect(const std::string& source, const std::string& destination);
@@ -61,7 +61,7 @@ struct JackClient {
     std::string inputName;
     std::string outputName;
     bool active = false;
-    void (*greet)() = nullptr;
+    Engine* engine = nullptr;
 
     std::atomic<bool> gone{false};
     std::atomic<bool> changed{true};
@@ -109,7 +109,7 @@ thread_local JackClient* cycleOwner = nullptr;
 
 class JackInputDevice : public BufferedInputDevice {
 public:
-    JackInputDevice(std::shared_ptr<JackClient> client, std::string source, MidiInputHandler handler)
+    JackInputDevice(std::shared_ptr<JackClient> client, std::string source, MidiInputHandler& handler)
         : BufferedInputDevice(handler), client_(std::move(client)), source_(std::move(source))
     {
         if (!client_->connect(source_, client_->inputName))
@@ -195,10 +195,10 @@ private:
 
 }  // namespace
 
-std::shared_ptr<JackClient> JackClient::open(void (*greet)())
+std::shared_ptr<JackClient> JackClient::open(Engine& engine)
 {
     auto client = std::make_shared<JackClient>();
-    client->greet = greet;
+    client->engine = &engine;
     client->handle = jack_client_open(OutputClientName, JackNoStartServer, nullptr);
     if (!client->handle)
         return nullptr;
@@ -374,15 +374,15 @@ void JackClient::handleInput(void* inBuffer)
         deferred.clear();
     if (count == 0 && deferred.empty() && !listenerJoined.load())
         return;
-    if (!engineMutex.try_lock()) {
+    if (!engine->engineMutex.try_lock()) {
         if (device && count > 0)
             deferEvents(inBuffer, count);
         return;
     }
-    if (listenerJoined.exchange(false) && greet)
-        greet();
+    if (listenerJoined.exchange(false))
+        engine->greetNewListener();
     handleEvents(inBuffer, count, device);
-    engineMutex.unlock();
+    engine->engineMutex.unlock();
 }
 
 void JackClient::deferEvents(void* inBuffer, uint32_t count)
@@ -444,7 +444,7 @@ void JackClient::serverGone(jack_status_t, const char*, void* self)
     client.changed = true;
 }
 
-JackMidiSystem::JackMidiSystem(void (*greet)()) : greet_(greet)
+JackMidiSystem::JackMidiSystem(Engine& engine) : engine_(engine)
 {
     routeLibraryMessages();
 }
@@ -462,7 +462,7 @@ std::shared_ptr<JackClient> JackMidiSystem::liveClient()
     // at the devices is enough.
     const auto now = std::chrono::steady_clock::now();
     if (!client_ && now - lastFailedOpen_ >= RetryInterval) {
-        client_ = JackClient::open(greet_);
+        client_ = JackClient::open(engine_);
         if (!client_)
             lastFailedOpen_ = now;
     }
@@ -556,7 +556,7 @@ pthread_t JackMidiSystem::processThread() const
     return client_ && !client_->gone ? jack_client_thread_id(client_->handle) : pthread_t{};
 }
 
-std::unique_ptr<MidiInputDevice> JackMidiSystem::openInput(int32_t device, MidiInputHandler handler)
+std::unique_ptr<MidiInputDevice> JackMidiSystem::openInput(int32_t device, MidiInputHandler& handler)
 {
     const std::shared_ptr<JackClient> client = liveClient();
     if (!client)

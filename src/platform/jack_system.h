@@ -14,15 +14,17 @@
 #include <string>
 #include <vector>
 
+#include "engine/engine.h"
 #include "engine/midi_system.h"
 
 struct JackClient;
 
 class JackMidiSystem : public MidiSystem {
 public:
-    // greet: what an instrument that joins "Vanto Out" is sent, called in
-    // the process cycle with the engine lock held; null for nothing.
-    explicit JackMidiSystem(void (*greet)() = nullptr);
+    // engine: the engine whose lock the process cycle takes (by trying)
+    // for its events, and whose greetNewListener an instrument that joins
+    // "Vanto Out" is sent.
+    explicit JackMidiSystem(Engine& engine);
     ~JackMidiSystem() override;
 
     // True while a JACK server answers; the client is made on the first
@@ -36,7 +38,7 @@ public:
     uint64_t lostMessages() override;
     std::optional<std::vector<std::string>> ownOutputListeners() override;
     std::optional<OtherRelay> otherRelayOn(int32_t inputDevice) override;
-    std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) override;
+    std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler& handler) override;
     std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) override;
 
     // Cycles whose input waited a cycle because the engine lock was busy.
@@ -51,7 +53,7 @@ private:
 
     static constexpr std::chrono::milliseconds RetryInterval{500};
 
-    void (*greet_)();
+    Engine& engine_;
     std::chrono::steady_clock::time_point lastFailedOpen_{};
     std::shared_ptr<JackClient> client_;
     uint64_t lostBefore_ = 0;  // what clients gone before this one lost

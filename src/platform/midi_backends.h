@@ -8,8 +8,8 @@
 
 class PlatformMidiSystem : public MidiSystem {
 public:
-    // greet: see JackMidiSystem.
-    explicit PlatformMidiSystem(void (*greet)()) : jack_(greet) {}
+    // engine: see JackMidiSystem.
+    explicit PlatformMidiSystem(Engine& engine) : jack_(engine) {}
 
     bool hasService() override { return current().hasService(); }
     DeviceLists deviceLists() override { return current().deviceLists(); }
@@ -23,7 +23,7 @@ public:
     uint64_t lostMessages() override { return jack_.lostMessages() + rtMidi_.lostMessages(); }
     std::optional<std::vector<std::string>> ownOutputListeners() override { return current().ownOutputListeners(); }
     std::optional<OtherRelay> otherRelayOn(int32_t inputDevice) override { return current().otherRelayOn(inputDevice); }
-    std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) override
+    std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler& handler) override
     {
         return current().openInput(device, handler);
     }

@@ -127,7 +127,7 @@ bool portForDevice(RtMidi& rtmidi, int32_t device, unsigned& port)
 
 class RtMidiInputDevice : public BufferedInputDevice {
 public:
-    RtMidiInputDevice(RtMidi::Api api, int32_t device, MidiInputHandler handler)
+    RtMidiInputDevice(RtMidi::Api api, int32_t device, MidiInputHandler& handler)
         : BufferedInputDevice(handler), api_(api)
     {
         in_ = std::make_unique<RtMidiIn>(api, InputClientName);
@@ -390,11 +390,11 @@ std::vector<std::string> RtMidiSystem::outputDeviceNames()
     return deviceLists().outputs;
 }
 
-std::unique_ptr<MidiInputDevice> RtMidiSystem::openInput(int32_t device, MidiInputHandler handler)
+std::unique_ptr<MidiInputDevice> RtMidiSystem::openInput(int32_t device, MidiInputHandler& handler)
 {
     LibraryOutputCapture capture;
     return openWithChosenApi<MidiInputDevice>(jackOnly_,
-        [device, handler](RtMidi::Api api) { return std::make_unique<RtMidiInputDevice>(api, device, handler); });
+        [device, &handler](RtMidi::Api api) { return std::make_unique<RtMidiInputDevice>(api, device, handler); });
 }
 
 std::unique_ptr<MidiOutputDevice> RtMidiSystem::openOutput(int32_t device)

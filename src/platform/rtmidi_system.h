@@ -23,7 +23,7 @@ public:
     DeviceLists deviceLists() override;
     std::vector<std::string> inputDeviceNames() override;
     std::vector<std::string> outputDeviceNames() override;
-    std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) override;
+    std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler& handler) override;
     std::unique_ptr<MidiOutputDevice> openOutput(int32_t device) override;
 
     // Told of every port that comes or goes by the ALSA sequencer's

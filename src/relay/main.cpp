@@ -67,22 +67,22 @@ Start absentDevice(const char* direction, const std::string& text)
 
 // Puts the devices --in and --out name into the settings, by position and
 // by name, so that they win over the configuration's.
-Start chooseDevices(const RelayOptions& options, const MidiSystem::DeviceLists& lists)
+Start chooseDevices(Engine& engine, const RelayOptions& options, const MidiSystem::DeviceLists& lists)
 {
-    EngineLock lock(engineMutex);
+    EngineLock lock(engine.engineMutex);
     if (options.input) {
         const auto device = findInputDevice(*options.input, lists.inputs);
         if (!device)
             return absentDevice("input", *options.input);
-        settings.inputDevice = *device;
-        copyDeviceName(settings.inputDeviceName, *device, lists.inputs);
+        engine.settings.inputDevice = *device;
+        copyDeviceName(engine.settings.inputDeviceName, *device, lists.inputs);
     }
     if (options.output) {
         const auto device = findOutputDevice(*options.output, lists.outputs);
         if (!device)
             return absentDevice("output", *options.output);
-        settings.outputDevice = *device;
-        copyDeviceName(settings.outputDeviceName, *device, lists.outputs);
+        engine.settings.outputDevice = *device;
+        copyDeviceName(engine.settings.outputDeviceName, *device, lists.outputs);
     }
     return Start::Relaying;
 }
@@ -95,21 +95,21 @@ std::string deviceName(int32_t device, const std::vector<std::string>& names)
     return name ? *name : "(none)";
 }
 
-void retuneWithMapping(const std::string& path)
+void retuneWithMapping(Engine& engine, const std::string& path)
 {
-    const std::string error = loadKeyboardMapping(path.c_str());
+    const std::string error = engine.loadKeyboardMapping(path.c_str());
     if (!error.empty()) {
         std::fprintf(stderr, "vanto-relay: \"%s\" did not load: %s\n", path.c_str(), error.c_str());
         return;
     }
-    EngineLock lock(engineMutex);
-    buildTuningTable();
-    resetChannels();
+    EngineLock lock(engine.engineMutex);
+    engine.buildTuningTable();
+    engine.resetChannels();
 }
 
-void sayWhatIsAwaited()
+void sayWhatIsAwaited(Engine& engine)
 {
-    const std::string waiting = deviceWaitText();
+    const std::string waiting = engine.deviceWaitText();
     if (!waiting.empty())
         std::printf("vanto-relay: %s\n", waiting.c_str());
 }
@@ -118,74 +118,75 @@ void sayWhatIsAwaited()
 // and opens the devices as vanto does. Awaiting: a device --in or --out names
 // is not there yet; Failed: a device could not be opened.
 // Reloading keeps the scale and mapping in force where the files do not load.
-Start start(const RelayOptions& options, MidiSystem& system, ConsoleReporter& console, bool reloading = false)
+Start start(Engine& engine, const RelayOptions& options, MidiSystem& system, ConsoleReporter& console,
+            bool reloading = false)
 {
     {
-        EngineLock lock(engineMutex);
-        settings = defaultSettings();
+        EngineLock lock(engine.engineMutex);
+        engine.settings = defaultSettings();
         if (!reloading)
-            clearKeyboardMapping();
+            engine.clearKeyboardMapping();
     }
     std::string problem;
     std::string note;
-    if (loadConfig(options.configPath.c_str(), &problem, &note) == -2)
+    if (engine.loadConfig(options.configPath.c_str(), &problem, &note) == -2)
         std::fprintf(stderr, "vanto-relay: \"%s\" was ignored: %s\n", options.configPath.c_str(), problem.c_str());
     else if (!note.empty())
         std::fprintf(stderr, "vanto-relay: %s\n", note.c_str());
     const MidiSystem::DeviceLists lists = system.deviceLists();
-    if (const Start chosen = chooseDevices(options, lists); chosen != Start::Relaying)
+    if (const Start chosen = chooseDevices(engine, options, lists); chosen != Start::Relaying)
         return chosen;
     {
-        EngineLock lock(engineMutex);
-        buildInstrumentFrequencies();
+        EngineLock lock(engine.engineMutex);
+        engine.buildInstrumentFrequencies();
     }
     scaleArgument = options.scalePath;
     StartReport report;
-    initialiseSystem(console, &report, reloading);
+    initialiseSystem(engine, console, &report, reloading);
     if (!options.mappingPath.empty())
-        retuneWithMapping(options.mappingPath);
+        retuneWithMapping(engine, options.mappingPath);
     std::string status;
     {
-        EngineLock lock(engineMutex);
-        status = tuningStatusText();
+        EngineLock lock(engine.engineMutex);
+        status = engine.tuningStatusText();
     }
     for (const LoadFailure& failure : report.failures)
         std::fprintf(stderr, "vanto-relay: \"%s\" did not load: %s (%s plays)\n", failure.path.c_str(),
                      oneLine(failure.error).c_str(), status.c_str());
     for (const std::string& warning : report.warnings)
         std::fprintf(stderr, "vanto-relay: %s\n", warning.c_str());
-    const Settings chosen = currentSettings();
-    if (isRouteComplete())
+    const Settings chosen = engine.currentSettings();
+    if (engine.isRouteComplete())
         std::printf("vanto-relay: %s -> %s, scale %s\n", deviceName(chosen.inputDevice, lists.inputs).c_str(),
                     deviceName(chosen.outputDevice, lists.outputs).c_str(), status.c_str());
     else
         std::printf("vanto-relay: scale %s\n", status.c_str());
-    sayWhatIsAwaited();
+    sayWhatIsAwaited(engine);
     std::fflush(stdout);
     // A device remembered by name may be awaited; one by position only cannot.
-    EngineLock lock(engineMutex);
-    const bool inputReady = midiPorts.inputOpen == 1 || chosen.inputDeviceName[0] != '\0';
-    const bool outputReady = midiPorts.outputOpen == 1 || chosen.outputDeviceName[0] != '\0';
+    EngineLock lock(engine.engineMutex);
+    const bool inputReady = engine.midiPorts.inputOpen == 1 || chosen.inputDeviceName[0] != '\0';
+    const bool outputReady = engine.midiPorts.outputOpen == 1 || chosen.outputDeviceName[0] != '\0';
     return inputReady && outputReady ? Start::Relaying : Start::Failed;
 }
 
 // Devices that come and go, looked for about once a second: those the
 // command line names before anything opens, then those the settings remember.
 // said: the route as last printed.
-Start watchDevices(Start state, const RelayOptions& options, MidiSystem& system, ConsoleReporter& console,
-                   std::string& said)
+Start watchDevices(Engine& engine, Start state, const RelayOptions& options, MidiSystem& system,
+                   ConsoleReporter& console, std::string& said)
 {
     if (state == Start::Awaiting)
-        return system.devicesChanged() && chooseDevices(options, system.deviceLists()) == Start::Relaying
-                   ? start(options, system, console)
+        return system.devicesChanged() && chooseDevices(engine, options, system.deviceLists()) == Start::Relaying
+                   ? start(engine, options, system, console)
                    : Start::Awaiting;
     // One line for each change of state, true when it is printed.
-    const bool wasGone = serviceHasGone();
-    const bool reopened = reopenWhenDevicesReturn(console);
-    if (wasGone && !serviceHasGone())
+    const bool wasGone = engine.serviceHasGone();
+    const bool reopened = engine.reopenWhenDevicesReturn(console);
+    if (wasGone && !engine.serviceHasGone())
         std::printf("vanto-relay: the MIDI service is back\n");
-    const std::string now = routeText();
-    if (now != said || (reopened && isRouteComplete()))
+    const std::string now = engine.routeText();
+    if (now != said || (reopened && engine.isRouteComplete()))
         std::printf("vanto-relay: %s\n", now.c_str());
     said = now;
     std::fflush(stdout);
@@ -193,18 +194,18 @@ Start watchDevices(Start state, const RelayOptions& options, MidiSystem& system,
 }
 
 // SIGUSR1: the panic of the window's "All Notes Off".
-void allNotesOff()
+void allNotesOff(Engine& engine)
 {
-    EngineLock lock(engineMutex);
-    panic();
+    EngineLock lock(engine.engineMutex);
+    engine.panic();
     std::printf("vanto-relay: all notes off\n");
     std::fflush(stdout);
 }
 
 // A reload that cannot open a device carries on without it, as vanto does.
-Start reload(const RelayOptions& options, MidiSystem& system, ConsoleReporter& console)
+Start reload(Engine& engine, const RelayOptions& options, MidiSystem& system, ConsoleReporter& console)
 {
-    const Start state = start(options, system, console, true);
+    const Start state = start(engine, options, system, console, true);
     if (state != Start::Failed)
         return state;
     std::fprintf(stderr, "vanto-relay: carrying on without the device that could not be opened\n");
@@ -240,8 +241,9 @@ int main(int argc, char** argv)
         return 0;
     }
     const sigset_t signals = answeredSignals();
-    PlatformMidiSystem system(greetNewListener);
-    midiSystem = &system;
+    Engine engine;
+    PlatformMidiSystem system(engine);
+    engine.midiSystem = &system;
     if (options.list) {
         const MidiSystem::DeviceLists lists = system.deviceLists();
         std::fputs(deviceListing(lists.inputs, lists.outputs).c_str(), stdout);
@@ -249,32 +251,32 @@ int main(int argc, char** argv)
     }
     // A scale the command line names must load: nothing else would be played.
     if (!options.scalePath.empty()) {
-        const std::string error = loadScale(options.scalePath.c_str());
+        const std::string error = engine.loadScale(options.scalePath.c_str());
         if (!error.empty()) {
             std::fprintf(stderr, "vanto-relay: \"%s\" did not load: %s\n", options.scalePath.c_str(), oneLine(error).c_str());
             return 2;
         }
     }
     ConsoleReporter console;
-    Start state = start(options, system, console);
-    std::string said = routeText();
+    Start state = start(engine, options, system, console);
+    std::string said = engine.routeText();
     const timespec second{1, 0};
     while (state != Start::Failed) {
         const int received = sigtimedwait(&signals, nullptr, &second);
         if (received < 0)
-            state = watchDevices(state, options, system, console, said);
+            state = watchDevices(engine, state, options, system, console, said);
         else if (received == SIGHUP)
-            state = reload(options, system, console), said = routeText();
+            state = reload(engine, options, system, console), said = engine.routeText();
         else if (received == SIGUSR1)
-            allNotesOff();
+            allNotesOff(engine);
         else
             break;
     }
     if (state == Start::Failed) {
-        closePorts();
+        engine.closePorts();
         return 1;
     }
-    closePorts();
-    midiSystem = nullptr;
+    engine.closePorts();
+    engine.midiSystem = nullptr;
     return 0;
 }

@@ -76,6 +76,7 @@ class MainWindowTest : public QObject {
 
 private:
     QtTestPlace place;
+    Engine& engine = place.engine;
     FakeDesktop desktop;
     StatusReporter reporter;
 
@@ -117,8 +118,8 @@ private slots:
 
     void initialisationOpensInstallsBuildsAndResets()
     {
-        settings.inputDevice = 4;  // no such device: its box shows while the status is still unset
-        MainWindow window(desktop);
+        engine.settings.inputDevice = 4;  // no such device: its box shows while the status is still unset
+        MainWindow window(engine, desktop);
         QCOMPARE(window.windowTitle(), QString("Vanto"));
         QCOMPARE(reporter.shown.size(), size_t{1});
         QCOMPARE(reporter.shown[0].text, std::string(InputDeviceError));
@@ -130,21 +131,21 @@ private slots:
             QCOMPARE(sent()[i].data1, uint8_t{123});
             QCOMPARE(sent()[15 * 7 + i].data1, uint8_t{123});
         }
-        QCOMPARE(tuningTable.outputKey[61], uint8_t{61});
+        QCOMPARE(engine.tuningTable.outputKey[61], uint8_t{61});
     }
 
     void commandLineScaleLoadsOrShowsItsError()
     {
         scaleArgument = scaleFile("my just scale.txt", "name Just\ndegrees 2\n1 j3/2\n2 j2\n");
         {
-            MainWindow window(desktop);
+            MainWindow window(engine, desktop);
             QCOMPARE(status(window), QString("Just"));
             QVERIFY(reporter.shown.empty());
         }
-        closePorts();
+        engine.closePorts();
         reporter = StatusReporter{};
         scaleArgument = scaleFile("bad.txt", "1 j0/5\n");
-        MainWindow window(desktop);
+        MainWindow window(engine, desktop);
         QCOMPARE(shown(), QStringList{"Error Loading Scale: Negative just intervals do not exist.\nLine 1: 1 j0/5"});
         QCOMPARE(reporter.shown[0].icon, MessageIcon::Warning);
         QCOMPARE(status(window), QString("12 tone equal temperament"));
@@ -152,7 +153,7 @@ private slots:
 
     void loadScaleThroughButtonAndMenuAlike()
     {
-        MainWindow window(desktop);
+        MainWindow window(engine, desktop);
         const QString a = QString::fromStdString(scaleFile("a.txt", "name Scale A\n7 j3:2\n"));
         const QString b = QString::fromStdString(scaleFile("b.txt", "name Scale B\ndegrees 3\n3 r2\n"));
         desktop.answers = {a, b};
@@ -164,7 +165,7 @@ private slots:
         action(window, "loadScaleAction")->trigger();
         QCOMPARE(status(window), QString("Scale B"));
         QCOMPARE(sent().size(), size_t{15});
-        QCOMPARE(tuningTable.bendGroup[63], uint8_t{0});
+        QCOMPARE(engine.tuningTable.bendGroup[63], uint8_t{0});
         QVERIFY(desktop.asked == (std::vector<Desktop::Files>{Desktop::Files::Scale, Desktop::Files::Scale}));
         clearLog();
         press(&window, "loadScaleButton");  // cancelled chooser
@@ -176,9 +177,9 @@ private slots:
     {
         scaleArgument = scaleFile("pelog.SCL", "Pelog\n2\n3/2\n2/1\n");
         scaleFile("pelog.kbm", "2\n0\n127\n60\n60\n261.6255653\n2\n0\nx\n");
-        MainWindow window(desktop);
+        MainWindow window(engine, desktop);
         QCOMPARE(status(window), QString("Pelog  |  pelog.kbm"));
-        QVERIFY(tuningTable.unmapped[61]);
+        QVERIFY(engine.tuningTable.unmapped[61]);
         desktop.answers = {QString::fromStdString(scaleFile("bad.kbm", "0\n0\n127\n60\n")),
                            QString::fromStdString(scaleFile("linear.kbm", "0\n0\n127\n60\n69\n440\n0\n"))};
         clearLog();
@@ -187,12 +188,12 @@ private slots:
         QVERIFY(sent().empty());
         action(window, "loadMappingAction")->trigger();
         QCOMPARE(status(window), QString("Pelog  |  linear.kbm"));
-        QVERIFY(!tuningTable.unmapped[61]);
+        QVERIFY(!engine.tuningTable.unmapped[61]);
         QCOMPARE(sent().size(), size_t{15});  // the channel reset
         QVERIFY(desktop.asked == (std::vector<Desktop::Files>{Desktop::Files::Mapping, Desktop::Files::Mapping}));
         action(window, "clearMappingAction")->trigger();
         QCOMPARE(status(window), QString("Pelog"));
-        QCOMPARE(currentPitch, scale.pitch);
+        QCOMPARE(engine.currentPitch, engine.scale.pitch);
     }
 
     // The scale and mapping loaded last are loaded again at a start without
@@ -202,18 +203,18 @@ private slots:
         const char* restart[] = {"vanto"};
         scaleArgument = scaleFile("pelog.scl", "Pelog\n2\n3/2\n2/1\n");
         {
-            MainWindow window(desktop);
+            MainWindow window(engine, desktop);
             desktop.answers = {QString::fromStdString(scaleFile("linear.kbm", "0\n0\n127\n60\n69\n440\n0\n"))};
             action(window, "loadMappingAction")->trigger();
         }
-        startUp(1, restart);
+        startUp(engine, 1, restart);
         {
-            MainWindow window(desktop);
+            MainWindow window(engine, desktop);
             QCOMPARE(status(window), QString("Pelog  |  linear.kbm"));
         }
         scaleFile("pelog.scl", "Pelog\n2\n-3/2\n2/1\n");
-        startUp(1, restart);
-        MainWindow window(desktop);
+        startUp(engine, 1, restart);
+        MainWindow window(engine, desktop);
         QCOMPARE(reporter.shown.size(), size_t{1});
         QCOMPARE(reporter.shown[0].title, std::string("Error Loading Scale"));
         QCOMPARE(status(window), QString("12 tone equal temperament"));
@@ -221,23 +222,23 @@ private slots:
 
     void failedLoadScaleLeavesEverythingAsItWas()
     {
-        MainWindow window(desktop);
-        play("+64");
-        const TuningTable table = tuningTable;
-        const NoteAllocation allocation = noteAllocation;
+        MainWindow window(engine, desktop);
+        play(engine, "+64");
+        const TuningTable table = engine.tuningTable;
+        const NoteAllocation allocation = engine.noteAllocation;
         desktop.answers = {QString::fromStdString(scaleFile("bad.txt", "name Broken\n5\n"))};
         clearLog();
         action(window, "loadScaleAction")->trigger();
         QCOMPARE(shown(), QStringList{"Error Loading Scale: Unrecognised degree type.\nLine 2: 5"});
         QCOMPARE(status(window), QString("12 tone equal temperament"));
-        QVERIFY(std::memcmp(&table, &tuningTable, sizeof table) == 0);
-        QVERIFY(std::memcmp(allocation.keyChannel, noteAllocation.keyChannel, sizeof allocation.keyChannel) == 0);
+        QVERIFY(std::memcmp(&table, &engine.tuningTable, sizeof table) == 0);
+        QVERIFY(std::memcmp(allocation.keyChannel, engine.noteAllocation.keyChannel, sizeof allocation.keyChannel) == 0);
         QVERIFY(sent().empty());
     }
 
     void setupDialogsOpenFromButtonsAndMenus()
     {
-        MainWindow window(desktop);
+        MainWindow window(engine, desktop);
         struct Route {
             const char* button;
             const char* action;
@@ -264,7 +265,7 @@ private slots:
 
     void messageSendsTheEditedEventOnceAndNeedsAnOutput()
     {
-        MainWindow window(desktop);
+        MainWindow window(engine, desktop);
         clearLog();
         whenModalOpens([](QWidget* editor) {
             QCOMPARE(editor->windowTitle(), QString("Event Editor"));
@@ -274,9 +275,9 @@ private slots:
         });
         action(window, "messageAction")->trigger();
         QCOMPARE(sent(), (std::vector<ShortMessage>{{0xFF, 0, 0}}));
-        QCOMPARE(settings.initEventCount, 0);
+        QCOMPARE(engine.settings.initEventCount, 0);
 
-        closePorts();
+        engine.closePorts();
         bool editorOpened = false;
         whenModalOpens([&](QWidget* dialog) {
             editorOpened = true;
@@ -292,24 +293,24 @@ private slots:
     void loadConfigReopensWithTheNewDevices()
     {
         place.system->outputs = {"Synth A", "Synth B"};
-        MainWindow window(desktop);
-        Settings other = settings;
+        MainWindow window(engine, desktop);
+        Settings other = engine.settings;
         other.outputDevice = 1;
         other.referenceFrequency = 442.0;
-        const Settings kept = settings;
-        settings = other;
+        const Settings kept = engine.settings;
+        engine.settings = other;
         const std::string path = place.path("other.cfg").toStdString();
-        QCOMPARE(saveConfig(path.c_str()), 0);
-        settings = kept;
+        QCOMPARE(engine.saveConfig(path.c_str()), 0);
+        engine.settings = kept;
         desktop.answers = {place.path("missing.cfg"), QString::fromStdString(path)};
         clearLog();
         action(window, "loadConfigAction")->trigger();
         QCOMPARE(shown(), QStringList{"Error Loading Configuration: File not found."});
-        QCOMPARE(settings.outputDevice, -1);
+        QCOMPARE(engine.settings.outputDevice, -1);
         QVERIFY(place.system->log.events.empty());
         action(window, "loadConfigAction")->trigger();
-        QCOMPARE(settings.outputDevice, 1);
-        QCOMPARE(tuningTable.instrumentFrequency[69], 442.0);
+        QCOMPARE(engine.settings.outputDevice, 1);
+        QCOMPARE(engine.tuningTable.instrumentFrequency[69], 442.0);
         QCOMPARE(place.system->log.events.back(), std::string("open output 1"));
         QCOMPARE(place.system->log.events.front(), std::string("reset"));
         QCOMPARE(sent().size(), size_t{15 * 7});
@@ -320,16 +321,16 @@ private slots:
         action(window, "loadConfigAction")->trigger();
         QCOMPARE(reporter.shown.size(), size_t{1});
         QVERIFY(QString::fromStdString(reporter.shown[0].text).startsWith("This is not a Vanto configuration file"));
-        QCOMPARE(settings.outputDevice, 1);
+        QCOMPARE(engine.settings.outputDevice, 1);
         QVERIFY(place.system->log.events.empty());
     }
 
     void aDamagedConfigurationIsIgnoredAtStartUp()
     {
         scaleFile("vanto.cfg", std::string(3000, 'x').c_str());
-        startUp(1, std::vector<const char*>{"vanto"}.data());
-        MainWindow window(desktop);
-        QCOMPARE(settings.pitchWheelRange, uint8_t{2});
+        startUp(engine, 1, std::vector<const char*>{"vanto"}.data());
+        MainWindow window(engine, desktop);
+        QCOMPARE(engine.settings.pitchWheelRange, uint8_t{2});
         QVERIFY(child<QLabel>(&window, "statusLine")->toolTip().startsWith("\"vanto.cfg\" was ignored: This is not"));
         QVERIFY(child<QLabel>(&window, "statusLine")->toolTip().endsWith("|  12 tone equal temperament"));
         configNotice.clear();
@@ -337,7 +338,7 @@ private slots:
 
     void saveConfigReportsAFolderThatCannotBeWritten()
     {
-        MainWindow window(desktop);
+        MainWindow window(engine, desktop);
         desktop.answers = {place.path("no/such/folder/x.cfg"), place.path("saved.cfg")};
         action(window, "saveConfigAction")->trigger();
         QCOMPARE(shown(), QStringList{"Error Saving Configuration: Could not open file.          "});
@@ -349,7 +350,7 @@ private slots:
 
     void aboutAndHelp()
     {
-        MainWindow window(desktop);
+        MainWindow window(engine, desktop);
         action(window, "aboutAction")->trigger();
         QCOMPARE(reporter.shown.at(0).icon, MessageIcon::Program);
         action(window, "helpAction")->trigger();
@@ -379,7 +380,7 @@ private slots:
     void modelessWindowsOpenOnceAndControlBarsSaveOnClosing()
     {
         {
-            MainWindow window(desktop);
+            MainWindow window(engine, desktop);
             for (const char* name : {"controlBarsAction", "controlBarsAction", "lastKeyAction", "lastKeyAction"})
                 action(window, name)->trigger();
             int bars = 0, keys = 0;
@@ -394,23 +395,23 @@ private slots:
             QCOMPARE(controlBarsOpen, 0);
             QCOMPARE(lastKeyOpen, 0);
             QVERIFY(place.configSaved());
-            QCOMPARE(midiPorts.inputOpen, 0);
-            QCOMPARE(midiPorts.outputOpen, 0);
+            QCOMPARE(engine.midiPorts.inputOpen, 0);
+            QCOMPARE(engine.midiPorts.outputOpen, 0);
         }
         place.reset();
         messageReporterOverride = &reporter;
-        MainWindow window(desktop);
+        MainWindow window(engine, desktop);
         action(window, "lastKeyAction")->trigger();
         action(window, "exitAction")->trigger();
         QVERIFY(!place.configSaved());
         QCOMPARE(lastKeyOpen, 0);
-        QCOMPARE(midiPorts.outputOpen, 0);
+        QCOMPARE(engine.midiPorts.outputOpen, 0);
         QCOMPARE(place.system->log.events.back(), std::string("close output"));
     }
 
     void theRouteIsShownAndAllNotesOffEndsEverything()
     {
-        MainWindow window(desktop);
+        MainWindow window(engine, desktop);
         QCOMPARE(child<QLabel>(&window, "routeLine")->toolTip(), QString::fromUtf8("Keyboard \u2192 Vanto \u2192 Vanto Out"));
         clearLog();
         action(window, "allNotesOffAction")->trigger();
@@ -421,19 +422,19 @@ private slots:
     void aSaveThatFailsIsSaid()
     {
         QVERIFY(QDir().mkpath("vanto.cfg.saving"));
-        MainWindow window(desktop);
+        MainWindow window(engine, desktop);
         action(window, "controlBarsAction")->trigger();
         window.close();
         QCOMPARE(reporter.shown.size(), size_t{1});
         QCOMPARE(reporter.shown[0].text, std::string("Settings could not be saved: Is a directory"));
-        saveSettings();
+        saveSettings(engine);
         QCOMPARE(settingsSaveProblem(), std::string());
     }
 
     void longNamesAreCutAtTheirEnd()
     {
         scaleArgument = scaleFile("long.txt", ("name " + std::string(90, 'x') + " end\n").c_str());
-        MainWindow window(desktop);
+        MainWindow window(engine, desktop);
         window.show();
         const QString whole = QString(90, 'x') + " end";
         QCOMPARE(child<QLabel>(&window, "statusLine")->toolTip(), whole);
@@ -443,12 +444,12 @@ private slots:
 
     void anAwaitedKeyboardShowsInTheStatusLineUntilItComes()
     {
-        std::strcpy(settings.inputDeviceName, "Late Keyboard");
-        MainWindow window(desktop);
+        std::strcpy(engine.settings.inputDeviceName, "Late Keyboard");
+        MainWindow window(engine, desktop);
         QCOMPARE(child<QLabel>(&window, "statusLine")->toolTip(), QString("Waiting for Late Keyboard  |  12 tone equal temperament"));
         place.system->inputs = {"Late Keyboard"};
         QTRY_COMPARE_WITH_TIMEOUT(status(window), QString("12 tone equal temperament"), 3000);
-        QCOMPARE(midiPorts.inputOpen, 1);
+        QCOMPARE(engine.midiPorts.inputOpen, 1);
     }
 };
 

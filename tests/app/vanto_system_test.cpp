@@ -30,10 +30,10 @@ TEST(VantoProgram, RetunesLiveNotesOutlivesTheServerAndClosesCleanly)
     ASSERT_TRUE(server.running());
     auto keyboard = std::make_unique<JackProbe>("Tester", "keys");  // the only foreign output port: input device 0
     TempDir folder;
-    resetEngineRecords();
-    settings.inputDevice = 0;
-    settings.outputDevice = -1;
-    ASSERT_EQ(saveConfig(folder.file("vanto.cfg").c_str()), 0);
+    Engine engine;
+    engine.settings.inputDevice = 0;
+    engine.settings.outputDevice = -1;
+    ASSERT_EQ(engine.saveConfig(folder.file("vanto.cfg").c_str()), 0);
     const std::string scalePath =
         folder.write("just fifths.txt", "name Just fifths\n7 j3/2\n12 j2\n1 c100\n2 c200\n3 c300\n4 c400\n"
                                         "5 c500\n6 c600\n8 c800\n9 c900\n10 c1000\n11 c1100\n");

@@ -58,6 +58,7 @@ class WindowLayoutTest : public QObject {
 
 private:
     QtTestPlace place;
+    Engine& engine = place.engine;
     QuietDesktop desktop;
 
     void check(QWidget& window, const QString& name, bool documented = true)
@@ -85,36 +86,36 @@ private slots:
         QDir().mkpath(VANTO_SCREENSHOT_DIR);
         place.system->inputs = {"USB Keyboard:MIDI 1", "Sequencer:out"};
         place.system->outputs = {"FLUID Synth:midi_00", "Hardware Synth:in"};
-        settings.commandKey = 36;
-        settings.demodulateKey = 37;
-        settings.resetPitchKey = 38;
-        settings.initMessageKey = 39;
-        settings.initEventCount = 3;
-        settings.initMessage[0] = {0xC0, 16, 19, 0};
-        settings.initMessage[1] = {0xB0, 16, 7, 100};
-        settings.initMessage[2] = {0xB0, 16, 91, 40};
+        engine.settings.commandKey = 36;
+        engine.settings.demodulateKey = 37;
+        engine.settings.resetPitchKey = 38;
+        engine.settings.initMessageKey = 39;
+        engine.settings.initEventCount = 3;
+        engine.settings.initMessage[0] = {0xC0, 16, 19, 0};
+        engine.settings.initMessage[1] = {0xB0, 16, 7, 100};
+        engine.settings.initMessage[2] = {0xB0, 16, 91, 40};
         scaleArgument = VANTO_SOURCE_DIR "/scales/just major.txt";
     }
     void cleanup() { place.release(); }
 
     void everyWindowHasRoomForItsTexts()
     {
-        MainWindow window(desktop);
+        MainWindow window(engine, desktop);
         check(window, "main-window");
-        MidiSetupDialog midiSetup(&window);
+        MidiSetupDialog midiSetup(engine, &window);
         check(midiSetup, "midi-setup");
-        CommandSetupDialog commandSetup(&window);
+        CommandSetupDialog commandSetup(engine, &window);
         commandSetup.findChild<QListWidget*>("initMessageList")->setCurrentRow(1);
         check(commandSetup, "command-setup");
         InitEvent event{0xB0, 16, 7, 100};
         EventEditor editor(event, EditorMode::Edit, &window);
         check(editor, "event-editor");
-        ControlBarsWindow bars;
+        ControlBarsWindow bars(engine);
         check(bars, "control-bars");
-        play("+60 +64 +67 +71 S -71");
-        LastKeyWindow lastKey;
+        play(engine, "+60 +64 +67 +71 S -71");
+        LastKeyWindow lastKey(engine);
         check(lastKey, "last-key");
-        ChannelsWindow channels;
+        ChannelsWindow channels(engine);
         check(channels, "channels");
         GuideWindow guide("missing.txt");
         check(guide, "guide", false);
@@ -125,7 +126,7 @@ private slots:
         place.system->inputs.clear();
         place.system->outputs.clear();
         place.system->service = false;
-        MidiSetupDialog dialog;
+        MidiSetupDialog dialog(engine);
         check(dialog, "midi-setup-no-service", false);
     }
 };

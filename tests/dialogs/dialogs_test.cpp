@@ -56,6 +56,7 @@ class DialogsTest : public QObject {
 
 private:
     QtTestPlace place;
+    Engine& engine = place.engine;
 
     // Fills the Event Editor that opens next and confirms it.
     void confirmNextEvent(int typeRow, int channel, int param1, int param2)
@@ -82,7 +83,7 @@ private:
     void openOutput()
     {
         RecordingReporter quiet;
-        openPorts(quiet);
+        engine.openPorts(quiet);
         place.system->log.output.clear();
     }
 
@@ -104,9 +105,9 @@ private slots:
     {
         place.system->inputs = {"Keyboard A", "Keyboard B"};
         place.system->outputs = {"Synth"};
-        settings.inputDevice = 1;
-        settings.referenceFrequency = 0.5;
-        MidiSetupDialog dialog;
+        engine.settings.inputDevice = 1;
+        engine.settings.referenceFrequency = 0.5;
+        MidiSetupDialog dialog(engine);
         QCOMPARE(dialog.windowTitle(), QString("Midi Setup"));
         QCOMPARE(rows(child<QListWidget>(&dialog, "inputDeviceList")), (QStringList{"Keyboard A", "Keyboard B"}));
         QCOMPARE(child<QListWidget>(&dialog, "inputDeviceList")->currentRow(), 1);
@@ -127,7 +128,7 @@ private slots:
     void midiSetupOkStoresReopensAndSaves()
     {
         place.system->outputs = {"Synth"};
-        MidiSetupDialog dialog;
+        MidiSetupDialog dialog(engine);
         child<QListWidget>(&dialog, "outputDeviceList")->setCurrentRow(1);
         child<QCheckBox>(&dialog, "useChannel10")->setChecked(true);
         child<QCheckBox>(&dialog, "useChannel1")->setChecked(false);
@@ -140,17 +141,17 @@ private slots:
         setField(&dialog, "releaseTimeField", "12000");
         press(&dialog, "okButton");
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QCOMPARE(settings.releaseTime, MaxReleaseTime);
-        QCOMPARE(settings.outputDevice, 0);
-        QCOMPARE(settings.useChannel[9], 1);
-        QCOMPARE(settings.useChannel[0], 0);
-        QCOMPARE(settings.relay[1], 0);
-        QCOMPARE(settings.relay[7], 1);
-        QCOMPARE(settings.inputChannel, uint8_t{0});
-        QCOMPARE(settings.pitchWheelRange, uint8_t{24});
-        QCOMPARE(settings.referenceKey, uint8_t{127});
+        QCOMPARE(engine.settings.releaseTime, MaxReleaseTime);
+        QCOMPARE(engine.settings.outputDevice, 0);
+        QCOMPARE(engine.settings.useChannel[9], 1);
+        QCOMPARE(engine.settings.useChannel[0], 0);
+        QCOMPARE(engine.settings.relay[1], 0);
+        QCOMPARE(engine.settings.relay[7], 1);
+        QCOMPARE(engine.settings.inputChannel, uint8_t{0});
+        QCOMPARE(engine.settings.pitchWheelRange, uint8_t{24});
+        QCOMPARE(engine.settings.referenceKey, uint8_t{127});
         QCOMPARE(place.system->log.events, (std::vector<std::string>{"open input 0", "prepare", "queue", "start", "open output 0"}));
-        QCOMPARE(savedConfig(place), imageOf(settings));
+        QCOMPARE(savedConfig(place), imageOf(engine.settings));
         QVERIFY(place.reporter.shown.empty());
     }
 
@@ -167,18 +168,18 @@ private slots:
                               {"440", "", "", false},    {"440", "2", "57", true}, {"440", "0", "69", true}};
         for (const Case& c : cases) {
             place.reset();
-            tuningTable.instrumentFrequency[0] = sentinel;
-            MidiSetupDialog dialog;
+            engine.tuningTable.instrumentFrequency[0] = sentinel;
+            MidiSetupDialog dialog(engine);
             setField(&dialog, "frequencyField", c.frequency);
             setField(&dialog, "pitchWheelRangeField", c.range);
             setField(&dialog, "midiNoteField", c.key);
             press(&dialog, "okButton");
-            QCOMPARE(tuningTable.instrumentFrequency[0] != sentinel, c.rebuilds);
+            QCOMPARE(engine.tuningTable.instrumentFrequency[0] != sentinel, c.rebuilds);
             QCOMPARE(place.system->log.events.front(), std::string("open input 0"));
             QVERIFY(place.configSaved());
         }
-        QCOMPARE(settings.pitchWheelRange, uint8_t{0});
-        QCOMPARE(settings.referenceFrequency, 440.0);
+        QCOMPARE(engine.settings.pitchWheelRange, uint8_t{0});
+        QCOMPARE(engine.settings.referenceFrequency, 440.0);
     }
 
     // No input to open: the error shows and the settings are still saved.
@@ -188,20 +189,20 @@ private slots:
         place.system->inputs.clear();
         place.system->outputs.clear();
         {
-            MidiSetupDialog empty;  // empty lists alone do not mean the service is missing
+            MidiSetupDialog empty(engine);  // empty lists alone do not mean the service is missing
             QVERIFY(!child<QLabel>(&empty, "noServiceLabel")->isVisibleTo(&empty));
         }
         place.system->outputs = {"Synth"};
-        MidiSetupDialog dialog;
+        MidiSetupDialog dialog(engine);
         QCOMPARE(child<QListWidget>(&dialog, "inputDeviceList")->count(), 0);
         press(&dialog, "okButton");
         QCOMPARE(place.reporter.shown.size(), size_t{1});
         QCOMPARE(place.reporter.shown[0].text, std::string(InputDeviceError));
         QVERIFY(place.configSaved());
-        QCOMPARE(settings.inputDevice, -1);
+        QCOMPARE(engine.settings.inputDevice, -1);
         place.system->outputs.clear();
         place.system->service = false;
-        MidiSetupDialog without;
+        MidiSetupDialog without(engine);
         QVERIFY(child<QLabel>(&without, "noServiceLabel")->isVisibleTo(&without));
         QCOMPARE(child<QLabel>(&without, "noServiceLabel")->text(), QString(NoMidiServiceText));
     }
@@ -218,7 +219,7 @@ private slots:
             {2, {"C0 01 00", "C0 02 00", "C0 03 00", "C0 09 00"}},
         };
         for (const Case& c : cases) {
-            CommandSetupDialog dialog;
+            CommandSetupDialog dialog(engine);
             addPQR(dialog);
             auto* list = child<QListWidget>(&dialog, "initMessageList");
             QCOMPARE(rows(list), (QStringList{"C0 01 00", "C0 02 00", "C0 03 00"}));
@@ -232,7 +233,7 @@ private slots:
 
     void commandSetupKeepsAtMostFortyEvents()
     {
-        CommandSetupDialog dialog;
+        CommandSetupDialog dialog(engine);
         for (int i = 0; i < 40; ++i) {
             confirmNextEvent(11, 16, 0, 0);
             dialog.addEvent();
@@ -249,14 +250,14 @@ private slots:
         QVERIFY(!editorOpened);
         QCOMPARE(list->count(), 40);
         press(&dialog, "okButton");
-        QCOMPARE(settings.initEventCount, 40);
+        QCOMPARE(engine.settings.initEventCount, 40);
         QCOMPARE(savedConfig(place).size(), size_t{143 + 160});
     }
 
     // The row after the deleted one is selected; after the last, the one before.
     void commandSetupDeleteSelectsTheFollowingRow()
     {
-        CommandSetupDialog dialog;
+        CommandSetupDialog dialog(engine);
         addPQR(dialog);
         auto* list = child<QListWidget>(&dialog, "initMessageList");
         list->setCurrentRow(1);
@@ -275,7 +276,7 @@ private slots:
 
     void commandSetupEditChangesOnlyTheSelectedRow()
     {
-        CommandSetupDialog dialog;
+        CommandSetupDialog dialog(engine);
         addPQR(dialog);
         auto* list = child<QListWidget>(&dialog, "initMessageList");
         list->setCurrentRow(-1);
@@ -305,35 +306,35 @@ private slots:
     {
         place.system->inputs = {"Other:in", "Keyboard:MIDI 1 24:0"};
         place.system->outputs = {"Synth"};
-        settings.inputDevice = 0;
-        std::strcpy(settings.inputDeviceName, "Keyboard:MIDI 1 20:0");  // ALSA renumbered it
-        settings.outputDevice = 0;
-        std::strcpy(settings.outputDeviceName, "Gone Synth");
+        engine.settings.inputDevice = 0;
+        std::strcpy(engine.settings.inputDeviceName, "Keyboard:MIDI 1 20:0");  // ALSA renumbered it
+        engine.settings.outputDevice = 0;
+        std::strcpy(engine.settings.outputDeviceName, "Gone Synth");
         {
-            MidiSetupDialog dialog;
+            MidiSetupDialog dialog(engine);
             QCOMPARE(child<QListWidget>(&dialog, "inputDeviceList")->currentRow(), 1);
             auto* outputs = child<QListWidget>(&dialog, "outputDeviceList");
             QCOMPARE(outputs->currentItem()->text(), QString("Gone Synth (not connected)"));
             press(&dialog, "okButton");
         }
-        QCOMPARE(settings.inputDevice, 1);
-        QCOMPARE(std::string(settings.inputDeviceName), std::string("Keyboard:MIDI 1 24:0"));
-        QCOMPARE(std::string(settings.outputDeviceName), std::string("Gone Synth"));
-        QCOMPARE(midiPorts.outputOpen, 0);  // awaited, and nothing opened in its place
+        QCOMPARE(engine.settings.inputDevice, 1);
+        QCOMPARE(std::string(engine.settings.inputDeviceName), std::string("Keyboard:MIDI 1 24:0"));
+        QCOMPARE(std::string(engine.settings.outputDeviceName), std::string("Gone Synth"));
+        QCOMPARE(engine.midiPorts.outputOpen, 0);  // awaited, and nothing opened in its place
         place.system->outputs = {"Synth", "Gone Synth"};  // back, and listed after "Midi Mapper" and "Synth"
-        MidiSetupDialog dialog;
+        MidiSetupDialog dialog(engine);
         QCOMPARE(child<QListWidget>(&dialog, "outputDeviceList")->currentRow(), 2);
         child<QListWidget>(&dialog, "outputDeviceList")->setCurrentRow(0);
         press(&dialog, "okButton");
-        QCOMPARE(settings.outputDevice, MidiMapperDevice);
-        QCOMPARE(std::string(settings.outputDeviceName), std::string());
+        QCOMPARE(engine.settings.outputDevice, MidiMapperDevice);
+        QCOMPARE(std::string(engine.settings.outputDeviceName), std::string());
     }
 
     void commandSetupOkStoresKeysAndSwitches()
     {
-        settings.commandKey = 36;
-        settings.initMessageKey = 39;
-        CommandSetupDialog dialog;
+        engine.settings.commandKey = 36;
+        engine.settings.initMessageKey = 39;
+        CommandSetupDialog dialog(engine);
         QCOMPARE(child<QLineEdit>(&dialog, "commandKeyField")->text(), QString("36"));
         QCOMPARE(child<QLineEdit>(&dialog, "demodulateKeyField")->text(), QString());
         QCOMPARE(child<QLineEdit>(&dialog, "demodulateKeyField")->placeholderText(), QString("None"));
@@ -342,7 +343,7 @@ private slots:
         setField(&dialog, "commandKeyField", "129");
         press(&dialog, "learnButton2");
         QCOMPARE(child<QPushButton>(&dialog, "learnButton2")->text(), QString("Press a key"));
-        play("+37 -37");
+        play(engine, "+37 -37");
         QTRY_COMPARE(child<QLineEdit>(&dialog, "demodulateKeyField")->text(), QString("37"));
         QCOMPARE(child<QPushButton>(&dialog, "learnButton2")->text(), QString("Learn"));
         setField(&dialog, "resetPitchKeyField", "");
@@ -350,24 +351,24 @@ private slots:
         child<QCheckBox>(&dialog, "shiftCentreBox")->setChecked(true);
         child<QCheckBox>(&dialog, "sendOnOpenBox")->setChecked(false);
         press(&dialog, "okButton");
-        QCOMPARE(settings.commandKey, uint8_t{36});
-        QCOMPARE(settings.demodulateKey, uint8_t{37});
-        QCOMPARE(settings.resetPitchKey, NoKey);
-        QCOMPARE(settings.initMessageKey, NoKey);
-        QCOMPARE(settings.shiftCentre, 1);
-        QCOMPARE(settings.sendInitOnOpen, 0);
-        QCOMPARE(savedConfig(place), imageOf(settings));
+        QCOMPARE(engine.settings.commandKey, uint8_t{36});
+        QCOMPARE(engine.settings.demodulateKey, uint8_t{37});
+        QCOMPARE(engine.settings.resetPitchKey, NoKey);
+        QCOMPARE(engine.settings.initMessageKey, NoKey);
+        QCOMPARE(engine.settings.shiftCentre, 1);
+        QCOMPARE(engine.settings.sendInitOnOpen, 0);
+        QCOMPARE(savedConfig(place), imageOf(engine.settings));
         QVERIFY(place.system->log.events.empty());
     }
 
     // Cancel in either setup dialog changes, saves and opens nothing.
     void setupCancelChangesNothing()
     {
-        settings.initEventCount = 2;
-        settings.initMessage[0] = {0x90, 0, 60, 100};
-        settings.initMessage[1] = {0xFF, 0, 0, 0};
-        const std::vector<uint8_t> before = imageOf(settings);
-        CommandSetupDialog commands;
+        engine.settings.initEventCount = 2;
+        engine.settings.initMessage[0] = {0x90, 0, 60, 100};
+        engine.settings.initMessage[1] = {0xFF, 0, 0, 0};
+        const std::vector<uint8_t> before = imageOf(engine.settings);
+        CommandSetupDialog commands(engine);
         auto* list = child<QListWidget>(&commands, "initMessageList");
         QCOMPARE(rows(list), (QStringList{"90 3C 64", "FF 00 00"}));
         QCOMPARE(list->currentRow(), -1);
@@ -377,14 +378,14 @@ private slots:
         commands.deleteEvent();
         setField(&commands, "commandKeyField", "40");
         press(&commands, "cancelButton");
-        MidiSetupDialog setup;
+        MidiSetupDialog setup(engine);
         child<QCheckBox>(&setup, "useChannel3")->setChecked(false);
         child<QListWidget>(&setup, "relayList")->item(5)->setSelected(true);
         setField(&setup, "pitchWheelRangeField", "12");
         setField(&setup, "frequencyField", "415");
         press(&setup, "cancelButton");
         QCOMPARE(setup.result(), int(QDialog::Rejected));
-        QCOMPARE(imageOf(settings), before);
+        QCOMPARE(imageOf(engine.settings), before);
         QVERIFY(!place.configSaved());
         QVERIFY(place.system->log.events.empty());
     }
@@ -416,7 +417,7 @@ private slots:
     void controlBarsSendTheirValueToEveryUsedChannel()
     {
         openOutput();
-        auto window = std::make_unique<ControlBarsWindow>();
+        auto window = std::make_unique<ControlBarsWindow>(engine);
         window->show();
         auto* bar = child<QScrollBar>(window.get(), "controlBar1");
         QCOMPARE(bar->value(), 64);
@@ -442,20 +443,20 @@ private slots:
         QVERIFY(!sent().empty());
         for (const ShortMessage& m : sent())
             QCOMPARE(m, (ShortMessage{m.status, 1, 20}));
-        closePorts();
+        engine.closePorts();
         place.system->log.output.clear();
         window->scrolled(0, 90);
         QVERIFY(sent().empty());
         QCOMPARE(bar->value(), 90);
         window.reset();
         QCOMPARE(controlBarsOpen, 0);
-        QCOMPARE(savedConfig(place), imageOf(settings));
+        QCOMPARE(savedConfig(place), imageOf(engine.settings));
     }
 
     void controllerFieldsAreTakenWhenTheirBarMoves()
     {
         openOutput();
-        ControlBarsWindow window;
+        ControlBarsWindow window(engine);
         auto* field = child<QLineEdit>(&window, "controllerField3");
         field->setText("300");
         window.scrolled(2, 70);
@@ -469,7 +470,7 @@ private slots:
         field->setText("74");
         QFocusEvent leaving(QEvent::FocusOut);
         QCoreApplication::sendEvent(field, &leaving);
-        QCOMPARE(settings.controlBarController[2], uint8_t{74});
+        QCOMPARE(engine.settings.controlBarController[2], uint8_t{74});
         QCOMPARE(child<QLabel>(&window, "controllerName3")->text(), QString("74 Brightness"));
         QCOMPARE(child<QLabel>(&window, "controllerValue3")->text(), QString("71"));
         QCOMPARE(child<QLabel>(&window, "controllerName7")->text(), QString("64 Sustain"));
@@ -479,40 +480,40 @@ private slots:
 
     void lastKeyFollowsTheNotesFromTheInputThread()
     {
-        noteAllocation.lastKey = 0;
-        auto* window = new LastKeyWindow;
+        engine.noteAllocation.lastKey = 0;
+        auto* window = new LastKeyWindow(engine);
         auto* field = child<QLineEdit>(window, "lastKeyField");
         QCOMPARE(field->text(), QString("0"));
         QCOMPARE(lastKeyOpen, 1);
-        std::thread input([] {
-            play("+60");
-            handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, 61, 0), 0);
+        std::thread input([this] {
+            play(engine, "+60");
+            engine.handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, 61, 0), 0);
         });
         input.join();
         QTRY_COMPARE(field->text(), QString("60"));
-        settings.inputChannel = 0;
-        handleMidiInput(nullptr, MimData, 0, packShortMessage(0x93, 0, 70, 100), 0);
+        engine.settings.inputChannel = 0;
+        engine.handleMidiInput(nullptr, MimData, 0, packShortMessage(0x93, 0, 70, 100), 0);
         QCoreApplication::processEvents();
         QCOMPARE(field->text(), QString("60"));
         delete window;
         QCOMPARE(lastKeyOpen, 0);
-        QCOMPARE(noteAllocation.lastKeyListenerEnabled, 0);
-        play("+72");
-        LastKeyWindow again;
+        QCOMPARE(engine.noteAllocation.lastKeyListenerEnabled, 0);
+        play(engine, "+72");
+        LastKeyWindow again(engine);
         QCOMPARE(child<QLineEdit>(&again, "lastKeyField")->text(), QString("72"));
     }
 
     // A row is Use|Group|Bend|Keys|Pedal|Released, on an engine clock held still.
     void channelsShowWhatEachChannelIsDoing()
     {
-        engineClock = [] { return 90000u; };
-        for (int32_t& used : settings.useChannel)
+        engine.engineClock = [] { return 90000u; };
+        for (int32_t& used : engine.settings.useChannel)
             used = 0;
-        settings.useChannel[2] = 1;
-        resetChannels();
-        installScale(makeScale({1.0, 1.0, 1.0, 5.0 / 4, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 2.0}));
-        buildTuningTable();
-        auto* window = new ChannelsWindow;
+        engine.settings.useChannel[2] = 1;
+        engine.resetChannels();
+        engine.installScale(makeScale({1.0, 1.0, 1.0, 5.0 / 4, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 2.0}));
+        engine.buildTuningTable();
+        auto* window = new ChannelsWindow(engine);
         QCOMPARE(channelsOpen, 1);
         auto* table = child<QTableWidget>(window, "channelTable");
         const auto row = [&](int r) {
@@ -524,14 +525,14 @@ private slots:
         };
         QCOMPARE(row(0), QString("no|-|-|||-"));
         QCOMPARE(row(2), QString("yes|0|-|||-"));
-        play("+64 O +65");  // 5/4 is 13.7 cents flat; 65 finds no channel left
+        play(engine, "+64 O +65");  // 5/4 is 13.7 cents flat; 65 finds no channel left
         QCOMPARE(row(2), QString("yes|4|-13.7|64||playing"));
-        play("-64");  // held by the sostenuto pedal
+        play(engine, "-64");  // held by the sostenuto pedal
         QCOMPARE(row(2), QString("yes|4|-13.7||1 note|0.0 s"));
-        engineClock = [] { return 90000u + 61000u; };
+        engine.engineClock = [] { return 90000u + 61000u; };
         QCOMPARE(row(2), QString("yes|4|-13.7||1 note|1 min"));
         QCOMPARE(child<QLabel>(window, "droppedNotes")->text(), QString("Notes dropped for want of a free channel: 1"));
-        handleMidiInput(nullptr, MimError, 0, 0xB0, 0);
+        engine.handleMidiInput(nullptr, MimError, 0, 0xB0, 0);
         window->refresh();
         QCOMPARE(child<QLabel>(window, "malformedInput")->text(), QString("Malformed input dropped: 1"));
         delete window;
@@ -543,20 +544,20 @@ private slots:
         std::atomic<bool> stop{false};
         std::thread input([&] {
             for (uint8_t k = 0; !stop; k = (k + 1) & 0x7F) {  // as fast as can be: no gesture to parse
-                handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, k, 100), 0);
-                handleMidiInput(nullptr, MimData, 0, packShortMessage(0x80, 0, k, 0), 0);
+                engine.handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, k, 100), 0);
+                engine.handleMidiInput(nullptr, MimData, 0, packShortMessage(0x80, 0, k, 0), 0);
             }
         });
         for (int i = 0; i < 200; ++i) {
-            auto* window = new LastKeyWindow;
+            auto* window = new LastKeyWindow(engine);
             QCoreApplication::processEvents();
             delete window;
         }
-        LastKeyWindow last;
+        LastKeyWindow last(engine);
         QTest::qWait(20);
         stop = true;
         input.join();
-        QTRY_COMPARE(child<QLineEdit>(&last, "lastKeyField")->text(), QString::number(noteAllocation.lastKey));
+        QTRY_COMPARE(child<QLineEdit>(&last, "lastKeyField")->text(), QString::number(engine.noteAllocation.lastKey));
     }
 };
 

@@ -17,9 +17,9 @@ class ConfigFileTest : public EngineTest {
 protected:
     void fillEvents(int count)
     {
-        settings.initEventCount = count;
+        engine.settings.initEventCount = count;
         for (int i = 0; i < count; ++i)
-            settings.initMessage[i] = {static_cast<uint8_t>(0x80 + 16 * (i % 7)), static_cast<uint8_t>(i % 17),
+            engine.settings.initMessage[i] = {static_cast<uint8_t>(0x80 + 16 * (i % 7)), static_cast<uint8_t>(i % 17),
                                        static_cast<uint8_t>(i), static_cast<uint8_t>(127 - i)};
     }
     std::vector<uint8_t> defaultImage()
@@ -35,7 +35,7 @@ protected:
 TEST_F(ConfigFileTest, DefaultsGiveTheDocumentedBytes)
 {
     const std::string path = dir.file("vanto.cfg");
-    ASSERT_EQ(saveConfig(path.c_str()), 0);
+    ASSERT_EQ(engine.saveConfig(path.c_str()), 0);
     std::vector<uint8_t> expected = {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 2, 16, 69, 0, 0, 0, 0, 0, 0x80, 0x7B, 0x40};
     for (int c = 0; c < 16; ++c)  // every channel but 10 in use
         expected.insert(expected.end(), {c != 9, 0, 0, 0});
@@ -57,35 +57,35 @@ TEST_F(ConfigFileTest, DefaultsGiveTheDocumentedBytes)
 TEST_F(ConfigFileTest, RoundTripsKeepEveryField)
 {
     for (int count : {0, 3, 40}) {
-        settings = defaultSettings();
-        settings.inputDevice = -1;
-        settings.outputDevice = 7;
-        settings.pitchWheelRange = 12;
-        settings.inputChannel = 4;
-        settings.referenceKey = 127;
-        settings.referenceFrequency = 442.125;
-        settings.useChannel[9] = 1;
-        settings.useChannel[2] = 0;
-        settings.relay[8] = 1;
-        settings.controlBarController[5] = 74;
-        settings.commandKey = 36;
-        settings.demodulateKey = 37;
-        settings.resetPitchKey = 38;
-        settings.initMessageKey = 128;
-        settings.shiftCentre = 1;
-        settings.sendInitOnOpen = 0;
+        engine.settings = defaultSettings();
+        engine.settings.inputDevice = -1;
+        engine.settings.outputDevice = 7;
+        engine.settings.pitchWheelRange = 12;
+        engine.settings.inputChannel = 4;
+        engine.settings.referenceKey = 127;
+        engine.settings.referenceFrequency = 442.125;
+        engine.settings.useChannel[9] = 1;
+        engine.settings.useChannel[2] = 0;
+        engine.settings.relay[8] = 1;
+        engine.settings.controlBarController[5] = 74;
+        engine.settings.commandKey = 36;
+        engine.settings.demodulateKey = 37;
+        engine.settings.resetPitchKey = 38;
+        engine.settings.initMessageKey = 128;
+        engine.settings.shiftCentre = 1;
+        engine.settings.sendInitOnOpen = 0;
         fillEvents(count);
-        const Settings saved = settings;
+        const Settings saved = engine.settings;
         const std::string path = dir.file("round.cfg");
-        ASSERT_EQ(saveConfig(path.c_str()), 0);
+        ASSERT_EQ(engine.saveConfig(path.c_str()), 0);
         EXPECT_EQ(readBytes(path).size(), static_cast<size_t>(143 + 4 * count));
-        settings = defaultSettings();
-        ASSERT_EQ(loadConfig(path.c_str()), 0);
+        engine.settings = defaultSettings();
+        ASSERT_EQ(engine.loadConfig(path.c_str()), 0);
         uint8_t a[MaxConfigFileSize], b[MaxConfigFileSize];
-        ASSERT_EQ(encodeConfig(settings, a), encodeConfig(saved, b));
+        ASSERT_EQ(encodeConfig(engine.settings, a), encodeConfig(saved, b));
         EXPECT_EQ(std::memcmp(a, b, static_cast<size_t>(143 + 4 * count)), 0) << count;
-        EXPECT_EQ(settings.initEventCount, count);
-        EXPECT_EQ(settings.referenceFrequency, 442.125);
+        EXPECT_EQ(engine.settings.initEventCount, count);
+        EXPECT_EQ(engine.settings.referenceFrequency, 442.125);
     }
 }
 
@@ -95,9 +95,9 @@ TEST_F(ConfigFileTest, ExtensionBlockFollowsTheEventsOnlyWhenNeeded)
 {
     fillEvents(3);
     uint8_t image[MaxConfigFileSize];
-    ASSERT_EQ(encodeConfig(settings, image), 143 + 12);
-    settings.releaseTime = 2000;
-    const int length = encodeConfig(settings, image);
+    ASSERT_EQ(encodeConfig(engine.settings, image), 143 + 12);
+    engine.settings.releaseTime = 2000;
+    const int length = encodeConfig(engine.settings, image);
     const uint8_t block[] = {'V', 'N', 'T', 'X', 1, 0, 8, 0, 0, 0, 1, 0, 4, 0, 0xD0, 0x07, 0, 0};
     ASSERT_EQ(length, 155 + static_cast<int>(sizeof block));
     EXPECT_EQ(std::memcmp(image + 155, block, sizeof block), 0);
@@ -129,56 +129,56 @@ TEST_F(ConfigFileTest, ExtensionBlockFollowsTheEventsOnlyWhenNeeded)
     decodeConfig(image, length - 1, cut);
     EXPECT_EQ(cut.releaseTime, 0);
 
-    std::strcpy(settings.inputDeviceName, "USB Keyboard:MIDI 1");
-    std::memset(settings.outputDeviceName, 'x', MaxDeviceNameLength);
-    settings.outputDeviceName[MaxDeviceNameLength] = '\0';
-    std::strcpy(settings.scalePath, "/home/me/43.scl");
-    std::strcpy(settings.mappingPath, "/home/me/43.kbm");
-    const int named = encodeConfig(settings, image);
+    std::strcpy(engine.settings.inputDeviceName, "USB Keyboard:MIDI 1");
+    std::memset(engine.settings.outputDeviceName, 'x', MaxDeviceNameLength);
+    engine.settings.outputDeviceName[MaxDeviceNameLength] = '\0';
+    std::strcpy(engine.settings.scalePath, "/home/me/43.scl");
+    std::strcpy(engine.settings.mappingPath, "/home/me/43.kbm");
+    const int named = encodeConfig(engine.settings, image);
     EXPECT_EQ(named, length + 4 + 19 + 4 + MaxDeviceNameLength + 2 * (4 + 15));
     Settings names = defaultSettings();
     decodeConfig(image, named, names);
     for (auto text : {&Settings::inputDeviceName, &Settings::outputDeviceName, &Settings::scalePath, &Settings::mappingPath})
-        EXPECT_STREQ(names.*text, settings.*text);
+        EXPECT_STREQ(names.*text, engine.settings.*text);
     EXPECT_EQ(names.releaseTime, 2000);
 }
 
 TEST_F(ConfigFileTest, ShortFilesOverlayOnlyTheirLeadingFields)
 {
     fillEvents(3);
-    const Settings before = settings;
+    const Settings before = engine.settings;
     std::vector<uint8_t> image = defaultImage();
     image[139] = 3;  // count 3, no events stored
     image[8] = 24;
-    decodeConfig(image.data(), static_cast<int>(image.size()), settings);
-    EXPECT_EQ(settings.initEventCount, 3);
-    EXPECT_EQ(settings.pitchWheelRange, 24);
-    EXPECT_EQ(std::memcmp(settings.initMessage, before.initMessage, sizeof before.initMessage), 0);
+    decodeConfig(image.data(), static_cast<int>(image.size()), engine.settings);
+    EXPECT_EQ(engine.settings.initEventCount, 3);
+    EXPECT_EQ(engine.settings.pitchWheelRange, 24);
+    EXPECT_EQ(std::memcmp(engine.settings.initMessage, before.initMessage, sizeof before.initMessage), 0);
 
     image[139] = 0;
-    ASSERT_EQ(loadConfig(dir.writeBytes("143.cfg", image).c_str()), 0);
-    EXPECT_EQ(settings.initEventCount, 0);
+    ASSERT_EQ(engine.loadConfig(dir.writeBytes("143.cfg", image).c_str()), 0);
+    EXPECT_EQ(engine.settings.initEventCount, 0);
 
     fillEvents(3);
-    settings.sendInitOnOpen = 0;
+    engine.settings.sendInitOnOpen = 0;
     image.resize(139);
     image[8] = 5;
-    ASSERT_EQ(loadConfig(dir.writeBytes("139.cfg", image).c_str()), 0);
-    EXPECT_EQ(settings.pitchWheelRange, 5);
-    EXPECT_EQ(settings.sendInitOnOpen, 1);
-    EXPECT_EQ(settings.initEventCount, 0);
+    ASSERT_EQ(engine.loadConfig(dir.writeBytes("139.cfg", image).c_str()), 0);
+    EXPECT_EQ(engine.settings.pitchWheelRange, 5);
+    EXPECT_EQ(engine.settings.sendInitOnOpen, 1);
+    EXPECT_EQ(engine.settings.initEventCount, 0);
 
-    settings.referenceFrequency = 415.0;
-    settings.outputDevice = 9;
+    engine.settings.referenceFrequency = 415.0;
+    engine.settings.outputDevice = 9;
     image.resize(14);  // cuts referenceFrequency in two
-    ASSERT_EQ(loadConfig(dir.writeBytes("14.cfg", image).c_str()), 0);
-    EXPECT_EQ(settings.referenceFrequency, 415.0);
-    EXPECT_EQ(settings.outputDevice, -1);
-    EXPECT_EQ(settings.initEventCount, 0);
+    ASSERT_EQ(engine.loadConfig(dir.writeBytes("14.cfg", image).c_str()), 0);
+    EXPECT_EQ(engine.settings.referenceFrequency, 415.0);
+    EXPECT_EQ(engine.settings.outputDevice, -1);
+    EXPECT_EQ(engine.settings.initEventCount, 0);
 
     const uint8_t huge[] = {0x71, 0x71, 0x71, 0x71};  // an input device far beyond any list
-    decodeConfig(huge, 4, settings);
-    EXPECT_EQ(settings.inputDevice, MaxDeviceNumber);
+    decodeConfig(huge, 4, engine.settings);
+    EXPECT_EQ(engine.settings.inputDevice, MaxDeviceNumber);
 
     // What a short file holds is limited as it is read, as a whole one is checked.
     image = defaultImage();
@@ -186,15 +186,15 @@ TEST_F(ConfigFileTest, ShortFilesOverlayOnlyTheirLeadingFields)
     image[8] = 127;
     image[9] = 99;
     std::string note;
-    ASSERT_EQ(loadConfig(dir.writeBytes("120.cfg", image).c_str(), nullptr, &note), 0);
-    EXPECT_EQ(settings.pitchWheelRange, 24);
-    EXPECT_EQ(settings.inputChannel, AllChannels);
+    ASSERT_EQ(engine.loadConfig(dir.writeBytes("120.cfg", image).c_str(), nullptr, &note), 0);
+    EXPECT_EQ(engine.settings.pitchWheelRange, 24);
+    EXPECT_EQ(engine.settings.inputChannel, AllChannels);
     EXPECT_EQ(note, "");
     for (const double frequency : {0.0, -440.0, 1e308}) {
         std::memcpy(image.data() + 11, &frequency, sizeof frequency);
-        settings.referenceFrequency = 415.0;
-        ASSERT_EQ(loadConfig(dir.writeBytes("hz.cfg", image).c_str(), nullptr, &note), 0);
-        EXPECT_EQ(settings.referenceFrequency, 440.0);
+        engine.settings.referenceFrequency = 415.0;
+        ASSERT_EQ(engine.loadConfig(dir.writeBytes("hz.cfg", image).c_str(), nullptr, &note), 0);
+        EXPECT_EQ(engine.settings.referenceFrequency, 440.0);
         EXPECT_NE(note.find("outside 1 Hz to 100 kHz: 440 Hz is used"), std::string::npos) << note;
     }
 }
@@ -204,7 +204,7 @@ TEST_F(ConfigFileTest, ShortFilesOverlayOnlyTheirLeadingFields)
 TEST_F(ConfigFileTest, PlainlyForeignFilesAreRefusedAndChangeNothing)
 {
     const std::vector<uint8_t> good = defaultImage();
-    const Settings before = settings;
+    const Settings before = engine.settings;
     const struct {
         int at;
         uint8_t value;
@@ -225,20 +225,20 @@ TEST_F(ConfigFileTest, PlainlyForeignFilesAreRefusedAndChangeNothing)
         if (d.at == 18)
             image[17] = 0xFF;  // with 18: all exponent bits, a NaN
         std::string problem;
-        EXPECT_EQ(loadConfig(dir.writeBytes("bad.cfg", image).c_str(), &problem), -2) << d.reason;
+        EXPECT_EQ(engine.loadConfig(dir.writeBytes("bad.cfg", image).c_str(), &problem), -2) << d.reason;
         EXPECT_EQ(problem, std::string("This is not a Vanto configuration file: ") + d.reason + ".");
-        EXPECT_EQ(std::memcmp(&before, &settings, sizeof before), 0) << d.reason;
+        EXPECT_EQ(std::memcmp(&before, &engine.settings, sizeof before), 0) << d.reason;
     }
     std::vector<uint8_t> longer = good;
     longer.push_back(0);
-    EXPECT_EQ(loadConfig(dir.writeBytes("long.cfg", longer).c_str()), -2);
-    EXPECT_EQ(loadConfig(dir.write("guide.txt", std::string(4000, 'x')).c_str()), -2);
-    EXPECT_EQ(loadConfig(dir.writeBytes("short.cfg", std::vector<uint8_t>(good.begin(), good.begin() + 100)).c_str()), 0);
-    settings.releaseTime = 300;
-    ASSERT_EQ(saveConfig(dir.file("block.cfg").c_str()), 0);
-    settings = defaultSettings();
-    EXPECT_EQ(loadConfig(dir.file("block.cfg").c_str()), 0);
-    EXPECT_EQ(settings.releaseTime, 300);
+    EXPECT_EQ(engine.loadConfig(dir.writeBytes("long.cfg", longer).c_str()), -2);
+    EXPECT_EQ(engine.loadConfig(dir.write("guide.txt", std::string(4000, 'x')).c_str()), -2);
+    EXPECT_EQ(engine.loadConfig(dir.writeBytes("short.cfg", std::vector<uint8_t>(good.begin(), good.begin() + 100)).c_str()), 0);
+    engine.settings.releaseTime = 300;
+    ASSERT_EQ(engine.saveConfig(dir.file("block.cfg").c_str()), 0);
+    engine.settings = defaultSettings();
+    EXPECT_EQ(engine.loadConfig(dir.file("block.cfg").c_str()), 0);
+    EXPECT_EQ(engine.settings.releaseTime, 300);
 }
 
 // A count outside the array is clamped to it; an event cut by the end of the
@@ -251,30 +251,30 @@ TEST_F(ConfigFileTest, EventsBeyondTheArrayOrTheFile)
         for (int i = 0; i < 4; ++i)
             image[139 + i] = static_cast<uint8_t>(static_cast<uint32_t>(stored) >> (8 * i));
         image.insert(image.end(), 60 * 4, 0xAB);
-        decodeConfig(image.data(), static_cast<int>(image.size()), settings);
-        EXPECT_EQ(settings.initEventCount, stored > 0 ? MaxInitEvents : 0) << stored;
+        decodeConfig(image.data(), static_cast<int>(image.size()), engine.settings);
+        EXPECT_EQ(engine.settings.initEventCount, stored > 0 ? MaxInitEvents : 0) << stored;
     }
-    EXPECT_EQ(settings.initMessage[39].param2, 0xAB);
+    EXPECT_EQ(engine.settings.initMessage[39].param2, 0xAB);
 
     fillEvents(3);
-    const InitEvent third = settings.initMessage[2];
+    const InitEvent third = engine.settings.initMessage[2];
     image = defaultImage();
     image[139] = 3;
     image.insert(image.end(), {0x90, 1, 2, 3, 0xB0, 4, 5, 6, 0xC0, 7});
-    decodeConfig(image.data(), static_cast<int>(image.size()), settings);
-    EXPECT_EQ(settings.initEventCount, 3);
-    EXPECT_EQ(settings.initMessage[1].status, 0xB0);
-    EXPECT_EQ(std::memcmp(&settings.initMessage[2], &third, sizeof third), 0);
+    decodeConfig(image.data(), static_cast<int>(image.size()), engine.settings);
+    EXPECT_EQ(engine.settings.initEventCount, 3);
+    EXPECT_EQ(engine.settings.initMessage[1].status, 0xB0);
+    EXPECT_EQ(std::memcmp(&engine.settings.initMessage[2], &third, sizeof third), 0);
 }
 
 TEST_F(ConfigFileTest, UnreadableFilesLeaveTheSettingsUntouched)
 {
-    settings.pitchWheelRange = 7;
-    EXPECT_EQ(loadConfig(dir.file("missing.cfg").c_str()), -1);
-    EXPECT_EQ(loadConfig(dir.path().c_str()), -1);
+    engine.settings.pitchWheelRange = 7;
+    EXPECT_EQ(engine.loadConfig(dir.file("missing.cfg").c_str()), -1);
+    EXPECT_EQ(engine.loadConfig(dir.path().c_str()), -1);
     ASSERT_EQ(::mkfifo(dir.file("pipe.cfg").c_str(), 0600), 0);
-    EXPECT_EQ(loadConfig(dir.file("pipe.cfg").c_str()), -1);  // at once, not waiting for a writer
-    EXPECT_EQ(settings.pitchWheelRange, 7);
+    EXPECT_EQ(engine.loadConfig(dir.file("pipe.cfg").c_str()), -1);  // at once, not waiting for a writer
+    EXPECT_EQ(engine.settings.pitchWheelRange, 7);
 }
 
 TEST_F(ConfigFileTest, SavingThroughALinkReplacesWhatItPointsTo)
@@ -282,8 +282,8 @@ TEST_F(ConfigFileTest, SavingThroughALinkReplacesWhatItPointsTo)
     std::filesystem::create_directory(dir.path() / "real");
     const std::string real = dir.write("real/settings.cfg", "old");
     std::filesystem::create_symlink("real/settings.cfg", dir.path() / "vanto.cfg");
-    settings.pitchWheelRange = 12;
-    ASSERT_EQ(saveConfig(dir.file("vanto.cfg").c_str()), 0);
+    engine.settings.pitchWheelRange = 12;
+    ASSERT_EQ(engine.saveConfig(dir.file("vanto.cfg").c_str()), 0);
     EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "vanto.cfg"));
     EXPECT_EQ(readBytes(real).size(), 143u);
     EXPECT_EQ(readBytes(real)[8], 12);
@@ -292,15 +292,15 @@ TEST_F(ConfigFileTest, SavingThroughALinkReplacesWhatItPointsTo)
 TEST_F(ConfigFileTest, FailedSaveKeepsTheExistingFile)
 {
     const std::string path = dir.file("vanto.cfg");
-    settings.pitchWheelRange = 9;
-    ASSERT_EQ(saveConfig(path.c_str()), 0);
+    engine.settings.pitchWheelRange = 9;
+    ASSERT_EQ(engine.saveConfig(path.c_str()), 0);
     const std::vector<uint8_t> before = readBytes(path);
-    settings.pitchWheelRange = 3;
+    engine.settings.pitchWheelRange = 3;
 
     // The temporary file cannot be created: a folder stands in its place.
     std::filesystem::create_directory(path + ".saving");
     std::string reason;
-    EXPECT_EQ(saveConfig(path.c_str(), &reason), -1);
+    EXPECT_EQ(engine.saveConfig(path.c_str(), &reason), -1);
     EXPECT_EQ(reason, "Is a directory");
     EXPECT_EQ(readBytes(path), before);
     std::filesystem::remove(path + ".saving");
@@ -312,14 +312,14 @@ TEST_F(ConfigFileTest, FailedSaveKeepsTheExistingFile)
     rlimit small = saved;
     small.rlim_cur = 100;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const int result = saveConfig(path.c_str());
+    const int result = engine.saveConfig(path.c_str());
     ::setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_EQ(result, -1);
     EXPECT_EQ(readBytes(path), before);
     EXPECT_FALSE(std::filesystem::exists(path + ".saving"));
 
-    EXPECT_EQ(saveConfig(dir.file("no/such/folder/x.cfg").c_str()), -1);
-    EXPECT_EQ(saveConfig("/proc/vanto-test.cfg"), -1);
+    EXPECT_EQ(engine.saveConfig(dir.file("no/such/folder/x.cfg").c_str()), -1);
+    EXPECT_EQ(engine.saveConfig("/proc/vanto-test.cfg"), -1);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The input thread plays notes and command gestures while the window thread
-// installs scales, rebuilds the table and resets the channels. Run under
-// ThreadSanitizer this must report nothing; in any build the allocation must
-// come out consistent.
+// installs scales, rebuilds the table and resets the channels; and two
+// engines play at once, each in its own scale. Run under ThreadSanitizer this
+// must report nothing; in any build the allocation must come out consistent
+// and neither engine may hear the other.
 
 #include <atomic>
 #include <latch>
@@ -24,38 +25,38 @@ class EngineConcurrencyTest : public EngineTest {};
 // Gestures the input thread has played; each is seven messages.
 std::atomic<int> gesturesPlayed{0};
 
-void playInput(std::atomic<bool>& stop, RecordingInput& input, std::latch& gate)
+void playInput(Engine& engine, std::atomic<bool>& stop, RecordingInput& input, std::latch& gate)
 {
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> key(30, 100);
     gate.arrive_and_wait();
     while (!stop.load()) {
         const auto k = static_cast<uint8_t>(key(rng));
-        handleMidiInput(&input, MimData, 0, packShortMessage(0x90, 0, 36, 100), 0);
-        handleMidiInput(&input, MimData, 0, packShortMessage(0x90, 0, k, 100), 0);
-        handleMidiInput(&input, MimData, 0, packShortMessage(0x80, 0, 36, 0), 0);
-        handleMidiInput(&input, MimData, 0, packShortMessage(0x90, 1, k, 90), 0);
-        handleMidiInput(&input, MimData, 0, packShortMessage(0xB0, 2, 7, 64), 0);
-        handleMidiInput(&input, MimData, 0, packShortMessage(0x80, 1, k, 0), 0);
-        handleMidiInput(&input, MimLongData, 0, reinterpret_cast<uintptr_t>(&midiPorts.sysexHeader), 0);
+        engine.handleMidiInput(&input, MimData, 0, packShortMessage(0x90, 0, 36, 100), 0);
+        engine.handleMidiInput(&input, MimData, 0, packShortMessage(0x90, 0, k, 100), 0);
+        engine.handleMidiInput(&input, MimData, 0, packShortMessage(0x80, 0, 36, 0), 0);
+        engine.handleMidiInput(&input, MimData, 0, packShortMessage(0x90, 1, k, 90), 0);
+        engine.handleMidiInput(&input, MimData, 0, packShortMessage(0xB0, 2, 7, 64), 0);
+        engine.handleMidiInput(&input, MimData, 0, packShortMessage(0x80, 1, k, 0), 0);
+        engine.handleMidiInput(&input, MimLongData, 0, reinterpret_cast<uintptr_t>(&engine.sysexInput.header), 0);
         ++gesturesPlayed;
     }
 }
 
 TEST_F(EngineConcurrencyTest, WindowThreadWritesNeverRaceTheInputThread)
 {
-    settings.commandKey = 36;
-    settings.resetPitchKey = 38;
-    settings.relay[RelaySystemExclusive] = 1;
+    engine.settings.commandKey = 36;
+    engine.settings.resetPitchKey = 38;
+    engine.settings.relay[RelaySystemExclusive] = 1;
     static uint8_t sysex[4] = {0xF0, 0x01, 0x02, 0xF7};
-    midiPorts.sysexHeader = SysexBuffer{sysex, 4, 4, 0};
-    midiPorts.sysexBufferReady = true;
+    engine.sysexInput.header = SysexBuffer{sysex, 4, 4, 0};
+    engine.sysexInput.bufferReady = true;
     RecordingInput input;
 
     std::atomic<bool> stop{false};
     std::latch gate(2);
     gesturesPlayed = 0;
-    std::thread inputThread(playInput, std::ref(stop), std::ref(input), std::ref(gate));
+    std::thread inputThread(playInput, std::ref(engine), std::ref(stop), std::ref(input), std::ref(gate));
     const Scale scales[] = {equalScale(13, 3.0), equalScale(19, 2.0), makeScale({9.0 / 8, 5.0 / 4, 3.0 / 2, 2.0})};
     // Both threads start together, and the window thread writes until the
     // input thread has played enough against it (or for a bounded while).
@@ -64,25 +65,25 @@ TEST_F(EngineConcurrencyTest, WindowThreadWritesNeverRaceTheInputThread)
     const int playedBefore = gesturesPlayed;
     int round = 0;
     for (; round < 600 || (gesturesPlayed - playedBefore < MinimumGestures && round < 200000); ++round) {
-        EngineLock lock(engineMutex);
+        EngineLock lock(engine.engineMutex);
         switch (round % 4) {
         case 0:
-            installScale(scales[round % 3]);
-            buildTuningTable();
-            resetChannels();
+            engine.installScale(scales[round % 3]);
+            engine.buildTuningTable();
+            engine.resetChannels();
             break;
         case 1:
-            settings.pitchWheelRange = static_cast<uint8_t>(1 + round % 24);
-            buildTuningTable();
+            engine.settings.pitchWheelRange = static_cast<uint8_t>(1 + round % 24);
+            engine.buildTuningTable();
             break;
         case 2:
-            settings.useChannel[round % 16] ^= 1;
-            resetChannels();
+            engine.settings.useChannel[round % 16] ^= 1;
+            engine.resetChannels();
             break;
         default:
-            settings.referenceFrequency = 430.0 + round % 20;
-            buildInstrumentFrequencies();
-            buildTuningTable();
+            engine.settings.referenceFrequency = 430.0 + round % 20;
+            engine.buildInstrumentFrequencies();
+            engine.buildTuningTable();
             break;
         }
     }
@@ -91,16 +92,64 @@ TEST_F(EngineConcurrencyTest, WindowThreadWritesNeverRaceTheInputThread)
     inputThread.join();
     EXPECT_GE(playedWhileWriting, MinimumGestures) << "the input thread hardly ran during " << round << " writes";
 
-    EngineLock lock(engineMutex);
+    EngineLock lock(engine.engineMutex);
     int counts[16] = {};
     for (int k = 0; k < 128; ++k) {
-        if (noteAllocation.keyChannel[k])
-            ++counts[noteAllocation.keyChannel[k] - 1];
+        if (engine.noteAllocation.keyChannel[k])
+            ++counts[engine.noteAllocation.keyChannel[k] - 1];
     }
     for (int c = 0; c < 16; ++c)
-        EXPECT_EQ(noteAllocation.channelSlot[c].noteCount, counts[c]);
+        EXPECT_EQ(engine.noteAllocation.channelSlot[c].noteCount, counts[c]);
     EXPECT_GT(output.shortMessages.size(), 0u);
     EXPECT_EQ(output.malformedWords, 0);
+}
+
+// What one engine sends for a run of notes: its output alone.
+std::vector<ShortMessage> playNotes(Engine& engine, RecordingOutput& output, const Scale& scale)
+{
+    {
+        EngineLock lock(engine.engineMutex);
+        engine.buildInstrumentFrequencies();
+        engine.installScale(scale);
+        engine.buildTuningTable();
+        engine.midiPorts.midiOut = &output;
+        engine.midiPorts.outputOpen = 1;
+        engine.resetChannels();
+    }
+    for (int round = 0; round < 300; ++round) {
+        const auto key = static_cast<uint8_t>(40 + round % 50);
+        engine.handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 0, key, 100), 0);
+        engine.handleMidiInput(nullptr, MimData, 0, packShortMessage(0x80, 0, key, 0), 0);
+    }
+    EngineLock lock(engine.engineMutex);
+    engine.midiPorts.midiOut = nullptr;
+    return output.shortMessages;
+}
+
+TEST(TwoEngines, PlaySideBySideOnTwoThreadsEachInItsOwnScale)
+{
+    const Scale scales[2] = {equalScale(19, 2.0), makeScale({9.0 / 8, 5.0 / 4, 3.0 / 2, 2.0})};
+    std::vector<ShortMessage> alone[2];
+    for (int i = 0; i < 2; ++i) {
+        Engine engine;
+        RecordingOutput output;
+        alone[i] = playNotes(engine, output, scales[i]);
+    }
+    ASSERT_NE(alone[0], alone[1]);
+
+    Engine engines[2];
+    RecordingOutput outputs[2];
+    std::vector<ShortMessage> together[2];
+    std::latch gate(2);
+    std::thread second([&] {
+        gate.arrive_and_wait();
+        together[1] = playNotes(engines[1], outputs[1], scales[1]);
+    });
+    gate.arrive_and_wait();
+    together[0] = playNotes(engines[0], outputs[0], scales[0]);
+    second.join();
+    EXPECT_EQ(together[0], alone[0]);
+    EXPECT_EQ(together[1], alone[1]);
 }
 
 }  // namespace

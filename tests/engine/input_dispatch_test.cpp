@@ -13,23 +13,23 @@ protected:
     void SetUp() override
     {
         EngineTest::SetUp();
-        resetChannels();
+        engine.resetChannels();
         output.clear();
-        midiPorts.midiIn = &input;
+        engine.midiPorts.midiIn = &input;
     }
     void receive(uint8_t status, uint8_t data1 = 0, uint8_t data2 = 0)
     {
-        handleMidiInput(&input, MimData, 0, packShortMessage(status, 0, data1, data2), 0);
+        engine.handleMidiInput(&input, MimData, 0, packShortMessage(status, 0, data1, data2), 0);
     }
     // Fills the port's buffer as a device would and delivers it.
     void receiveSysex(const std::vector<uint8_t>& bytes)
     {
-        SysexBuffer& header = midiPorts.sysexHeader;
-        header.data = midiPorts.sysexInputBuffer;
+        SysexBuffer& header = engine.sysexInput.header;
+        header.data = engine.sysexInput.buffer;
         header.bufferLength = SysexBufferSize;
         header.bytesRecorded = static_cast<uint32_t>(bytes.size());
         std::copy(bytes.begin(), bytes.end(), header.data);
-        handleMidiInput(&input, MimLongData, 0, reinterpret_cast<uintptr_t>(&header), 0);
+        engine.handleMidiInput(&input, MimLongData, 0, reinterpret_cast<uintptr_t>(&header), 0);
     }
 
     RecordingInput input;
@@ -55,10 +55,10 @@ TEST_F(InputDispatchTest, RelayTableFollowsTheSwitches)
     // Each message with only its own switch on, then with every switch but its own.
     for (const Case& c : cases) {
         for (int32_t on : {0, 1}) {
-            for (int32_t& r : settings.relay)
+            for (int32_t& r : engine.settings.relay)
                 r = 1 - on;
             if (c.relaySwitch >= 0)
-                settings.relay[c.relaySwitch] = on;
+                engine.settings.relay[c.relaySwitch] = on;
             output.clear();
             receive(c.status, 0x12, 0x34);
             const size_t expected = on && c.relaySwitch >= 0 ? c.copies : 0;
@@ -76,8 +76,8 @@ TEST_F(InputDispatchTest, RelayTableFollowsTheSwitches)
 
 TEST_F(InputDispatchTest, InputChannelFilterPassesSystemMessages)
 {
-    settings.inputChannel = 0;
-    settings.relay[RelaySequencing] = 1;
+    engine.settings.inputChannel = 0;
+    engine.settings.relay[RelaySequencing] = 1;
     receive(0x91, 60, 100);
     EXPECT_TRUE(sent().empty());
     receive(0xB1, 7, 100);
@@ -87,18 +87,18 @@ TEST_F(InputDispatchTest, InputChannelFilterPassesSystemMessages)
     EXPECT_EQ(sent()[0], (ShortMessage{0xF8, 0, 0}));
     receive(0x90, 60, 100);
     EXPECT_EQ(sent().size(), 3u);
-    settings.inputChannel = AllChannels;  // every channel's keys share one allocation
+    engine.settings.inputChannel = AllChannels;  // every channel's keys share one allocation
     receive(0x93, 60, 100);
     EXPECT_EQ(sent().size(), 3u);
     receive(0x83, 60, 0);
     EXPECT_EQ(sent().size(), 4u);
-    EXPECT_EQ(noteAllocation.keyChannel[60], 0);
+    EXPECT_EQ(engine.noteAllocation.keyChannel[60], 0);
 }
 
 TEST_F(InputDispatchTest, OtherCallbackCodesAreIgnored)
 {
-    handleMidiInput(&input, 961, 0, 0x643C90, 0);  // open
-    handleMidiInput(&input, 965, 0, 0x643C90, 0);  // error
+    engine.handleMidiInput(&input, 961, 0, 0x643C90, 0);  // open
+    engine.handleMidiInput(&input, 965, 0, 0x643C90, 0);  // error
     EXPECT_TRUE(sent().empty());
 }
 
@@ -118,22 +118,22 @@ TEST_F(InputDispatchTest, SysexIsRelayedFromTheInputBufferAndTheBufferRequeued)
         {true, true, true, false, 0, 1},   // no output
     };
     for (const auto& c : cases) {
-        settings.relay[RelaySystemExclusive] = c.relay;
-        midiPorts.sysexBufferReady = c.ready;
+        engine.settings.relay[RelaySystemExclusive] = c.relay;
+        engine.sysexInput.bufferReady = c.ready;
         output.acceptLong = c.outputAccepts;
-        midiPorts.midiOut = c.outputOpen ? &output : nullptr;
+        engine.midiPorts.midiOut = c.outputOpen ? &output : nullptr;
         output.clear();
         input.requeued.clear();
         receiveSysex(message);
         ASSERT_EQ(output.longMessages.size(), c.relayed);
         EXPECT_TRUE(!c.relayed || output.longMessages[0] == message);
         EXPECT_EQ(input.requeued.size(), c.requeued);
-        EXPECT_TRUE(!c.requeued || input.requeued[0] == &midiPorts.sysexHeader);
+        EXPECT_TRUE(!c.requeued || input.requeued[0] == &engine.sysexInput.header);
     }
-    midiPorts.midiOut = &output;
+    engine.midiPorts.midiOut = &output;
     output.clear();
-    SysexBuffer header{midiPorts.sysexInputBuffer, 16, 5000, 0};  // more recorded than the buffer holds
-    handleMidiInput(&input, MimLongData, 0, reinterpret_cast<uintptr_t>(&header), 0);
+    SysexBuffer header{engine.sysexInput.buffer, 16, 5000, 0};  // more recorded than the buffer holds
+    engine.handleMidiInput(&input, MimLongData, 0, reinterpret_cast<uintptr_t>(&header), 0);
     ASSERT_EQ(output.longMessages.size(), 1u);
     EXPECT_EQ(output.longMessages[0].size(), 16u);
     receiveSysex({});  // as a closing input hands its buffer back

@@ -49,12 +49,12 @@ protected:
     void SetUp() override
     {
         EngineTest::SetUp();
-        midiPorts.midiOut = nullptr;
-        midiPorts.outputOpen = 0;
-        settings.commandKey = 36;
-        settings.demodulateKey = 37;
-        settings.resetPitchKey = 38;
-        settings.relay[RelaySystemExclusive] = 1;
+        engine.midiPorts.midiOut = nullptr;
+        engine.midiPorts.outputOpen = 0;
+        engine.settings.commandKey = 36;
+        engine.settings.demodulateKey = 37;
+        engine.settings.resetPitchKey = 38;
+        engine.settings.relay[RelaySystemExclusive] = 1;
     }
 };
 
@@ -65,16 +65,16 @@ TEST_F(NotePathAllocationTest, TheJackProcessCycleAllocatesNothing)
 {
     JackServer server;
     ASSERT_TRUE(server.running());
-    installScale(equalScale(13, 3.0));
-    buildTuningTable();
-    JackMidiSystem system(greetNewListener);
-    midiSystem = &system;
+    engine.installScale(equalScale(13, 3.0));
+    engine.buildTuningTable();
+    JackMidiSystem system(engine);
+    engine.midiSystem = &system;
     JackProbe player("Player");
     JackProbe listener("Listener");
-    settings.inputDevice = 0;
-    settings.outputDevice = MidiMapperDevice;
+    engine.settings.inputDevice = 0;
+    engine.settings.outputDevice = MidiMapperDevice;
     RecordingReporter reporter;
-    openPorts(reporter);
+    engine.openPorts(reporter);
     ASSERT_TRUE(listener.connect("Vanto:Vanto Out", listener.inName()));
     listener.settle();
     listener.clear();
@@ -89,8 +89,8 @@ TEST_F(NotePathAllocationTest, TheJackProcessCycleAllocatesNothing)
         player.send({0xB0, 64, static_cast<unsigned char>(k % 2 ? 127 : 0)});
         player.send({0x80, k, 0});
         {
-            EngineLock lock(engineMutex);
-            sendController(7, k);
+            EngineLock lock(engine.engineMutex);
+            engine.sendController(7, k);
         }
     }
     for (const unsigned char key : {36, 37, 70, 38})  // modulate, demodulate and reset
@@ -100,8 +100,8 @@ TEST_F(NotePathAllocationTest, TheJackProcessCycleAllocatesNothing)
     EXPECT_GT(listener.settle().size(), 40u * 4);
     EXPECT_EQ(processThreadAllocations.load(), 0);
     watchedThread = pthread_t{};
-    closePorts();
-    midiSystem = nullptr;
+    engine.closePorts();
+    engine.midiSystem = nullptr;
 }
 
 }  // namespace

@@ -85,56 +85,56 @@ protected:
 
     void randomiseSettings()
     {
-        settings = defaultSettings();
-        for (int32_t& used : settings.useChannel)
+        engine.settings = defaultSettings();
+        for (int32_t& used : engine.settings.useChannel)
             used = chance(70) ? 1 : 0;
-        settings.inputChannel = chance(70) ? AllChannels : static_cast<uint8_t>(uniform(0, 3));
-        settings.commandKey = randomCommandKey();
-        settings.demodulateKey = randomCommandKey();
-        settings.resetPitchKey = randomCommandKey();
-        settings.initMessageKey = randomCommandKey();
-        settings.shiftCentre = uniform(0, 1);
-        settings.pitchWheelRange = static_cast<uint8_t>(uniform(0, 24));
-        settings.initEventCount = 2;
-        settings.initMessage[0] = {0xC0, 16, 3, 0};
-        settings.initMessage[1] = {0xB0, 2, 7, 100};
-        for (int32_t& r : settings.relay)
+        engine.settings.inputChannel = chance(70) ? AllChannels : static_cast<uint8_t>(uniform(0, 3));
+        engine.settings.commandKey = randomCommandKey();
+        engine.settings.demodulateKey = randomCommandKey();
+        engine.settings.resetPitchKey = randomCommandKey();
+        engine.settings.initMessageKey = randomCommandKey();
+        engine.settings.shiftCentre = uniform(0, 1);
+        engine.settings.pitchWheelRange = static_cast<uint8_t>(uniform(0, 24));
+        engine.settings.initEventCount = 2;
+        engine.settings.initMessage[0] = {0xC0, 16, 3, 0};
+        engine.settings.initMessage[1] = {0xB0, 2, 7, 100};
+        for (int32_t& r : engine.settings.relay)
             r = uniform(0, 1);
         const int kind = uniform(0, 3);
         if (kind == 0)
-            setDefaultScale();
+            engine.setDefaultScale();
         else if (kind == 1)
-            installScale(makeScale({9.0 / 8, 5.0 / 4, 4.0 / 3, 3.0 / 2, 5.0 / 3, 15.0 / 8, 2.0}));
+            engine.installScale(makeScale({9.0 / 8, 5.0 / 4, 4.0 / 3, 3.0 / 2, 5.0 / 3, 15.0 / 8, 2.0}));
         else if (kind == 2)
-            installScale(equalScale(13, 3.0));
+            engine.installScale(equalScale(13, 3.0));
         else
-            installScale(equalScale(uniform(1, 40), 2.0, 261.626, static_cast<uint8_t>(uniform(0, 127))));
-        buildTuningTable();
-        noteAllocation = initialNoteAllocation();  // no pedal left down by the last sequence
-        resetChannels();
+            engine.installScale(equalScale(uniform(1, 40), 2.0, 261.626, static_cast<uint8_t>(uniform(0, 127))));
+        engine.buildTuningTable();
+        engine.noteAllocation = initialNoteAllocation();  // no pedal left down by the last sequence
+        engine.resetChannels();
     }
 
     void expectInvariants()
     {
         int counts[16] = {};
         for (int k = 0; k < 128; ++k) {
-            const int slot = noteAllocation.keyChannel[k];
+            const int slot = engine.noteAllocation.keyChannel[k];
             if (slot == 0)
                 continue;
             ASSERT_LE(slot, 16);
             ++counts[slot - 1];
-            ASSERT_NE(settings.useChannel[slot - 1], 0) << "key " << k << " on an unused channel";
-            const uint8_t group = noteAllocation.channelSlot[slot - 1].group;
-            ASSERT_TRUE(group == NoKey || group == tuningTable.bendGroup[k]) << "key " << k;
+            ASSERT_NE(engine.settings.useChannel[slot - 1], 0) << "key " << k << " on an unused channel";
+            const uint8_t group = engine.noteAllocation.channelSlot[slot - 1].group;
+            ASSERT_TRUE(group == NoKey || group == engine.tuningTable.bendGroup[k]) << "key " << k;
         }
         for (int c = 0; c < 16; ++c)
-            ASSERT_EQ(noteAllocation.channelSlot[c].noteCount, counts[c]) << "channel " << c;
-        ASSERT_LT(noteAllocation.lastTunedChannel, 16);
+            ASSERT_EQ(engine.noteAllocation.channelSlot[c].noteCount, counts[c]) << "channel " << c;
+        ASSERT_LT(engine.noteAllocation.lastTunedChannel, 16);
     }
 
     bool pedalsHoldNothing() const
     {
-        for (const ChannelSlot& slot : noteAllocation.channelSlot) {
+        for (const ChannelSlot& slot : engine.noteAllocation.channelSlot) {
             if (slot.sustainedCount || slot.sostenutoCount)
                 return false;
         }
@@ -146,18 +146,18 @@ protected:
     // retuned one, wrapping; -1 when it is dropped. None if the rule does not apply.
     std::optional<int> plainRotationChoice(uint8_t status, uint8_t key, uint8_t velocity) const
     {
-        const NoteAllocation& a = noteAllocation;
-        const bool heard = settings.inputChannel == AllChannels || (status & 0x0F) == settings.inputChannel;
+        const NoteAllocation& a = engine.noteAllocation;
+        const bool heard = engine.settings.inputChannel == AllChannels || (status & 0x0F) == engine.settings.inputChannel;
         if ((status & 0xF0) != 0x90 || velocity == 0 || !heard || a.commandState != CommandIdle ||
-            a.keyChannel[key] != 0 || key == settings.commandKey || !pedalsHoldNothing())
+            a.keyChannel[key] != 0 || key == engine.settings.commandKey || !pedalsHoldNothing())
             return std::nullopt;
         for (int c = 0; c < 16; ++c) {
-            if (settings.useChannel[c] && a.channelSlot[c].group == tuningTable.bendGroup[key])
+            if (engine.settings.useChannel[c] && a.channelSlot[c].group == engine.tuningTable.bendGroup[key])
                 return c;
         }
         for (int i = 1; i <= 16; ++i) {
             const int c = (a.lastTunedChannel + i) % 16;
-            if (settings.useChannel[c] && a.channelSlot[c].noteCount == 0)
+            if (engine.settings.useChannel[c] && a.channelSlot[c].noteCount == 0)
                 return c;
         }
         return -1;
@@ -167,9 +167,9 @@ protected:
     {
         const size_t before = output.shortMessages.size();
         const std::optional<int> expected = plainRotationChoice(status, data1, data2);
-        handleMidiInput(nullptr, MimData, 0, packShortMessage(status, 0, data1, data2), 0);
+        engine.handleMidiInput(nullptr, MimData, 0, packShortMessage(status, 0, data1, data2), 0);
         if (expected) {
-            ASSERT_EQ(noteAllocation.keyChannel[data1] - 1, *expected) << "key " << int(data1);
+            ASSERT_EQ(engine.noteAllocation.keyChannel[data1] - 1, *expected) << "key " << int(data1);
         }
         for (size_t i = before; i < output.shortMessages.size(); ++i) {
             const ShortMessage& m = output.shortMessages[i];
@@ -202,11 +202,11 @@ protected:
                 const uint8_t statuses[] = {0xA0, 0xB0, 0xC0, 0xD0, 0xE0, 0xF8, 0xFE, 0xF4};
                 send(statuses[uniform(0, 7)], static_cast<uint8_t>(uniform(0, 127)), static_cast<uint8_t>(uniform(0, 127)));
             } else if (what < 97) {
-                EngineLock lock(engineMutex);
-                resetChannels();
+                EngineLock lock(engine.engineMutex);
+                engine.resetChannels();
             } else {
-                EngineLock lock(engineMutex);
-                settings.relay[uniform(0, 8)] = uniform(0, 1);
+                EngineLock lock(engine.engineMutex);
+                engine.settings.relay[uniform(0, 8)] = uniform(0, 1);
             }
             applyToModel();
             expectInvariants();

@@ -9,10 +9,10 @@ class OutputSendersTest : public EngineTest {};
 
 TEST_F(OutputSendersTest, PitchBendSendsLeastSignificantBitsFirst)
 {
-    sendPitchBend(0, 16383);
-    sendPitchBend(5, 0);
-    sendPitchBend(15, 8192);
-    sendPitchBend(1, 0x7FFFF);  // bits above 13 are dropped
+    engine.sendPitchBend(0, 16383);
+    engine.sendPitchBend(5, 0);
+    engine.sendPitchBend(15, 8192);
+    engine.sendPitchBend(1, 0x7FFFF);  // bits above 13 are dropped
     const std::vector<ShortMessage> expected = {{0xE0, 127, 127}, {0xE5, 0, 0}, {0xEF, 0, 64}, {0xE1, 127, 127}};
     EXPECT_EQ(sent(), expected);
     EXPECT_EQ(output.malformedWords, 0);
@@ -20,19 +20,19 @@ TEST_F(OutputSendersTest, PitchBendSendsLeastSignificantBitsFirst)
 
 TEST_F(OutputSendersTest, InitEventsGoToTheirChannelAllUsedChannelsOrOnce)
 {
-    sendInitEvent({0x90, 3, 60, 100});
+    engine.sendInitEvent({0x90, 3, 60, 100});
     ASSERT_EQ(sent().size(), 1u);
     EXPECT_EQ(sent()[0], (ShortMessage{0x93, 60, 100}));
     output.clear();
-    sendInitEvent({0x90, 15, 60, 100});
+    engine.sendInitEvent({0x90, 15, 60, 100});
     EXPECT_EQ(sent(), (std::vector<ShortMessage>{{0x9F, 60, 100}}));
     output.clear();
-    sendInitEvent({0x90, 16, 60, 100});
+    engine.sendInitEvent({0x90, 16, 60, 100});
     EXPECT_EQ(sent().size(), 15u);
     output.clear();
-    sendInitEvent({0xFF, 16, 0, 0});
-    sendInitEvent({0xF8, 7, 0, 0});
-    sendInitEvent({0xF2, 16, 5, 6});
+    engine.sendInitEvent({0xFF, 16, 0, 0});
+    engine.sendInitEvent({0xF8, 7, 0, 0});
+    engine.sendInitEvent({0xF2, 16, 5, 6});
     const std::vector<ShortMessage> expected = {{0xFF, 0, 0}, {0xF8, 0, 0}, {0xF2, 5, 6}};
     EXPECT_EQ(sent(), expected);
 }
@@ -40,16 +40,16 @@ TEST_F(OutputSendersTest, InitEventsGoToTheirChannelAllUsedChannelsOrOnce)
 // A count outside the array is bounded to it.
 TEST_F(OutputSendersTest, InitMessageSendsEachEventInOrder)
 {
-    settings.initEventCount = 3;
-    settings.initMessage[0] = {0xC0, 0, 4, 0};
-    settings.initMessage[1] = {0xB0, 1, 7, 90};
-    settings.initMessage[2] = {0xF6, 0, 0, 0};
-    sendInitMessage();
+    engine.settings.initEventCount = 3;
+    engine.settings.initMessage[0] = {0xC0, 0, 4, 0};
+    engine.settings.initMessage[1] = {0xB0, 1, 7, 90};
+    engine.settings.initMessage[2] = {0xF6, 0, 0, 0};
+    engine.sendInitMessage();
     EXPECT_EQ(sent(), (std::vector<ShortMessage>{{0xC0, 4, 0}, {0xB1, 7, 90}, {0xF6, 0, 0}}));
     for (const int count : {0, -3, 1000}) {
         output.clear();
-        settings.initEventCount = count;
-        sendInitMessage();
+        engine.settings.initEventCount = count;
+        engine.sendInitMessage();
         EXPECT_EQ(sent().size(), count > 0 ? size_t{MaxInitEvents} : 0u) << count;
     }
 }

@@ -18,19 +18,19 @@ protected:
     void SetUp() override
     {
         EngineTest::SetUp();
-        engineClock = [] { return fakeNow; };
+        engine.engineClock = [] { return fakeNow; };
         fakeNow = 1000;
-        installScale(equalScale(13, 3.0));  // linear mode: every key its own group
-        buildTuningTable();
+        engine.installScale(equalScale(13, 3.0));  // linear mode: every key its own group
+        engine.buildTuningTable();
     }
     // Plays the gesture at the given time on the engine's clock.
-    static void playAt(uint32_t now, const std::string& gesture)
+    void playAt(uint32_t now, const std::string& gesture)
     {
         fakeNow = now;
-        play(gesture);
+        play(engine, gesture);
     }
-    int channelOf(uint8_t key) const { return noteAllocation.keyChannel[key] - 1; }
-    bool sounding(int channel) const { return isSounding(noteAllocation.channelSlot[channel]); }
+    int channelOf(uint8_t key) const { return engine.noteAllocation.keyChannel[key] - 1; }
+    bool sounding(int channel) const { return isSounding(engine.noteAllocation.channelSlot[channel]); }
     // The controller messages sent on channel since the output was cleared.
     std::vector<ShortMessage> controllersOn(int channel) const
     {
@@ -46,59 +46,59 @@ protected:
 TEST_F(PedalAllocationTest, ASustainedChannelIsTakenLastAndItsSustainEndedFirst)
 {
     useOnlyChannels({0, 1});
-    play("S +60 +61");
+    play(engine, "S +60 +61");
     const int held = channelOf(60);
-    play("-60");  // still sounding under the pedal
+    play(engine, "-60");  // still sounding under the pedal
     output.clear();
-    play("+62");  // no free channel: one holds only a sustained note
+    play(engine, "+62");  // no free channel: one holds only a sustained note
     EXPECT_EQ(channelOf(62), held);
     const auto b = static_cast<uint8_t>(0xB0 + held);
     EXPECT_EQ(controllersOn(held), (std::vector<ShortMessage>{{b, 64, 0}, {b, 64, 100}}));
-    play("+63");  // held keys are never taken
-    EXPECT_EQ(noteAllocation.keyChannel[63], 0);
-    EXPECT_EQ(noteAllocation.droppedNotes, 1u);
+    play(engine, "+63");  // held keys are never taken
+    EXPECT_EQ(engine.noteAllocation.keyChannel[63], 0);
+    EXPECT_EQ(engine.noteAllocation.droppedNotes, 1u);
     output.clear();
-    resetChannels();  // All Notes Off leaves sustained notes: the pedal, still down, is pressed again
-    EXPECT_EQ(noteAllocation.droppedNotes, 0u);
+    engine.resetChannels();  // All Notes Off leaves sustained notes: the pedal, still down, is pressed again
+    EXPECT_EQ(engine.noteAllocation.droppedNotes, 0u);
     EXPECT_EQ(controllersOn(held), (std::vector<ShortMessage>{{b, 123, 0}, {b, 64, 0}, {b, 64, 100}}));
 }
 
 TEST_F(PedalAllocationTest, PedalUpFreesTheChannelsItHeld)
 {
     useOnlyChannels({0});
-    handleMidiInput(nullptr, MimData, 0, packShortMessage(0xB0, 0, SustainController, 64), 0);  // 64 and above: down
-    play("+60 -60");
+    engine.handleMidiInput(nullptr, MimData, 0, packShortMessage(0xB0, 0, SustainController, 64), 0);  // 64 and above: down
+    play(engine, "+60 -60");
     EXPECT_TRUE(sounding(0));
-    play("s");
+    play(engine, "s");
     EXPECT_FALSE(sounding(0));
     output.clear();
-    play("+61");
+    play(engine, "+61");
     EXPECT_EQ(channelOf(61), 0);
     EXPECT_TRUE(controllersOn(0).empty());
-    settings.relay[RelayControl] = 0;  // a pedal counts only while controllers are relayed
-    play("S -61");
+    engine.settings.relay[RelayControl] = 0;  // a pedal counts only while controllers are relayed
+    play(engine, "S -61");
     EXPECT_FALSE(sounding(0));
 }
 
 TEST_F(PedalAllocationTest, SostenutoHoldsOnlyTheKeysItCaught)
 {
     useOnlyChannels({0, 1, 2});
-    play("+60 O +61");
+    play(engine, "+60 O +61");
     const int caught = channelOf(60);
     const int late = channelOf(61);
-    play("-61 -60");  // 61 came after the pedal went down: not caught
+    play(engine, "-61 -60");  // 61 came after the pedal went down: not caught
     EXPECT_TRUE(sounding(caught));
     EXPECT_FALSE(sounding(late));
-    play("S o");  // the sustain pedal keeps what the sostenuto pedal lets go
+    play(engine, "S o");  // the sustain pedal keeps what the sostenuto pedal lets go
     EXPECT_TRUE(sounding(caught));
-    play("s");
+    play(engine, "s");
     EXPECT_FALSE(sounding(caught));
 }
 
 TEST_F(PedalAllocationTest, TheSustainedChannelReleasedLongestAgoIsTaken)
 {
     useOnlyChannels({0, 1, 2});
-    play("S +60 +61 +62");
+    play(engine, "S +60 +61 +62");
     const int first = channelOf(61);
     playAt(1010, "-61");
     playAt(1020, "-60");
@@ -108,12 +108,12 @@ TEST_F(PedalAllocationTest, TheSustainedChannelReleasedLongestAgoIsTaken)
 
 TEST_F(PedalAllocationTest, ReleaseTimeSparesRecentTailsWhileAnotherChannelIsFree)
 {
-    settings.releaseTime = 1000;
+    engine.settings.releaseTime = 1000;
     useOnlyChannels({0, 1, 2});
     playAt(0, "+60 +61");
     const int old = channelOf(61);
     const int recent = channelOf(60);
-    play("-61 +62");  // 62 is held throughout
+    play(engine, "-61 +62");  // 62 is held throughout
     playAt(1500, "-60");
     playAt(1600, "+63");  // the rotation comes to the recent tail first, and passes it
     EXPECT_EQ(channelOf(63), old);
@@ -124,7 +124,7 @@ TEST_F(PedalAllocationTest, ReleaseTimeSparesRecentTailsWhileAnotherChannelIsFre
 // A free tail, however recent, goes before a channel a pedal holds.
 TEST_F(PedalAllocationTest, ARecentTailIsTakenBeforeAPedalHeldChannel)
 {
-    settings.releaseTime = 1000;
+    engine.settings.releaseTime = 1000;
     useOnlyChannels({0, 1});
     playAt(0, "+60 O -60");  // the sostenuto pedal catches 60 alone
     playAt(500, "+61");
@@ -135,12 +135,12 @@ TEST_F(PedalAllocationTest, ARecentTailIsTakenBeforeAPedalHeldChannel)
 
 TEST_F(PedalAllocationTest, ATailAsOldAsTheReleaseTimeIsFreeAgain)
 {
-    settings.releaseTime = 1000;
+    engine.settings.releaseTime = 1000;
     useOnlyChannels({0, 1});
-    play("+60");
+    play(engine, "+60");
     const int tail = channelOf(60);
-    play("-60");
-    noteAllocation.lastTunedChannel = (tail + ChannelCount - 1) % ChannelCount;  // the rotation comes to it first
+    play(engine, "-60");
+    engine.noteAllocation.lastTunedChannel = (tail + ChannelCount - 1) % ChannelCount;  // the rotation comes to it first
     const uint32_t released = fakeNow;
     playAt(released + 999, "+61");
     EXPECT_NE(channelOf(61), tail) << "a millisecond younger than the release time, it is spared";
@@ -153,22 +153,22 @@ TEST_F(PedalAllocationTest, ATailAsOldAsTheReleaseTimeIsFreeAgain)
 TEST_F(PedalAllocationTest, ClosingAndPanicLeaveNothingSounding)
 {
     useOnlyChannels({0, 1});
-    play("+60 S +64 -64");
-    const ShortMessage off60{uint8_t(0x80 | channelOf(60)), noteAllocation.keyOutputNote[60], 0};
-    const ShortMessage off64{uint8_t(0x80 | noteAllocation.lastTunedChannel), noteAllocation.keyOutputNote[64], 0};
+    play(engine, "+60 S +64 -64");
+    const ShortMessage off60{uint8_t(0x80 | channelOf(60)), engine.noteAllocation.keyOutputNote[60], 0};
+    const ShortMessage off64{uint8_t(0x80 | engine.noteAllocation.lastTunedChannel), engine.noteAllocation.keyOutputNote[64], 0};
     output.clear();
-    endSoundingNotes();
+    engine.endSoundingNotes();
     EXPECT_EQ(sent(), (std::vector<ShortMessage>{off60, {0xB0, 64, 0}, {0xB1, 64, 0}}));
     EXPECT_EQ(channelOf(60), -1);
     output.clear();
-    panic();
+    engine.panic();
     ASSERT_EQ(sent().size(), 16u * 3 + 2);
     EXPECT_EQ(std::vector<ShortMessage>(sent().begin(), sent().begin() + 3),
               (std::vector<ShortMessage>{{0xB0, 64, 0}, {0xB0, 120, 0}, {0xB0, 123, 0}}));
     for (const ShortMessage& off : {off60, off64})
         EXPECT_EQ(std::count(sent().begin(), sent().end(), off), 1) << off;
     output.clear();
-    panic();
+    engine.panic();
     EXPECT_EQ(sent().size(), 16u * 3) << "what the last panic ended is not ended again";
 }
 

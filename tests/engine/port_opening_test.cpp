@@ -15,14 +15,14 @@ protected:
     void SetUp() override
     {
         EngineTest::SetUp();
-        midiPorts.midiOut = nullptr;
-        midiPorts.outputOpen = 0;
-        midiSystem = &system;
+        engine.midiPorts.midiOut = nullptr;
+        engine.midiPorts.outputOpen = 0;
+        engine.midiSystem = &system;
     }
     void TearDown() override
     {
-        closePorts();
-        midiSystem = nullptr;
+        engine.closePorts();
+        engine.midiSystem = nullptr;
         EngineTest::TearDown();
     }
     const std::vector<ShortMessage>& sentToDevice() const { return system.log.output.shortMessages; }
@@ -34,22 +34,22 @@ protected:
 TEST_F(PortOpeningTest, OpensInputWithItsBufferThenOutputThenPreparesTheInstrument)
 {
     useOnlyChannels({0, 1});
-    settings.pitchWheelRange = 12;
-    settings.initEventCount = 1;
-    settings.initMessage[0] = {0xC0, 16, 5, 0};
-    openPorts(reporter);
+    engine.settings.pitchWheelRange = 12;
+    engine.settings.initEventCount = 1;
+    engine.settings.initMessage[0] = {0xC0, 16, 5, 0};
+    engine.openPorts(reporter);
     const std::vector<std::string> order = {"open input 0", "prepare", "queue", "start", "open output -1"};
     EXPECT_EQ(system.log.events, order);
     EXPECT_TRUE(reporter.shown.empty());
-    EXPECT_EQ(midiPorts.inputOpen, 1);
-    EXPECT_EQ(midiPorts.outputOpen, 1);
-    EXPECT_TRUE(midiPorts.sysexBufferReady);
-    EXPECT_EQ(midiPorts.sysexHeader.data, midiPorts.sysexInputBuffer);
-    EXPECT_EQ(midiPorts.sysexHeader.bufferLength, 2048u);
+    EXPECT_EQ(engine.midiPorts.inputOpen, 1);
+    EXPECT_EQ(engine.midiPorts.outputOpen, 1);
+    EXPECT_TRUE(engine.sysexInput.bufferReady);
+    EXPECT_EQ(engine.sysexInput.header.data, engine.sysexInput.buffer);
+    EXPECT_EQ(engine.sysexInput.header.bufferLength, 2048u);
     // The opening sequence itself is spelled out where it is made.
     const std::vector<ShortMessage> opened = sentToDevice();
-    midiPorts.midiOut = &output;
-    prepareOutputInstrument();
+    engine.midiPorts.midiOut = &output;
+    engine.prepareOutputInstrument();
     EXPECT_EQ(opened, sent());
 }
 
@@ -57,21 +57,21 @@ TEST_F(PortOpeningTest, OpensInputWithItsBufferThenOutputThenPreparesTheInstrume
 // output closes; reopening then sends the opening sequence again.
 TEST_F(PortOpeningTest, ReopeningClosesInputFirstAndSendsTheOpeningSequenceAgain)
 {
-    settings.relay[RelaySystemExclusive] = 1;
-    openPorts(reporter);
+    engine.settings.relay[RelaySystemExclusive] = 1;
+    engine.openPorts(reporter);
     ASSERT_TRUE(system.lastInput->queued());
     const size_t firstOpening = sentToDevice().size();
     system.log.events.clear();
-    openPorts(reporter);
+    engine.openPorts(reporter);
     const std::vector<std::string> order = {"reset", "unprepare", "close input", "close output",
                                             "open input 0", "prepare", "queue", "start", "open output -1"};
     EXPECT_EQ(system.log.events, order);
     EXPECT_FALSE(system.log.sysexReadyAtReset);
     EXPECT_EQ(sentToDevice().size(), 2 * firstOpening);
-    closePorts();
-    EXPECT_EQ(midiPorts.midiIn, nullptr);
-    EXPECT_EQ(midiPorts.midiOut, nullptr);
-    EXPECT_FALSE(midiPorts.sysexBufferReady);
+    engine.closePorts();
+    EXPECT_EQ(engine.midiPorts.midiIn, nullptr);
+    EXPECT_EQ(engine.midiPorts.midiOut, nullptr);
+    EXPECT_FALSE(engine.sysexInput.bufferReady);
 }
 
 // Each failure is shown, the input's first; what did open still works.
@@ -88,12 +88,12 @@ TEST_F(PortOpeningTest, FailedOpeningsAreShownAndTheOtherDeviceStillOpens)
         {0, MidiMapperDevice, false, {InputDeviceError, OutputDeviceError}, 0},
     };
     for (const auto& c : cases) {
-        settings.inputDevice = c.input;
-        settings.outputDevice = c.output;
-        midiSystem = c.service ? &system : nullptr;
+        engine.settings.inputDevice = c.input;
+        engine.settings.outputDevice = c.output;
+        engine.midiSystem = c.service ? &system : nullptr;
         system.log.output.clear();
         reporter.shown.clear();
-        openPorts(reporter);
+        engine.openPorts(reporter);
         std::vector<std::string> texts;
         for (const ShownMessage& m : reporter.shown) {
             texts.push_back(m.text);
@@ -102,69 +102,69 @@ TEST_F(PortOpeningTest, FailedOpeningsAreShownAndTheOtherDeviceStillOpens)
         }
         EXPECT_EQ(texts, c.shown);
         EXPECT_EQ(sentToDevice().size(), c.sent);
-        EXPECT_EQ(midiPorts.inputOpen, 0);
-        EXPECT_EQ(midiPorts.outputOpen, c.sent ? 1 : 0);
-        EXPECT_FALSE(midiPorts.sysexBufferReady);
-        closePorts();
+        EXPECT_EQ(engine.midiPorts.inputOpen, 0);
+        EXPECT_EQ(engine.midiPorts.outputOpen, c.sent ? 1 : 0);
+        EXPECT_FALSE(engine.sysexInput.bufferReady);
+        engine.closePorts();
     }
 }
 
 TEST_F(PortOpeningTest, BufferThatCannotBeQueuedLeavesInputRunningWithoutSysex)
 {
     system.failQueue = true;
-    openPorts(reporter);
-    EXPECT_EQ(midiPorts.inputOpen, 1);
-    EXPECT_FALSE(midiPorts.sysexBufferReady);
-    closePorts();
+    engine.openPorts(reporter);
+    EXPECT_EQ(engine.midiPorts.inputOpen, 1);
+    EXPECT_FALSE(engine.sysexInput.bufferReady);
+    engine.closePorts();
     system.failQueue = false;
     system.failPrepare = true;
     system.log.events.clear();
-    openPorts(reporter);
+    engine.openPorts(reporter);
     EXPECT_EQ(system.log.events, (std::vector<std::string>{"open input 0", "prepare", "start", "open output -1"}));
-    EXPECT_FALSE(midiPorts.sysexBufferReady);
+    EXPECT_FALSE(engine.sysexInput.bufferReady);
 }
 
 TEST_F(PortOpeningTest, ARememberedDeviceIsAwaitedAndReopenedWhenItComesBack)
 {
     system.inputs = {"Keyboard"};
-    openPorts(reporter);  // by position: the name is learnt
-    EXPECT_STREQ(settings.inputDeviceName, "Keyboard");
-    std::strcpy(settings.inputDeviceName, "Late Keyboard");
+    engine.openPorts(reporter);  // by position: the name is learnt
+    EXPECT_STREQ(engine.settings.inputDeviceName, "Keyboard");
+    std::strcpy(engine.settings.inputDeviceName, "Late Keyboard");
     system.inputs = {"Other"};
-    openPorts(reporter);
-    EXPECT_EQ(midiPorts.inputOpen, 0);
-    EXPECT_EQ(midiPorts.outputOpen, 1);
+    engine.openPorts(reporter);
+    EXPECT_EQ(engine.midiPorts.inputOpen, 0);
+    EXPECT_EQ(engine.midiPorts.outputOpen, 1);
     EXPECT_TRUE(reporter.shown.empty()) << "awaited, not an error";
-    EXPECT_EQ(deviceWaitText(), "Waiting for Late Keyboard");
-    EXPECT_FALSE(reopenWhenDevicesReturn(reporter));
+    EXPECT_EQ(engine.deviceWaitText(), "Waiting for Late Keyboard");
+    EXPECT_FALSE(engine.reopenWhenDevicesReturn(reporter));
     system.inputs = {"Other", "Late Keyboard"};
-    EXPECT_TRUE(reopenWhenDevicesReturn(reporter));
-    EXPECT_EQ(midiPorts.inputOpen, 1);
-    EXPECT_EQ(settings.inputDevice, 1);
-    EXPECT_EQ(deviceWaitText(), "");
+    EXPECT_TRUE(engine.reopenWhenDevicesReturn(reporter));
+    EXPECT_EQ(engine.midiPorts.inputOpen, 1);
+    EXPECT_EQ(engine.settings.inputDevice, 1);
+    EXPECT_EQ(engine.deviceWaitText(), "");
     system.inputs = {"Other"};  // unplugged while playing
-    EXPECT_FALSE(reopenWhenDevicesReturn(reporter));
-    EXPECT_EQ(deviceWaitText(), "Waiting for Late Keyboard");
+    EXPECT_FALSE(engine.reopenWhenDevicesReturn(reporter));
+    EXPECT_EQ(engine.deviceWaitText(), "Waiting for Late Keyboard");
     system.inputs = {"Late Keyboard"};
-    EXPECT_TRUE(reopenWhenDevicesReturn(reporter));
-    EXPECT_EQ(settings.inputDevice, 0);
-    EXPECT_EQ(midiPorts.inputOpen, 1);
+    EXPECT_TRUE(engine.reopenWhenDevicesReturn(reporter));
+    EXPECT_EQ(engine.settings.inputDevice, 0);
+    EXPECT_EQ(engine.midiPorts.inputOpen, 1);
 }
 
 TEST_F(PortOpeningTest, TheServiceGoingAwayIsShownAndEverythingReopensWhenItReturns)
 {
-    openPorts(reporter);
+    engine.openPorts(reporter);
     system.service = false;
     system.lost = 3;
-    EXPECT_FALSE(reopenWhenDevicesReturn(reporter));
-    EXPECT_EQ(deviceWaitText(), std::string(ServiceLostText) + ", 3 MIDI messages lost");
+    EXPECT_FALSE(engine.reopenWhenDevicesReturn(reporter));
+    EXPECT_EQ(engine.deviceWaitText(), std::string(ServiceLostText) + ", 3 MIDI messages lost");
     system.log.events.clear();
     system.service = true;
-    EXPECT_TRUE(reopenWhenDevicesReturn(reporter));
+    EXPECT_TRUE(engine.reopenWhenDevicesReturn(reporter));
     EXPECT_EQ(system.log.events.front(), "reset") << "the old devices are closed first";
-    EXPECT_EQ(midiPorts.inputOpen, 1);
-    EXPECT_EQ(midiPorts.outputOpen, 1);
-    EXPECT_EQ(deviceWaitText(), "3 MIDI messages lost");
+    EXPECT_EQ(engine.midiPorts.inputOpen, 1);
+    EXPECT_EQ(engine.midiPorts.outputOpen, 1);
+    EXPECT_EQ(engine.deviceWaitText(), "3 MIDI messages lost");
 }
 
 // A look-alike stands in only when it is the one device that can be meant,
@@ -172,29 +172,29 @@ TEST_F(PortOpeningTest, TheServiceGoingAwayIsShownAndEverythingReopensWhenItRetu
 // connection or a failed opening is tried again on the next look.
 TEST_F(PortOpeningTest, ReopensForTheRightDeviceADeadConnectionAndAFailedOpening)
 {
-    settings.outputDevice = 0;
-    std::strcpy(settings.outputDeviceName, "Synth:in");
+    engine.settings.outputDevice = 0;
+    std::strcpy(engine.settings.outputDeviceName, "Synth:in");
     system.outputs = {"Synth-2:in", "Synth-01:in"};
-    openPorts(reporter);
-    EXPECT_EQ(settings.outputDevice, 1);
+    engine.openPorts(reporter);
+    EXPECT_EQ(engine.settings.outputDevice, 1);
     system.outputs = {"Synth-2:in", "Synth-01:in", "Synth:in"};
-    EXPECT_TRUE(reopenWhenDevicesReturn(reporter));
-    EXPECT_EQ(settings.outputDevice, 2);
+    EXPECT_TRUE(engine.reopenWhenDevicesReturn(reporter));
+    EXPECT_EQ(engine.settings.outputDevice, 2);
     system.outputs = {"Synth-2:in"};  // unplugged while playing
-    EXPECT_FALSE(reopenWhenDevicesReturn(reporter));
-    EXPECT_EQ(deviceWaitText(), "Waiting for Synth:in");
+    EXPECT_FALSE(engine.reopenWhenDevicesReturn(reporter));
+    EXPECT_EQ(engine.deviceWaitText(), "Waiting for Synth:in");
 
     system.outputs = {"Synth:in"};
     system.failedOutputOpens = 2;
     for (const int32_t open : {0, 0, 1}) {
-        EXPECT_TRUE(reopenWhenDevicesReturn(reporter));
-        EXPECT_EQ(midiPorts.outputOpen, open);
+        EXPECT_TRUE(engine.reopenWhenDevicesReturn(reporter));
+        EXPECT_EQ(engine.midiPorts.outputOpen, open);
     }
     EXPECT_EQ(reporter.shown.size(), 1u) << "one box, not one a look";
     system.log.outputAlive = false;
-    EXPECT_TRUE(reopenWhenDevicesReturn(reporter));
+    EXPECT_TRUE(engine.reopenWhenDevicesReturn(reporter));
     system.log.outputAlive = true;
-    EXPECT_FALSE(reopenWhenDevicesReturn(reporter));
+    EXPECT_FALSE(engine.reopenWhenDevicesReturn(reporter));
 }
 
 TEST(DeviceNames, TheNumbersTheSystemAddsAreLeftOut)

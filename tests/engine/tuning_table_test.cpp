@@ -13,30 +13,30 @@ namespace {
 class TuningTableTest : public EngineTest {};
 
 // Frequency that key k actually sounds: the instrument key bent by its value.
-double soundedFrequency(int key)
+double soundedFrequency(Engine& engine, int key)
 {
-    const double semitones = (tuningTable.bendValue[key] - 8192.0) / 8192.0 * settings.pitchWheelRange;
-    return tuningTable.instrumentFrequency[tuningTable.outputKey[key]] * std::pow(2.0, semitones / 12.0);
+    const double semitones = (engine.tuningTable.bendValue[key] - 8192.0) / 8192.0 * engine.settings.pitchWheelRange;
+    return engine.tuningTable.instrumentFrequency[engine.tuningTable.outputKey[key]] * std::pow(2.0, semitones / 12.0);
 }
 
 TEST_F(TuningTableTest, InstrumentFrequenciesFollowTheReference)
 {
-    EXPECT_DOUBLE_EQ(tuningTable.instrumentFrequency[69], 440.0);
-    EXPECT_NEAR(tuningTable.instrumentFrequency[60], 261.6255653, 1e-6);
-    EXPECT_NEAR(tuningTable.instrumentFrequency[81], 880.0, 1e-9);
-    settings.referenceFrequency = 442.0;
-    settings.referenceKey = 57;
-    buildInstrumentFrequencies();
-    EXPECT_DOUBLE_EQ(tuningTable.instrumentFrequency[57], 442.0);
-    EXPECT_NEAR(tuningTable.instrumentFrequency[69], 884.0, 1e-9);
+    EXPECT_DOUBLE_EQ(engine.tuningTable.instrumentFrequency[69], 440.0);
+    EXPECT_NEAR(engine.tuningTable.instrumentFrequency[60], 261.6255653, 1e-6);
+    EXPECT_NEAR(engine.tuningTable.instrumentFrequency[81], 880.0, 1e-9);
+    engine.settings.referenceFrequency = 442.0;
+    engine.settings.referenceKey = 57;
+    engine.buildInstrumentFrequencies();
+    EXPECT_DOUBLE_EQ(engine.tuningTable.instrumentFrequency[57], 442.0);
+    EXPECT_NEAR(engine.tuningTable.instrumentFrequency[69], 884.0, 1e-9);
 }
 
 TEST_F(TuningTableTest, DefaultScalePlaysEveryKeyUnbent)
 {
     for (int k = 0; k < 128; ++k) {
-        EXPECT_EQ(tuningTable.outputKey[k], k) << "key " << k;
-        EXPECT_EQ(tuningTable.bendValue[k], 8192) << "key " << k;
-        EXPECT_EQ(tuningTable.bendGroup[k], (k + 12 * 11 - 60) % 12) << "key " << k;
+        EXPECT_EQ(engine.tuningTable.outputKey[k], k) << "key " << k;
+        EXPECT_EQ(engine.tuningTable.bendValue[k], 8192) << "key " << k;
+        EXPECT_EQ(engine.tuningTable.bendGroup[k], (k + 12 * 11 - 60) % 12) << "key " << k;
     }
 }
 
@@ -44,15 +44,15 @@ TEST_F(TuningTableTest, DefaultScalePlaysEveryKeyUnbent)
 // nothing is bent.
 TEST_F(TuningTableTest, JustIntervalsGiveTheWorkedBends)
 {
-    installScale(makeScale({1.0, 1.0, 1.0, 5.0 / 4, 1.0, 1.0, 3.0 / 2, 1.0, 1.0, 7.0 / 4, 1.0, 2.0}));
+    engine.installScale(makeScale({1.0, 1.0, 1.0, 5.0 / 4, 1.0, 1.0, 3.0 / 2, 1.0, 1.0, 7.0 / 4, 1.0, 2.0}));
     for (const auto& [range, fifth, third, seventh] : {std::array{2, 8272, 7632, 6916}, {12, 8205, 8099, 7980}, {0, 8192, 8192, 8192}}) {
-        settings.pitchWheelRange = static_cast<uint8_t>(range);
-        ASSERT_TRUE(buildTuningTable());
+        engine.settings.pitchWheelRange = static_cast<uint8_t>(range);
+        ASSERT_TRUE(engine.buildTuningTable());
         for (const int octave : {-12, 0, 12}) {
-            EXPECT_EQ(tuningTable.outputKey[67 + octave], 67 + octave);
-            EXPECT_EQ(tuningTable.bendValue[67 + octave], fifth) << range;
-            EXPECT_EQ(tuningTable.bendValue[64 + octave], third) << range;
-            EXPECT_EQ(tuningTable.bendValue[70 + octave], seventh) << range;
+            EXPECT_EQ(engine.tuningTable.outputKey[67 + octave], 67 + octave);
+            EXPECT_EQ(engine.tuningTable.bendValue[67 + octave], fifth) << range;
+            EXPECT_EQ(engine.tuningTable.bendValue[64 + octave], third) << range;
+            EXPECT_EQ(engine.tuningTable.bendValue[70 + octave], seventh) << range;
         }
     }
 }
@@ -61,69 +61,69 @@ TEST_F(TuningTableTest, JustIntervalsGiveTheWorkedBends)
 // and a target that is not gives bend 0 everywhere.
 TEST_F(TuningTableTest, NearestKeysAndUnusableFrequencies)
 {
-    const double halfway = std::sqrt(tuningTable.instrumentFrequency[60] * tuningTable.instrumentFrequency[61]);
-    EXPECT_EQ(findNearestKey(halfway), 60);
-    EXPECT_EQ(findNearestKey(halfway * 1.0001), 61);
-    EXPECT_EQ(findNearestKey(1.0), 0);
-    EXPECT_EQ(findNearestKey(1e6), 127);
+    const double halfway = std::sqrt(engine.tuningTable.instrumentFrequency[60] * engine.tuningTable.instrumentFrequency[61]);
+    EXPECT_EQ(engine.findNearestKey(halfway), 60);
+    EXPECT_EQ(engine.findNearestKey(halfway * 1.0001), 61);
+    EXPECT_EQ(engine.findNearestKey(1.0), 0);
+    EXPECT_EQ(engine.findNearestKey(1e6), 127);
     for (const double unusable : {0.0, -440.0, std::nan("")})
-        EXPECT_EQ(findNearestKey(unusable), 60);
+        EXPECT_EQ(engine.findNearestKey(unusable), 60);
 
-    installScale(makeScale({1.5, 2.0}, -261.626));
-    ASSERT_TRUE(buildTuningTable());
-    EXPECT_EQ(tuningTable.outputKey[61], 60);
+    engine.installScale(makeScale({1.5, 2.0}, -261.626));
+    ASSERT_TRUE(engine.buildTuningTable());
+    EXPECT_EQ(engine.tuningTable.outputKey[61], 60);
     for (int k = 0; k < 128; ++k)
-        EXPECT_EQ(tuningTable.bendValue[k], 0);
+        EXPECT_EQ(engine.tuningTable.bendValue[k], 0);
 }
 
 TEST_F(TuningTableTest, TargetsBeyondTheKeyboardSaturateTheBend)
 {
-    installScale(makeScale({2.0}, 5.0, 60));  // one degree a period: key k sounds 5 Hz * 2^(k-60)
-    buildTuningTable();
-    EXPECT_EQ(tuningTable.outputKey[60], 0);
-    EXPECT_EQ(tuningTable.bendValue[60], 0);
-    installScale(makeScale({2.0}, 30000.0, 60));
-    buildTuningTable();
-    EXPECT_EQ(tuningTable.outputKey[60], 127);
-    EXPECT_EQ(tuningTable.bendValue[60], 16383);
+    engine.installScale(makeScale({2.0}, 5.0, 60));  // one degree a period: key k sounds 5 Hz * 2^(k-60)
+    engine.buildTuningTable();
+    EXPECT_EQ(engine.tuningTable.outputKey[60], 0);
+    EXPECT_EQ(engine.tuningTable.bendValue[60], 0);
+    engine.installScale(makeScale({2.0}, 30000.0, 60));
+    engine.buildTuningTable();
+    EXPECT_EQ(engine.tuningTable.outputKey[60], 127);
+    EXPECT_EQ(engine.tuningTable.bendValue[60], 16383);
 }
 
 TEST_F(TuningTableTest, OctaveModeCopiesClampAtTheKeyboardEnds)
 {
-    installScale(equalScale(5, 2.0));
-    ASSERT_EQ(scale.octavePeriod, 1);
-    buildTuningTable();
-    const int n = tuningTable.outputKey[60];
+    engine.installScale(equalScale(5, 2.0));
+    ASSERT_EQ(engine.scale.octavePeriod, 1);
+    engine.buildTuningTable();
+    const int n = engine.tuningTable.outputKey[60];
     EXPECT_EQ(n, 60);
     for (int m = 1; 60 + 5 * m <= 127; ++m) {
         const int key = 60 + 5 * m;
-        EXPECT_EQ(tuningTable.outputKey[key], std::min(n + 12 * m, 127)) << "key " << key;
-        EXPECT_EQ(tuningTable.bendValue[key], tuningTable.bendValue[60]);
-        EXPECT_EQ(tuningTable.bendGroup[key], 0);
+        EXPECT_EQ(engine.tuningTable.outputKey[key], std::min(n + 12 * m, 127)) << "key " << key;
+        EXPECT_EQ(engine.tuningTable.bendValue[key], engine.tuningTable.bendValue[60]);
+        EXPECT_EQ(engine.tuningTable.bendGroup[key], 0);
     }
-    EXPECT_EQ(tuningTable.outputKey[125], 127);
-    EXPECT_EQ(tuningTable.outputKey[0], 0);
-    EXPECT_EQ(tuningTable.bendGroup[61], 1);
-    EXPECT_EQ(tuningTable.bendGroup[59], 4);
+    EXPECT_EQ(engine.tuningTable.outputKey[125], 127);
+    EXPECT_EQ(engine.tuningTable.outputKey[0], 0);
+    EXPECT_EQ(engine.tuningTable.bendGroup[61], 1);
+    EXPECT_EQ(engine.tuningTable.bendGroup[59], 4);
 }
 
 TEST_F(TuningTableTest, LinearModeWalksWholePeriodsFromTheCentre)
 {
     const Scale bp = equalScale(13, 3.0);
-    installScale(bp);
-    ASSERT_EQ(scale.octavePeriod, 0);
-    ASSERT_TRUE(buildTuningTable());
-    EXPECT_NEAR(soundedFrequency(73), 3 * 261.626, 3 * 261.626 * 0.0003);
-    EXPECT_NEAR(soundedFrequency(59), 261.626 / 3 * bp.ratio[12], 0.05);
+    engine.installScale(bp);
+    ASSERT_EQ(engine.scale.octavePeriod, 0);
+    ASSERT_TRUE(engine.buildTuningTable());
+    EXPECT_NEAR(soundedFrequency(engine, 73), 3 * 261.626, 3 * 261.626 * 0.0003);
+    EXPECT_NEAR(soundedFrequency(engine, 59), 261.626 / 3 * bp.ratio[12], 0.05);
     for (int k = 0; k < 128; ++k)
-        EXPECT_EQ(tuningTable.bendGroup[k], k);
+        EXPECT_EQ(engine.tuningTable.bendGroup[k], k);
     // Every key in the playable range lands within a bend unit of its target.
     for (int k = 30; k < 100; ++k) {
         const int offset = k - 60;
         const int q = offset >= 0 ? offset / 13 : -((-offset + 12) / 13);
         const int r = offset - 13 * q;
         const double target = 261.626 * std::pow(3.0, q) * bp.ratio[r];
-        EXPECT_NEAR(std::log2(soundedFrequency(k) / target) * 1200, 0.0, 0.05) << "key " << k;
+        EXPECT_NEAR(std::log2(soundedFrequency(engine, k) / target) * 1200, 0.0, 0.05) << "key " << k;
     }
 }
 
@@ -145,32 +145,32 @@ TEST_F(TuningTableTest, ModulationCountsWholePeriodsOnEitherSide)
         {tritaveJust, 8, 9.0 * 9 / 5},  {tritaveJust, -8, 5.0 / 81}, {tritaveJust, -4, 1.0 / 5},
     };
     for (const auto& c : cases) {
-        installScale(c.scale);
+        engine.installScale(c.scale);
         const auto target = static_cast<uint8_t>(60 + c.offset);
-        ASSERT_TRUE(moveCentre(target, MoveModulate, 0)) << c.offset;
-        EXPECT_NEAR(currentPitch / 261.626, c.interval, 1e-12) << "degrees " << c.scale.degrees << ", offset " << c.offset;
-        ASSERT_TRUE(moveCentre(target, MoveDemodulate, 0));
-        EXPECT_NEAR(currentPitch, 261.626, 1e-9) << c.offset;
+        ASSERT_TRUE(engine.moveCentre(target, MoveModulate, 0)) << c.offset;
+        EXPECT_NEAR(engine.currentPitch / 261.626, c.interval, 1e-12) << "degrees " << c.scale.degrees << ", offset " << c.offset;
+        ASSERT_TRUE(engine.moveCentre(target, MoveDemodulate, 0));
+        EXPECT_NEAR(engine.currentPitch, 261.626, 1e-9) << c.offset;
     }
 }
 
 TEST_F(TuningTableTest, ScalesWithUnusableDegreesAreRefused)
 {
-    const TuningTable before = tuningTable;
+    const TuningTable before = engine.tuningTable;
     for (int degrees : {0, -5, 128, 100000}) {
         Scale bad = makeScale({2.0});
         bad.degrees = degrees;
         bad.octavePeriod = 0;
-        installScale(bad);
-        EXPECT_FALSE(buildTuningTable()) << degrees;
-        EXPECT_FALSE(moveCentre(70, MoveModulate, 1)) << degrees;
-        EXPECT_FALSE(moveCentre(0, MoveReset, 0)) << degrees;
-        EXPECT_EQ(currentCentre, 60);
-        EXPECT_EQ(std::memcmp(&before, &tuningTable, sizeof before), 0) << degrees;
+        engine.installScale(bad);
+        EXPECT_FALSE(engine.buildTuningTable()) << degrees;
+        EXPECT_FALSE(engine.moveCentre(70, MoveModulate, 1)) << degrees;
+        EXPECT_FALSE(engine.moveCentre(0, MoveReset, 0)) << degrees;
+        EXPECT_EQ(engine.currentCentre, 60);
+        EXPECT_EQ(std::memcmp(&before, &engine.tuningTable, sizeof before), 0) << degrees;
     }
-    installScale(equalScale(MaxDegrees, 2.0));
-    EXPECT_TRUE(buildTuningTable());
-    EXPECT_FALSE(moveCentre(KeyCount, MoveModulate, 0));
+    engine.installScale(equalScale(MaxDegrees, 2.0));
+    EXPECT_TRUE(engine.buildTuningTable());
+    EXPECT_FALSE(engine.moveCentre(KeyCount, MoveModulate, 0));
 }
 
 }  // namespace

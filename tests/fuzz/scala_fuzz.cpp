@@ -39,26 +39,26 @@ void checkMapping(const KeyboardMapping& m)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    EngineLock lock(engineMutex);
+    EngineLock lock(engine.engineMutex);
     buildInstrumentFrequenciesOnce();
     static Scale parsed;
     static KeyboardMapping mapping;
-    clearKeyboardMapping();
-    setDefaultScale();
+    engine.clearKeyboardMapping();
+    engine.setDefaultScale();
     if (parseBytes(data, size, [](std::FILE* f) { return parseScalaScale(f, "fallback", parsed); })) {
         requireUsableScale(parsed);
-        installScale(parsed);
+        engine.installScale(parsed);
     }
     if (parseBytes(data, size, [](std::FILE* f) { return parseKeyboardMapping(f, mapping); })) {
         checkMapping(mapping);
-        installKeyboardMapping(mapping);
+        engine.installKeyboardMapping(mapping);
     }
-    require(buildTuningTable());
+    require(engine.buildTuningTable());
     requireTableInRange();
     const auto key = static_cast<uint8_t>(size % 128);
-    moveCentre(key, MoveModulate, static_cast<int32_t>(size & 1));
-    moveCentre(key, MoveDemodulate, 0);
-    require(moveCentre(0, MoveReset, 0));
+    engine.moveCentre(key, MoveModulate, static_cast<int32_t>(size & 1));
+    engine.moveCentre(key, MoveDemodulate, 0);
+    require(engine.moveCentre(0, MoveReset, 0));
     requireTableInRange();
     return 0;
 }

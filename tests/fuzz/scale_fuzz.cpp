@@ -8,9 +8,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    EngineLock lock(engineMutex);
+    EngineLock lock(engine.engineMutex);
     buildInstrumentFrequenciesOnce();
-    setDefaultScale();
+    engine.setDefaultScale();
     std::FILE* file = openBytes(data, size);
     if (!file)
         return 0;
@@ -18,12 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const char* error = parseScale(file, parsed);
     std::fclose(file);
     if (!error)
-        installScale(parsed);
-    requireUsableScale(scale);
-    require(buildTuningTable());
+        engine.installScale(parsed);
+    requireUsableScale(engine.scale);
+    require(engine.buildTuningTable());
     requireTableInRange();
-    require(moveCentre(static_cast<uint8_t>(size % 128), MoveModulate, static_cast<int32_t>(size & 1)));
-    require(moveCentre(0, MoveReset, 0));
+    require(engine.moveCentre(static_cast<uint8_t>(size % 128), MoveModulate, static_cast<int32_t>(size & 1)));
+    require(engine.moveCentre(0, MoveReset, 0));
     requireTableInRange();
     return 0;
 }

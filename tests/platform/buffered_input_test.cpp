@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/input_dispatch.h"
+#include "engine/midi_system.h"
 
 namespace {
 
@@ -23,7 +24,12 @@ std::string hex(const uint8_t* bytes, size_t size)
     return text;
 }
 
-void record(MidiInput* port, uint32_t code, uintptr_t, uintptr_t param1, uintptr_t)
+class Recorder : public MidiInputHandler {
+public:
+    void handleMidiInput(MidiInput* port, uint32_t code, uintptr_t, uintptr_t param1, uintptr_t) override;
+};
+
+void Recorder::handleMidiInput(MidiInput* port, uint32_t code, uintptr_t, uintptr_t param1, uintptr_t)
 {
     const uint8_t first = param1 & 0xFF;
     if (code != MimLongData) {
@@ -35,9 +41,11 @@ void record(MidiInput* port, uint32_t code, uintptr_t, uintptr_t param1, uintptr
     port->addBuffer(*buffer);
 }
 
+Recorder recorder;
+
 class TestInput : public BufferedInputDevice {
 public:
-    TestInput() : BufferedInputDevice(record)
+    TestInput() : BufferedInputDevice(recorder)
     {
         prepareBuffer(header_);
         addBuffer(header_);

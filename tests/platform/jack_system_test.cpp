@@ -16,7 +16,7 @@ using namespace std::chrono_literals;
 
 class JackSystemTest : public JackFixture {
 protected:
-    std::unique_ptr<MidiSystem> makeSystem() override { return std::make_unique<JackMidiSystem>(greetNewListener); }
+    std::unique_ptr<MidiSystem> makeSystem() override { return std::make_unique<JackMidiSystem>(engine); }
     JackMidiSystem& jack() { return static_cast<JackMidiSystem&>(*system); }
 
     // The bytes of every event heard, one after the other.
@@ -31,7 +31,7 @@ protected:
 
 TEST_F(JackSystemTest, ListsOtherClientsPortsAndConnectsOnlyTheChosenOnes)
 {
-    ASSERT_GE(settings.inputDevice, 0);
+    ASSERT_GE(engine.settings.inputDevice, 0);
     const std::vector<std::string> outputs = system->outputDeviceNames();
     for (const auto& names : {system->inputDeviceNames(), outputs}) {
         for (const std::string& name : names)
@@ -40,17 +40,17 @@ TEST_F(JackSystemTest, ListsOtherClientsPortsAndConnectsOnlyTheChosenOnes)
     EXPECT_TRUE(isOwnPortName("Vanto-01:Vanto Out"));
     EXPECT_TRUE(isOwnPortName("Vanto In:Vanto In 129:0"));  // as RtMidi names its ALSA ports
     EXPECT_FALSE(isOwnPortName("Vantongo:out"));
-    settings.outputDevice = devicePosition(outputs, "Listener:in");
-    openPorts(reporter);
+    engine.settings.outputDevice = devicePosition(outputs, "Listener:in");
+    engine.openPorts(reporter);
     EXPECT_TRUE(reporter.shown.empty());
     player->send({0x90, 60, 100});
     EXPECT_EQ(listener->settle().size(), 15u * 7 + 2) << "the opening sequence, a bend and the note";
     listener->clear();
     {
-        EngineLock lock(engineMutex);
-        sendController(7, 99);  // from this thread: queued for a cycle, which closing waits for
+        EngineLock lock(engine.engineMutex);
+        engine.sendController(7, 99);  // from this thread: queued for a cycle, which closing waits for
     }
-    closePorts();
+    engine.closePorts();
     const std::vector<TimedEvent> last = listener->settle();
     ASSERT_EQ(last.size(), 16u) << "what was queued left before the connection went";
     EXPECT_EQ(last.back().bytes, (MidiBytes{0x80, 60, 0})) << "the key still held ends";
@@ -61,8 +61,8 @@ TEST_F(JackSystemTest, ListsOtherClientsPortsAndConnectsOnlyTheChosenOnes)
 
 TEST_F(JackSystemTest, AnswersLeaveAtTheFrameTheirEventArrived)
 {
-    installScale(makeScale({1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 3.0 / 2, 1.0, 1.0, 1.0, 1.0, 2.0}));
-    buildTuningTable();
+    engine.installScale(makeScale({1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 3.0 / 2, 1.0, 1.0, 1.0, 1.0, 2.0}));
+    engine.buildTuningTable();
     openAndListen();
     std::mt19937 random(7);
     for (int i = 0; i < 40; ++i) {
@@ -87,7 +87,7 @@ TEST_F(JackSystemTest, AnswersLeaveAtTheFrameTheirEventArrived)
 
 TEST_F(JackSystemTest, SystemExclusiveOfAnyLengthArrivesIntactInOrder)
 {
-    settings.relay[RelaySystemExclusive] = 1;
+    engine.settings.relay[RelaySystemExclusive] = 1;
     openAndListen();
     MidiBytes expected;
     for (size_t length : {size_t{10}, size_t{16379}, size_t{16380}, size_t{100000}, size_t{1} << 20}) {
@@ -109,10 +109,10 @@ TEST_F(JackSystemTest, SystemExclusiveOfAnyLengthArrivesIntactInOrder)
 
 TEST_F(JackSystemTest, AListenerJoiningLaterHearsTheRangeAndInitMessage)
 {
-    settings.sendInitOnOpen = 1;
-    settings.initEventCount = 1;
-    settings.initMessage[0] = {0xC0, 16, 5, 0};  // program 5 on every used channel
-    openPorts(reporter);
+    engine.settings.sendInitOnOpen = 1;
+    engine.settings.initEventCount = 1;
+    engine.settings.initMessage[0] = {0xC0, 16, 5, 0};  // program 5 on every used channel
+    engine.openPorts(reporter);
     std::this_thread::sleep_for(1s);
     ASSERT_TRUE(listener->connect("Vanto:Vanto Out", listener->inName()));
     const std::vector<TimedEvent> heard = listener->settle(300ms);
@@ -129,7 +129,7 @@ TEST_F(JackSystemTest, EventsWaitWhileTheEngineIsBusyThenFollowInOrder)
 {
     openAndListen();
     {
-        EngineLock busy(engineMutex);
+        EngineLock busy(engine.engineMutex);
         for (unsigned char key = 60; key < 70; ++key)
             player->send({0x90, key, 100});
         for (int i = 0; i < 100 && !player->allSent(); ++i)
@@ -146,10 +146,10 @@ TEST_F(JackSystemTest, EventsWaitWhileTheEngineIsBusyThenFollowInOrder)
 
 // Plays a note every tenth of a second, looking at the devices as the
 // window's timer does, until the listener hears it.
-bool playsOnceRecovered(JackProbe& player, JackProbe& listener, RecordingReporter& reporter)
+bool playsOnceRecovered(Engine& engine, JackProbe& player, JackProbe& listener, RecordingReporter& reporter)
 {
     for (int attempt = 0; attempt < 80; ++attempt) {
-        reopenWhenDevicesReturn(reporter);
+        engine.reopenWhenDevicesReturn(reporter);
         listener.clear();
         player.send({0x90, 60, 100});
         player.send({0x80, 60, 0});
@@ -165,9 +165,9 @@ bool playsOnceRecovered(JackProbe& player, JackProbe& listener, RecordingReporte
 // listener goes and comes back, or leaves the graph and joins it again.
 TEST_F(JackSystemTest, FastRestartsAndReplugsEndConnectedToTheRightDevices)
 {
-    settings.outputDevice = devicePosition(system->outputDeviceNames(), "Listener:in");
-    openPorts(reporter);
-    ASSERT_TRUE(playsOnceRecovered(*player, *listener, reporter));
+    engine.settings.outputDevice = devicePosition(system->outputDeviceNames(), "Listener:in");
+    engine.openPorts(reporter);
+    ASSERT_TRUE(playsOnceRecovered(engine, *player, *listener, reporter));
     for (int round = 0; round < 10; ++round) {
         server->stop(SIGKILL);
         player.reset();
@@ -177,7 +177,7 @@ TEST_F(JackSystemTest, FastRestartsAndReplugsEndConnectedToTheRightDevices)
         player = std::make_unique<JackProbe>("Player");
         listener = std::make_unique<JackProbe>("Listener");
         ASSERT_TRUE(server->running() && player->ok() && listener->ok());
-        EXPECT_TRUE(playsOnceRecovered(*player, *listener, reporter)) << "restart " << round;
+        EXPECT_TRUE(playsOnceRecovered(engine, *player, *listener, reporter)) << "restart " << round;
     }
     for (int round = 0; round < 20; ++round) {
         if (round % 2) {
@@ -187,7 +187,7 @@ TEST_F(JackSystemTest, FastRestartsAndReplugsEndConnectedToTheRightDevices)
             std::this_thread::sleep_for(50ms);
             listener = std::make_unique<JackProbe>("Listener");
         }
-        EXPECT_TRUE(playsOnceRecovered(*player, *listener, reporter)) << "replug " << round;
+        EXPECT_TRUE(playsOnceRecovered(engine, *player, *listener, reporter)) << "replug " << round;
     }
     EXPECT_TRUE(reporter.shown.empty());
 }

@@ -16,7 +16,7 @@ protected:
 
 TEST_F(RtMidiJackTest, SysexArrivesIntactOnlyWithTheRelayOn)
 {
-    settings.relay[RelaySystemExclusive] = 1;
+    engine.settings.relay[RelaySystemExclusive] = 1;
     openAndListen();
     const MidiBytes small = sysexOf(10, 3);
     const MidiBytes large = sysexOf(5000, 9);
@@ -27,7 +27,7 @@ TEST_F(RtMidiJackTest, SysexArrivesIntactOnlyWithTheRelayOn)
     EXPECT_EQ(out[0], small);
     EXPECT_EQ(out[1], large);
 
-    settings.relay[RelaySystemExclusive] = 0;
+    engine.settings.relay[RelaySystemExclusive] = 0;
     openAndListen();
     play(small);
     play(large);
@@ -37,8 +37,8 @@ TEST_F(RtMidiJackTest, SysexArrivesIntactOnlyWithTheRelayOn)
     EXPECT_EQ(out[1], (MidiBytes{0x90, 60, 1}));
     // Switched on again without reopening: the buffer stayed with the relay.
     {
-        EngineLock lock(engineMutex);
-        settings.relay[RelaySystemExclusive] = 1;
+        EngineLock lock(engine.engineMutex);
+        engine.settings.relay[RelaySystemExclusive] = 1;
     }
     play(small);
     EXPECT_EQ(listener->settle().size(), 2u);
@@ -52,16 +52,16 @@ TEST_F(RtMidiJackTest, SysexArrivesIntactOnlyWithTheRelayOn)
 // Parts are gathered up to 1 MiB; a longer message is counted as lost.
 TEST_F(RtMidiJackTest, SysexLongerThanTheOutputGathersIsCounted)
 {
-    openPorts(reporter);
+    engine.openPorts(reporter);
     MidiBytes part(SysexBufferSize, 0x11);
     part.front() = 0xF0;
     for (size_t sent = 0; sent <= (size_t{1} << 20); sent += part.size()) {
-        midiPorts.midiOut->sendLongMessage(part.data(), part.size());
+        engine.midiPorts.midiOut->sendLongMessage(part.data(), part.size());
         part.front() = 0x11;
     }
     EXPECT_EQ(system->lostMessages(), 1u);
     const uint8_t whole[] = {0xF0, 1, 0xF7};
-    EXPECT_TRUE(midiPorts.midiOut->sendLongMessage(whole, sizeof whole)) << "the next message starts afresh";
+    EXPECT_TRUE(engine.midiPorts.midiOut->sendLongMessage(whole, sizeof whole)) << "the next message starts afresh";
     EXPECT_EQ(system->lostMessages(), 1u);
 }
 
@@ -69,17 +69,17 @@ TEST_F(RtMidiJackTest, WithoutAnyMidiServiceListsAreEmptyAndOpeningFails)
 {
     ::setenv("JACK_DEFAULT_SERVER", "vanto-no-such-server", 1);
     RtMidiSystem none(true);
-    midiSystem = &none;
+    engine.midiSystem = &none;
     EXPECT_TRUE(none.inputDeviceNames().empty());
     EXPECT_TRUE(none.outputDeviceNames().empty());
-    openPorts(reporter);
-    midiSystem = system.get();
+    engine.openPorts(reporter);
+    engine.midiSystem = system.get();
     ::setenv("JACK_DEFAULT_SERVER", server->name().c_str(), 1);
     ASSERT_EQ(reporter.shown.size(), 2u);
     EXPECT_EQ(reporter.shown[0].text, InputDeviceError);
     EXPECT_EQ(reporter.shown[1].text, OutputDeviceError);
-    EXPECT_EQ(midiPorts.inputOpen, 0);
-    EXPECT_EQ(midiPorts.outputOpen, 0);
+    EXPECT_EQ(engine.midiPorts.inputOpen, 0);
+    EXPECT_EQ(engine.midiPorts.outputOpen, 0);
 }
 
 }  // namespace

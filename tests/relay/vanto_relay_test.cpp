@@ -71,9 +71,9 @@ TEST_F(VantoRelay, ListsDevicesAndRefusesBadRequests)
 // The keyboard asked for is plugged in only after the start.
 TEST_F(VantoRelay, RelaysAKeyboardPluggedInLaterReloadsOnHangupAndEndsCleanly)
 {
-    resetEngineRecords();
+    Engine engine;
     const std::string config = folder.file("rack.cfg");
-    ASSERT_EQ(saveConfig(config.c_str()), 0);
+    ASSERT_EQ(engine.saveConfig(config.c_str()), 0);
     const std::string scale = folder.write("fifths.scl", "Just fifth\n2\n3/2\n2/1\n");
     const pid_t relay = startProgram(VANTO_RELAY_PATH, folder.path().string(),
                                      {"--config", config, "--in", "LATE keys", "--out", "virtual", scale}, output(), true);

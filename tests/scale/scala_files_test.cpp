@@ -66,7 +66,7 @@ void expectRelativelyNear(double actual, double expected, const std::string& whe
     EXPECT_NEAR(actual, expected, std::abs(expected) * 1e-9) << where;
 }
 
-void checkScale(const std::string& check, const std::string& where)
+void checkScale(Engine& engine, const std::string& check, const std::string& where)
 {
     std::istringstream words(check);
     std::string field;
@@ -75,15 +75,15 @@ void checkScale(const std::string& check, const std::string& where)
     if (field == "name") {
         std::string name;
         std::getline(words >> std::ws, name);
-        EXPECT_STREQ(scale.name, name.c_str()) << where;
+        EXPECT_STREQ(engine.scale.name, name.c_str()) << where;
     } else if (field == "degrees" && words >> a) {
-        EXPECT_EQ(scale.degrees, a) << where;
+        EXPECT_EQ(engine.scale.degrees, a) << where;
     } else if (field == "ratio" && words >> a >> b) {
-        expectRelativelyNear(scale.ratio[static_cast<int>(a)], b, where);
+        expectRelativelyNear(engine.scale.ratio[static_cast<int>(a)], b, where);
     } else if (field == "period" && words >> a) {
-        expectRelativelyNear(scale.ratio[scale.degrees], a, where);
+        expectRelativelyNear(engine.scale.ratio[engine.scale.degrees], a, where);
     } else if (field == "octave" && words >> a) {
-        EXPECT_EQ(scale.octavePeriod, a) << where;
+        EXPECT_EQ(engine.scale.octavePeriod, a) << where;
     } else {
         ADD_FAILURE() << where << ": unknown check " << check;
     }
@@ -95,9 +95,9 @@ protected:
 
     void loadMapped(const char* scaleFile, const char* mappingFile)
     {
-        ASSERT_EQ(loadScale((Fixtures / "scl/good" / scaleFile).c_str()), "");
-        ASSERT_EQ(loadKeyboardMapping((Fixtures / "kbm/good" / mappingFile).c_str()), "");
-        ASSERT_TRUE(buildTuningTable());
+        ASSERT_EQ(engine.loadScale((Fixtures / "scl/good" / scaleFile).c_str()), "");
+        ASSERT_EQ(engine.loadKeyboardMapping((Fixtures / "kbm/good" / mappingFile).c_str()), "");
+        ASSERT_TRUE(engine.buildTuningTable());
     }
 };
 
@@ -107,30 +107,30 @@ TEST_F(ScalaFilesTest, GoodScalesLoadAsTheirChecksSayWithAnyLineEnds)
         for (const char* ending : {"\n", "\r\n", "\r"}) {
             const std::string copy = dir.write(file.filename().string(), withLineEnds(readText(file.string()), ending));
             const std::string where = file.filename().string() + " ending " + std::to_string(std::strlen(ending));
-            ASSERT_EQ(loadScale(copy.c_str()), "") << where;
-            EXPECT_EQ(scale.pitch, ScalaDefaultPitch);
-            EXPECT_EQ(scale.centre, 60);
+            ASSERT_EQ(engine.loadScale(copy.c_str()), "") << where;
+            EXPECT_EQ(engine.scale.pitch, ScalaDefaultPitch);
+            EXPECT_EQ(engine.scale.centre, 60);
             for (const Directive& d : directives(file))
-                checkScale(d.rest, where);
+                checkScale(engine, d.rest, where);
         }
     }
     std::string most = "The most notes\n127\n";
     for (int note = 1; note <= MaxDegrees; ++note)
         most += std::to_string(10 * note) + ".0\n";
-    EXPECT_EQ(loadScale(dir.write("most.scl", most).c_str()), "");
+    EXPECT_EQ(engine.loadScale(dir.write("most.scl", most).c_str()), "");
 }
 
 TEST_F(ScalaFilesTest, BadScalesAreRefusedNamingTheLineAndChangeNothing)
 {
-    moveCentre(67, MoveModulate, 0);
-    const Scale before = scale;
-    const double pitch = currentPitch;
+    engine.moveCentre(67, MoveModulate, 0);
+    const Scale before = engine.scale;
+    const double pitch = engine.currentPitch;
     for (const fs::path& file : filesIn(Fixtures / "scl/bad")) {
         const std::vector<Directive> expected = directives(file);
         ASSERT_EQ(expected.size(), 1u) << file;
-        EXPECT_EQ(loadScale(file.c_str()), expected[0].rest) << file;
-        EXPECT_EQ(std::memcmp(&before, &scale, sizeof scale), 0) << file;
-        EXPECT_EQ(currentPitch, pitch) << file;
+        EXPECT_EQ(engine.loadScale(file.c_str()), expected[0].rest) << file;
+        EXPECT_EQ(std::memcmp(&before, &engine.scale, sizeof engine.scale), 0) << file;
+        EXPECT_EQ(engine.currentPitch, pitch) << file;
     }
 }
 
@@ -142,7 +142,7 @@ TEST_F(ScalaFilesTest, MappingsTuneEveryKeyAsTheFormatSays)
         const std::vector<Directive> checks = directives(file);
         ASSERT_EQ(checks.at(0).word, "scale") << file;
         loadMapped(checks[0].rest.c_str(), file.filename().c_str());
-        const TuningTable built = tuningTable;
+        const TuningTable built = engine.tuningTable;
         for (const Directive& d : checks) {
             if (d.word != "key")
                 continue;
@@ -151,17 +151,17 @@ TEST_F(ScalaFilesTest, MappingsTuneEveryKeyAsTheFormatSays)
             std::string hz;
             words >> key >> hz;
             const std::string where = file.filename().string() + " key " + std::to_string(key);
-            EXPECT_EQ(tuningTable.unmapped[key], hz == "-") << where;
+            EXPECT_EQ(engine.tuningTable.unmapped[key], hz == "-") << where;
             if (hz != "-")
-                expectRelativelyNear(tuningTable.targetFrequency[key], std::stod(hz), where);
+                expectRelativelyNear(engine.tuningTable.targetFrequency[key], std::stod(hz), where);
         }
-        if (!scale.octavePeriod)
+        if (!engine.scale.octavePeriod)
             continue;
-        scale.octavePeriod = 0;
-        buildTuningTable();
+        engine.scale.octavePeriod = 0;
+        engine.buildTuningTable();
         for (int k = 0; k < KeyCount; ++k) {
-            EXPECT_EQ(tuningTable.unmapped[k], built.unmapped[k]);
-            expectRelativelyNear(tuningTable.targetFrequency[k], built.targetFrequency[k], file.string());
+            EXPECT_EQ(engine.tuningTable.unmapped[k], built.unmapped[k]);
+            expectRelativelyNear(engine.tuningTable.targetFrequency[k], built.targetFrequency[k], file.string());
         }
     }
 }
@@ -169,73 +169,73 @@ TEST_F(ScalaFilesTest, MappingsTuneEveryKeyAsTheFormatSays)
 TEST_F(ScalaFilesTest, BadMappingsAreRefusedAndTheMappingInForceStays)
 {
     loadMapped("just_major.scl", "white_keys.kbm");
-    const KeyboardMapping before = keyboardMapping;
-    const double pitch = currentPitch;
+    const KeyboardMapping before = engine.keyboardMapping;
+    const double pitch = engine.currentPitch;
     for (const fs::path& file : filesIn(Fixtures / "kbm/bad")) {
         const std::vector<Directive> expected = directives(file);
         ASSERT_EQ(expected.size(), 1u) << file;
-        EXPECT_EQ(loadKeyboardMapping(file.c_str()), expected[0].rest) << file;
-        EXPECT_EQ(std::memcmp(&before, &keyboardMapping, sizeof before), 0) << file;
-        EXPECT_EQ(currentPitch, pitch) << file;
+        EXPECT_EQ(engine.loadKeyboardMapping(file.c_str()), expected[0].rest) << file;
+        EXPECT_EQ(std::memcmp(&before, &engine.keyboardMapping, sizeof before), 0) << file;
+        EXPECT_EQ(engine.currentPitch, pitch) << file;
     }
-    EXPECT_EQ(loadKeyboardMapping(dir.file("none.kbm").c_str()), "File not found.");
+    EXPECT_EQ(engine.loadKeyboardMapping(dir.file("none.kbm").c_str()), "File not found.");
 }
 
 TEST_F(ScalaFilesTest, UnmappedKeysAreSilentYetServeAsCommandKeys)
 {
     loadMapped("just_major.scl", "white_keys.kbm");
-    play("+61 -61");
+    play(engine, "+61 -61");
     EXPECT_TRUE(sent().empty());
-    EXPECT_EQ(noteAllocation.lastKey, 61);
-    settings.commandKey = 61;
-    const double pitch = currentPitch;
-    play("+61 +63");  // an unmapped target changes nothing, and a mapped one may follow
-    EXPECT_EQ(currentPitch, pitch);
-    play("+67");
-    EXPECT_DOUBLE_EQ(currentPitch, pitch * 1.5);
+    EXPECT_EQ(engine.noteAllocation.lastKey, 61);
+    engine.settings.commandKey = 61;
+    const double pitch = engine.currentPitch;
+    play(engine, "+61 +63");  // an unmapped target changes nothing, and a mapped one may follow
+    EXPECT_EQ(engine.currentPitch, pitch);
+    play(engine, "+67");
+    EXPECT_DOUBLE_EQ(engine.currentPitch, pitch * 1.5);
 }
 
 TEST_F(ScalaFilesTest, CommandKeysKeepTheirMeaningUnderAMapping)
 {
     loadMapped("just_major.scl", "white_keys.kbm");
-    const double home = tuningTable.targetFrequency[60];
-    ASSERT_TRUE(moveCentre(67, MoveModulate, 0));
-    EXPECT_DOUBLE_EQ(tuningTable.targetFrequency[60], home * 1.5);
-    EXPECT_TRUE(tuningTable.unmapped[61]);
-    ASSERT_TRUE(moveCentre(67, MoveDemodulate, 0));
-    EXPECT_DOUBLE_EQ(tuningTable.targetFrequency[60], home);
-    ASSERT_TRUE(moveCentre(65, MoveModulate, 1));  // re-rooted on F: its pattern starts there
-    EXPECT_DOUBLE_EQ(tuningTable.targetFrequency[65], home * 4 / 3);
-    EXPECT_DOUBLE_EQ(tuningTable.targetFrequency[67], home * 4 / 3 * 9 / 8);
-    EXPECT_FALSE(tuningTable.unmapped[70]);
-    EXPECT_TRUE(tuningTable.unmapped[71]);
-    EXPECT_FALSE(moveCentre(66, MoveModulate, 1));
-    ASSERT_TRUE(moveCentre(0, MoveReset, 0));
-    EXPECT_DOUBLE_EQ(tuningTable.targetFrequency[60], home);
-    EXPECT_TRUE(tuningTable.unmapped[61]);
+    const double home = engine.tuningTable.targetFrequency[60];
+    ASSERT_TRUE(engine.moveCentre(67, MoveModulate, 0));
+    EXPECT_DOUBLE_EQ(engine.tuningTable.targetFrequency[60], home * 1.5);
+    EXPECT_TRUE(engine.tuningTable.unmapped[61]);
+    ASSERT_TRUE(engine.moveCentre(67, MoveDemodulate, 0));
+    EXPECT_DOUBLE_EQ(engine.tuningTable.targetFrequency[60], home);
+    ASSERT_TRUE(engine.moveCentre(65, MoveModulate, 1));  // re-rooted on F: its pattern starts there
+    EXPECT_DOUBLE_EQ(engine.tuningTable.targetFrequency[65], home * 4 / 3);
+    EXPECT_DOUBLE_EQ(engine.tuningTable.targetFrequency[67], home * 4 / 3 * 9 / 8);
+    EXPECT_FALSE(engine.tuningTable.unmapped[70]);
+    EXPECT_TRUE(engine.tuningTable.unmapped[71]);
+    EXPECT_FALSE(engine.moveCentre(66, MoveModulate, 1));
+    ASSERT_TRUE(engine.moveCentre(0, MoveReset, 0));
+    EXPECT_DOUBLE_EQ(engine.tuningTable.targetFrequency[60], home);
+    EXPECT_TRUE(engine.tuningTable.unmapped[61]);
 }
 
 TEST_F(ScalaFilesTest, OctavesOfADegreeShareAChannelUnderAMapping)
 {
     loadMapped("just_major.scl", "white_keys.kbm");
-    play("+48 +60 +72 +64 +76 +67");
-    EXPECT_EQ(noteAllocation.keyChannel[48], noteAllocation.keyChannel[72]);
-    EXPECT_EQ(noteAllocation.keyChannel[64], noteAllocation.keyChannel[76]);
-    EXPECT_NE(noteAllocation.keyChannel[60], noteAllocation.keyChannel[67]);
+    play(engine, "+48 +60 +72 +64 +76 +67");
+    EXPECT_EQ(engine.noteAllocation.keyChannel[48], engine.noteAllocation.keyChannel[72]);
+    EXPECT_EQ(engine.noteAllocation.keyChannel[64], engine.noteAllocation.keyChannel[76]);
+    EXPECT_NE(engine.noteAllocation.keyChannel[60], engine.noteAllocation.keyChannel[67]);
 }
 
 TEST_F(ScalaFilesTest, AMappingStaysAcrossScaleLoadsUntilCleared)
 {
     loadMapped("just_major.scl", "white_keys.kbm");
-    ASSERT_EQ(loadScale((Fixtures / "scl/good/12tet.scl").c_str()), "");
-    buildTuningTable();
-    EXPECT_TRUE(tuningTable.unmapped[61]);
-    EXPECT_EQ(tuningStatusText(), "12 tone equal temperament  |  white_keys.kbm");
-    clearKeyboardMapping();
-    buildTuningTable();
-    EXPECT_FALSE(tuningTable.unmapped[61]);
-    EXPECT_EQ(tuningStatusText(), "12 tone equal temperament");
-    EXPECT_NEAR(tuningTable.targetFrequency[69], 440.0, 1e-9);
+    ASSERT_EQ(engine.loadScale((Fixtures / "scl/good/12tet.scl").c_str()), "");
+    engine.buildTuningTable();
+    EXPECT_TRUE(engine.tuningTable.unmapped[61]);
+    EXPECT_EQ(engine.tuningStatusText(), "12 tone equal temperament  |  white_keys.kbm");
+    engine.clearKeyboardMapping();
+    engine.buildTuningTable();
+    EXPECT_FALSE(engine.tuningTable.unmapped[61]);
+    EXPECT_EQ(engine.tuningStatusText(), "12 tone equal temperament");
+    EXPECT_NEAR(engine.tuningTable.targetFrequency[69], 440.0, 1e-9);
 }
 
 TEST_F(ScalaFilesTest, ACompanionMappingIsFoundBesideItsScale)

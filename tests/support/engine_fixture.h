@@ -1,12 +1,13 @@
 #pragma once
-// Puts every process-wide engine record back to its start-up state, with the
-// default scale installed, the table built and a recording output open.
+// An engine per test, with the default scale installed, the table built and
+// a recording output open.
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <initializer_list>
 
+#include "engine/engine.h"
 #include "engine/midi_ports.h"
 #include "engine/note_allocation.h"
 #include "engine/scale_in_force.h"
@@ -17,50 +18,50 @@
 #include "support/gesture.h"
 #include "support/recording_midi.h"
 
-// The clock first: the allocation's start-up state is read from it.
-inline void resetEngineRecords()
+// Puts every record of engine back to its start-up state. The clock first:
+// the allocation's start-up state is read from it.
+inline void resetEngineRecords(Engine& engine)
 {
-    engineClock = steadyMilliseconds;
-    settings = defaultSettings();
-    tuningTable = TuningTable{};
-    noteAllocation = initialNoteAllocation();
-    scale = Scale{};
-    keyboardMapping = KeyboardMapping{};
-    currentPitch = 0.0;
-    currentCentre = 0;
-    midiPorts.midiIn = nullptr;
-    midiPorts.midiOut = nullptr;
-    midiPorts.inputOpen = 0;
-    midiPorts.outputOpen = 0;
-    midiPorts.sysexBufferReady = false;
-    midiPorts.sysexHeader = SysexBuffer{};
-    std::memset(midiPorts.keysSent, 0, sizeof midiPorts.keysSent);
+    engine.engineClock = steadyMilliseconds;
+    engine.settings = defaultSettings();
+    engine.tuningTable = TuningTable{};
+    engine.noteAllocation = initialNoteAllocation();
+    engine.scale = Scale{};
+    engine.keyboardMapping = KeyboardMapping{};
+    engine.currentPitch = 0.0;
+    engine.currentCentre = 0;
+    engine.midiPorts.midiIn = nullptr;
+    engine.midiPorts.midiOut = nullptr;
+    engine.midiPorts.inputOpen = 0;
+    engine.midiPorts.outputOpen = 0;
+    engine.sysexInput.bufferReady = false;
+    engine.sysexInput.header = SysexBuffer{};
+    std::memset(engine.midiPorts.keysSent, 0, sizeof engine.midiPorts.keysSent);
 }
 
 class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        resetEngineRecords();
-        buildInstrumentFrequencies();
-        setDefaultScale();
-        buildTuningTable();
-        midiPorts.midiOut = &output;
-        midiPorts.outputOpen = 1;
+        engine.buildInstrumentFrequencies();
+        engine.setDefaultScale();
+        engine.buildTuningTable();
+        engine.midiPorts.midiOut = &output;
+        engine.midiPorts.outputOpen = 1;
     }
-    void TearDown() override { resetEngineRecords(); }
 
     const std::vector<ShortMessage>& sent() const { return output.shortMessages; }
     // Only these output channels in use, freshly reset, nothing sent yet.
     void useOnlyChannels(std::initializer_list<int> channels)
     {
-        for (int32_t& used : settings.useChannel)
+        for (int32_t& used : engine.settings.useChannel)
             used = 0;
         for (int c : channels)
-            settings.useChannel[c] = 1;
-        resetChannels();
+            engine.settings.useChannel[c] = 1;
+        engine.resetChannels();
         output.clear();
     }
 
     RecordingOutput output;
+    Engine engine;
 };

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/engine.h"
 #include "engine/input_dispatch.h"
 #include "engine/message_reporter.h"
 #include "engine/midi_ports.h"
@@ -21,7 +22,7 @@ struct FakeMidiLog {
 
 class FakeInputDevice : public MidiInputDevice {
 public:
-    FakeInputDevice(FakeMidiLog& log, bool failPrepare, bool failQueue, MidiInputHandler handler)
+    FakeInputDevice(FakeMidiLog& log, bool failPrepare, bool failQueue, MidiInputHandler& handler)
         : log_(log), failPrepare_(failPrepare), failQueue_(failQueue), handler_(handler) {}
     int prepareBuffer(SysexBuffer& buffer) override
     {
@@ -41,11 +42,12 @@ public:
     void reset() override
     {
         log_.events.push_back("reset");
-        log_.sysexReadyAtReset = midiPorts.sysexBufferReady;
+        const auto* engine = dynamic_cast<const Engine*>(&handler_);
+        log_.sysexReadyAtReset = engine && engine->sysexInput.bufferReady;
         if (queued_ && buffer_) {
             queued_ = false;
             buffer_->bytesRecorded = 0;
-            handler_(this, MimLongData, 0, reinterpret_cast<uintptr_t>(buffer_), 0);
+            handler_.handleMidiInput(this, MimLongData, 0, reinterpret_cast<uintptr_t>(buffer_), 0);
         }
     }
     void unprepareBuffer(SysexBuffer&) override { log_.events.push_back("unprepare"); }
@@ -56,7 +58,7 @@ private:
     FakeMidiLog& log_;
     bool failPrepare_;
     bool failQueue_;
-    MidiInputHandler handler_;
+    MidiInputHandler& handler_;
     SysexBuffer* buffer_ = nullptr;
     bool queued_ = false;
 };
@@ -79,7 +81,7 @@ public:
     uint64_t lostMessages() override { return lost; }
     std::vector<std::string> inputDeviceNames() override { return inputs; }
     std::vector<std::string> outputDeviceNames() override { return outputs; }
-    std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler handler) override
+    std::unique_ptr<MidiInputDevice> openInput(int32_t device, MidiInputHandler& handler) override
     {
         log.events.push_back("open input " + std::to_string(device));
         if (device < 0 || device >= static_cast<int32_t>(inputs.size()))

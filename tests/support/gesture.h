@@ -5,12 +5,14 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/engine.h"
 #include "engine/input_dispatch.h"
 #include "engine/output_senders.h"
 
 // "+60" presses key 60, "-60" releases it, "S" and "s" put the sustain pedal
-// down and up, "O" and "o" the sostenuto pedal; all on input channel 1.
-inline void play(const std::string& gesture)
+// down and up, "O" and "o" the sostenuto pedal; all on input channel 1 of
+// engine.
+inline void play(Engine& engine, const std::string& gesture)
 {
     std::istringstream steps(gesture);
     for (std::string step; steps >> step;) {
@@ -26,6 +28,6 @@ inline void play(const std::string& gesture)
         case 'O': case 'o': message = packShortMessage(0xB0, 0, 66, step[0] == 'O' ? 100 : 0); break;
         default: throw std::invalid_argument("no such step: " + step);
         }
-        handleMidiInput(nullptr, MimData, 0, message, 0);
+        engine.handleMidiInput(nullptr, MimData, 0, message, 0);
     }
 }

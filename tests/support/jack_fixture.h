@@ -36,22 +36,22 @@ protected:
     {
         ASSERT_TRUE(server->running()) << "jackd did not start";
         EngineTest::SetUp();
-        midiPorts.midiOut = nullptr;
-        midiPorts.outputOpen = 0;
+        engine.midiPorts.midiOut = nullptr;
+        engine.midiPorts.outputOpen = 0;
         system = makeSystem();
-        midiSystem = system.get();
+        engine.midiSystem = system.get();
         player = std::make_unique<JackProbe>("Player");
         listener = std::make_unique<JackProbe>("Listener");
         ASSERT_TRUE(player->ok() && listener->ok());
-        settings.inputDevice = devicePosition(system->inputDeviceNames(), "Player:out");
-        settings.outputDevice = MidiMapperDevice;
+        engine.settings.inputDevice = devicePosition(system->inputDeviceNames(), "Player:out");
+        engine.settings.outputDevice = MidiMapperDevice;
     }
     void TearDown() override
     {
-        closePorts();
+        engine.closePorts();
         listener.reset();
         player.reset();
-        midiSystem = nullptr;
+        engine.midiSystem = nullptr;
         system.reset();
         EngineTest::TearDown();
     }
@@ -65,8 +65,8 @@ protected:
     // everything up to a marker sent after that.
     void openAndListen()
     {
-        openPorts(reporter);
-        ASSERT_EQ(midiPorts.outputOpen, 1);
+        engine.openPorts(reporter);
+        ASSERT_EQ(engine.midiPorts.outputOpen, 1);
         ASSERT_TRUE(listener->connect("Vanto:Vanto Out", listener->inName()));
         forgetUpToMarker();
     }
@@ -75,8 +75,8 @@ protected:
     void forgetUpToMarker()
     {
         {
-            EngineLock lock(engineMutex);
-            sendToChannel(0xB0, 15, Marker[1], Marker[2]);
+            EngineLock lock(engine.engineMutex);
+            engine.sendToChannel(0xB0, 15, Marker[1], Marker[2]);
         }
         for (int attempt = 0; attempt < 250; ++attempt) {
             const std::vector<TimedEvent> heard = listener->waitFor(0);

@@ -48,8 +48,8 @@ inline void press(QWidget* parent, const char* name)
     child<QPushButton>(parent, name)->click();
 }
 
-// A scratch directory as the current directory, and a fake MIDI system
-// with a recording reporter, for the life of one test case.
+// A scratch directory as the current directory, and an engine on a fake MIDI
+// system with a recording reporter, for the life of one test case.
 class QtTestPlace {
 public:
     QtTestPlace()
@@ -62,31 +62,33 @@ public:
 
     void reset()
     {
-        closePorts();  // while the devices' system still exists
+        engine.closePorts();  // while the devices' system still exists
         QDir(dir_.path()).removeRecursively();
         QDir().mkpath(dir_.path());
         QDir::setCurrent(dir_.path());
-        resetEngineRecords();
-        buildInstrumentFrequencies();
-        setDefaultScale();
-        buildTuningTable();
+        resetEngineRecords(engine);
+        engine.buildInstrumentFrequencies();
+        engine.setDefaultScale();
+        engine.buildTuningTable();
         system = std::make_unique<FakeMidiSystem>();
-        midiSystem = system.get();
+        engine.midiSystem = system.get();
         reporter = RecordingReporter{};
         messageReporterOverride = &reporter;
     }
     // Closes the devices and lets go of this place's system and reporter.
     void release()
     {
-        closePorts();
+        engine.closePorts();
         messageReporterOverride = nullptr;
-        midiSystem = nullptr;
+        engine.midiSystem = nullptr;
     }
     bool configSaved() const { return QFile::exists(dir_.filePath("vanto.cfg")); }
     QString path(const QString& name) const { return dir_.filePath(name); }
 
     std::unique_ptr<FakeMidiSystem> system;
     RecordingReporter reporter;
+    // After the system: it closes its devices while the system still exists.
+    Engine engine;
 
 private:
     QTemporaryDir dir_;

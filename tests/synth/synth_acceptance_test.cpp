@@ -61,12 +61,7 @@ struct Worst {
 
 class SynthAcceptance : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        resetEngineRecords();
-        renderedSeconds = 0.0;
-    }
-    void TearDown() override { resetEngineRecords(); }
+    void SetUp() override { renderedSeconds = 0.0; }
     void render(double seconds)
     {
         synth.render(seconds);
@@ -78,25 +73,25 @@ protected:
     // release times does not depend on how fast the machine renders.
     void startRelay(const Case& c)
     {
-        engineClock = [] { return static_cast<uint32_t>(std::lround(renderedSeconds * 1000.0)); };
-        settings.pitchWheelRange = static_cast<uint8_t>(c.range);
-        settings.commandKey = 24;
-        settings.demodulateKey = 25;
-        buildInstrumentFrequencies();
-        setDefaultScale();
-        ASSERT_EQ(loadScale(c.scale.c_str()), "") << c.scale;
-        buildTuningTable();
-        midiPorts.midiOut = &synth;
-        midiPorts.outputOpen = 1;
-        prepareOutputInstrument();  // All Notes Off and the bend range announcement
+        engine.engineClock = [] { return static_cast<uint32_t>(std::lround(renderedSeconds * 1000.0)); };
+        engine.settings.pitchWheelRange = static_cast<uint8_t>(c.range);
+        engine.settings.commandKey = 24;
+        engine.settings.demodulateKey = 25;
+        engine.buildInstrumentFrequencies();
+        engine.setDefaultScale();
+        ASSERT_EQ(engine.loadScale(c.scale.c_str()), "") << c.scale;
+        engine.buildTuningTable();
+        engine.midiPorts.midiOut = &synth;
+        engine.midiPorts.outputOpen = 1;
+        engine.prepareOutputInstrument();  // All Notes Off and the bend range announcement
         config = folder.file("vanto.cfg");
-        ASSERT_EQ(saveConfig(config.c_str()), 0);
+        ASSERT_EQ(engine.saveConfig(config.c_str()), 0);
     }
     void play(uint8_t status, int key, int velocity = 100)
     {
-        handleMidiInput(nullptr, MimData, 0, packShortMessage(status, 0, static_cast<uint8_t>(key), static_cast<uint8_t>(velocity)), 0);
+        engine.handleMidiInput(nullptr, MimData, 0, packShortMessage(status, 0, static_cast<uint8_t>(key), static_cast<uint8_t>(velocity)), 0);
     }
-    int channelOf(int key) const { return noteAllocation.keyChannel[key] - 1; }
+    int channelOf(int key) const { return engine.noteAllocation.keyChannel[key] - 1; }
 
     // Measures key, sounding now, against its target.
     void check(int key, double target, Worst& worst, const std::string& what)
@@ -105,7 +100,7 @@ protected:
         ASSERT_GE(channel, 0) << what << ": key " << key << " is not sounding";
         const double measured = synth.measure(channel);
         const double raw = pitch::centsBetween(measured, target);
-        const double calibrated = raw - tuning.cents(noteAllocation.keyOutputNote[key]);
+        const double calibrated = raw - tuning.cents(engine.noteAllocation.keyOutputNote[key]);
         EXPECT_LE(std::fabs(calibrated), ToleranceCents)
             << what << ": key " << key << " sounds " << measured << " Hz for " << target << " Hz";
         ++worst.notes;
@@ -147,6 +142,7 @@ protected:
     }
 
     rig::Synth synth;
+    Engine engine;
     rig::KeyTuning tuning;
     TempDir folder;
     std::string config;
@@ -162,7 +158,7 @@ TEST_F(SynthAcceptance, EverySingleNoteAndChordSoundsItsTarget)
 {
     std::vector<std::pair<std::string, Worst>> rows;
     for (const Case& c : Scales) {
-        resetEngineRecords();
+        resetEngineRecords(engine);
         startRelay(c);
         const std::map<int, double> targets = printedTargets(c, config, "");
         ASSERT_EQ(targets.size(), 128u) << c.scale;
@@ -217,7 +213,7 @@ TEST_F(SynthAcceptance, ModulationTransposesTheChordAndSparesTheHeldNote)
 TEST_F(SynthAcceptance, ANoteHeldByThePedalKeepsItsPitchWhileTwentyOtherKeysPlay)
 {
     for (int c = 0; c < ChannelCount; ++c)
-        settings.useChannel[c] = c < 8 ? 1 : 0;
+        engine.settings.useChannel[c] = c < 8 ? 1 : 0;
     startRelay({VANTO_SOURCE_DIR "/scales/7-limit just.scl", 2, 0, 127});
     play(0xB0, 64, 127);
     play(0x90, 60);
@@ -236,7 +232,7 @@ TEST_F(SynthAcceptance, ANoteHeldByThePedalKeepsItsPitchWhileTwentyOtherKeysPlay
         EXPECT_LE(drift, ToleranceCents) << "after key " << key;
         worst = std::max(worst, drift);
     }
-    EXPECT_EQ(noteAllocation.droppedNotes, 0u);
+    EXPECT_EQ(engine.noteAllocation.droppedNotes, 0u);
     char line[160];
     std::snprintf(line, sizeof line, "a note held by the pedal while 20 other keys play: drifts %.2f cents at most\n", worst);
     writeReport("held", line);

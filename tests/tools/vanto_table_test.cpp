@@ -43,10 +43,10 @@ TEST_F(VantoTableTest, PrintsTheTableOfAScaleFile)
 
 TEST_F(VantoTableTest, AppliesMovesAndTheConfiguredInstrument)
 {
-    settings.pitchWheelRange = 12;
-    settings.referenceFrequency = 442.0;
+    engine.settings.pitchWheelRange = 12;
+    engine.settings.referenceFrequency = 442.0;
     const std::string config = dir.file("vanto.cfg");
-    ASSERT_EQ(saveConfig(config.c_str()), 0);
+    ASSERT_EQ(engine.saveConfig(config.c_str()), 0);
     const ToolRun run = runTool("--config " + config + " --modulate 64 --shift-centre " + justMajor());
     ASSERT_EQ(run.exitCode, 0);
     std::istringstream line(run.lines[1 + 64]);

@@ -1,0 +1,10 @@
+#include "engine/engine.h"
+
+Engine::Engine() : settings(defaultSettings()), noteAllocation(initialNoteAllocation()) {}
+
+// Nothing may still call in once the engine is gone: the devices close
+// before the records they write.
+Engine::~Engine()
+{
+    closePorts();
+}

@@ -1,3 +1,0 @@
-#include "engine/engine_lock.h"
-
-EngineMutex engineMutex;
