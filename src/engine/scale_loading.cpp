@@ -29,21 +29,6 @@ bool endsWithIgnoringCase(const std::string& text, const char* suffix)
     return true;
 }
 
-// A native scale's error names its line after the message.
-std::string parseScaleFile(std::FILE* file, const char* path, Scale& loaded, std::vector<std::string>* warnings)
-{
-    if (isScalaScalePath(path))
-        return parseScalaScale(file, std::filesystem::path(path).stem().string(), loaded);
-    ScaleReadNotes notes;
-    const char* error = parseScale(file, loaded, &notes);
-    if (warnings)
-        *warnings = notes.warnings;
-    if (!error)
-        return "";
-    if (notes.errorLine == 0)
-        return error;
-    return std::string(error) + "\nLine " + std::to_string(notes.errorLine) + ": " + notes.errorLineText;
-}
 
 // Opens path for reading, refusing at once what is not a regular file: a
 // pipe would otherwise hold the window until something wrote to it.
@@ -114,6 +99,51 @@ std::string companionMappingPath(const std::string& scalePath)
     return {};
 }
 
+std::string parseScaleFile(std::FILE* file, const char* path, Scale& loaded, std::vector<std::string>* warnings)
+{
+    if (isScalaScalePath(path))
+        return parseScalaScale(file, std::filesystem::path(path).stem().string(), loaded);
+    ScaleReadNotes notes;
+    const char* error = parseScale(file, loaded, &notes);
+    if (warnings)
+        *warnings = notes.warnings;
+    if (!error)
+        return "";
+    if (notes.errorLine == 0)
+        return error;
+    return std::string(error) + "\nLine " + std::to_string(notes.errorLine) + ": " + notes.errorLineText;
+}
+
+std::string parseMappingFile(std::FILE* file, const char* path, KeyboardMapping& loaded)
+{
+    std::string error = parseKeyboardMapping(file, loaded);
+    const std::string name = textAsUtf8(std::filesystem::path(path).filename().string(), MaxMappingNameLength);
+    std::memcpy(loaded.name, name.c_str(), name.size() + 1);
+    return error;
+}
+
+std::string readTuningFile(const char* path, std::string& text)
+{
+    std::string error;
+    std::FILE* file = openRegularFile(path, error);
+    if (!file)
+        return error;
+    text.clear();
+    char block[4096];
+    while (const size_t count = std::fread(block, 1, sizeof block, file)) {
+        text.append(block, count);
+        if (text.size() > MaxTuningFileSize)
+            break;
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed)
+        return ScaleError::FileNotFound;
+    if (text.size() > MaxTuningFileSize)
+        return TuningFileTooLarge;
+    return {};
+}
+
 std::string Engine::loadScale(const char* path, std::vector<std::string>* warnings)
 {
     if (warnings)
@@ -130,12 +160,7 @@ std::string Engine::loadKeyboardMapping(const char* path)
 {
     return loadAndInstall<KeyboardMapping>(
         path,
-        [path](std::FILE* file, KeyboardMapping& loaded) {
-            std::string error = parseKeyboardMapping(file, loaded);
-            const std::string name = textAsUtf8(std::filesystem::path(path).filename().string(), MaxMappingNameLength);
-            std::memcpy(loaded.name, name.c_str(), name.size() + 1);
-            return error;
-        },
+        [path](std::FILE* file, KeyboardMapping& loaded) { return parseMappingFile(file, path, loaded); },
         [this, path](const KeyboardMapping& loaded) NEEDS_ENGINE_LOCK {
             installKeyboardMapping(loaded);
             rememberPath(settings.mappingPath, path);
