@@ -1,5 +1,8 @@
 #include "plugin/atom_output.h"
 
+#include <bit>
+#include <cstring>
+
 namespace {
 
 // Bytes of the short message that starts with status.
@@ -20,29 +23,58 @@ uint32_t lengthOf(uint8_t status)
 
 }  // namespace
 
+void AtomOutput::begin(LV2_Atom_Sequence* sequence, LV2_URID sequenceType, LV2_URID midiEvent)
+{
+    sequence_ = sequence;
+    body_ = reinterpret_cast<uint8_t*>(&sequence->body);
+    capacity_ = sequence->atom.size;
+    midiEvent_ = midiEvent;
+    frame_ = 0;
+    sequence->atom.type = sequenceType;
+    sequence->atom.size = sizeof(LV2_Atom_Sequence_Body);
+    sequence->body.unit = 0;
+    sequence->body.pad = 0;
+}
+
+// The packed word's bytes are the message's in order (little-endian), and
+// an event's body has room for eight: one fixed-size store.
+static_assert(std::endian::native == std::endian::little);
+
 void AtomOutput::sendShortMessage(uint32_t message)
 {
-    const uint8_t bytes[3] = {static_cast<uint8_t>(message), static_cast<uint8_t>(message >> 8),
-                              static_cast<uint8_t>(message >> 16)};
-    write(bytes, lengthOf(bytes[0]));
+    constexpr uint32_t needed = sizeof(LV2_Atom_Event) + 8;
+    if (!sequence_ || capacity_ < sequence_->atom.size + needed) {
+        ++lost_;
+        return;
+    }
+    uint8_t* at = body_ + sequence_->atom.size;
+    auto* event = reinterpret_cast<LV2_Atom_Event*>(at);
+    event->time.frames = frame_;
+    event->body.size = lengthOf(static_cast<uint8_t>(message));
+    event->body.type = midiEvent_;
+    const uint64_t body = message & 0xFFFFFFu;
+    std::memcpy(at + sizeof(LV2_Atom_Event), &body, sizeof body);
+    sequence_->atom.size += needed;
 }
 
 bool AtomOutput::sendLongMessage(const uint8_t* data, size_t count)
 {
-    return write(data, static_cast<uint32_t>(count));
+    return writeEvent(midiEvent_, data, static_cast<uint32_t>(count));
 }
 
-// Whole events only: a time stamp without its message would break the
-// sequence for the host.
-bool AtomOutput::write(const uint8_t* bytes, uint32_t size)
+bool AtomOutput::writeEvent(LV2_URID type, const void* body, uint32_t size)
 {
-    const uint32_t needed = sizeof(int64_t) + sizeof(LV2_Atom) + lv2_atom_pad_size(size);
-    if (!forge_ || forge_->size < forge_->offset + needed) {
+    const uint32_t needed = sizeof(LV2_Atom_Event) + lv2_atom_pad_size(size);
+    if (!sequence_ || capacity_ < sequence_->atom.size + needed) {
         ++lost_;
         return false;
     }
-    lv2_atom_forge_frame_time(forge_, frame_);
-    lv2_atom_forge_atom(forge_, size, midiEvent_);
-    lv2_atom_forge_write(forge_, bytes, size);
+    uint8_t* at = body_ + sequence_->atom.size;
+    auto* event = reinterpret_cast<LV2_Atom_Event*>(at);
+    event->time.frames = frame_;
+    event->body.size = size;
+    event->body.type = type;
+    std::memcpy(at + sizeof(LV2_Atom_Event), body, size);
+    sequence_->atom.size += needed;
     return true;
 }

@@ -70,6 +70,19 @@ void copyText(char (&out)[MaxSettingTextLength + 1], const std::string& text)
     std::snprintf(out, sizeof out, "%s", text.size() <= MaxSettingTextLength ? text.c_str() : "");
 }
 
+// The packed word of bytes when they are one whole channel message, as a
+// host's MIDI event nearly always is; 0 for anything else, which the input
+// device's checks then take apart.
+uint32_t channelMessageWord(const uint8_t* bytes, uint32_t size)
+{
+    const uint8_t status = bytes[0];
+    if (status < 0x80 || status >= 0xF0 || size != ((status & 0xE0) == 0xC0 ? 2u : 3u))
+        return 0;
+    if (bytes[1] >= 0x80 || (size == 3 && bytes[2] >= 0x80))
+        return 0;
+    return status | uint32_t{bytes[1]} << 8 | (size == 3 ? uint32_t{bytes[2]} << 16 : 0);
+}
+
 }  // namespace
 
 std::string parseTuningText(LoadedTuningFile& file)
@@ -145,11 +158,7 @@ void VantoPlugin::run(uint32_t /*frames*/)
 {
     if (!out_)
         return;
-    const uint32_t capacity = out_->atom.size;
-    lv2_atom_forge_set_buffer(&forge_, reinterpret_cast<uint8_t*>(out_), capacity);
-    LV2_Atom_Forge_Frame sequence;
-    lv2_atom_forge_sequence_head(&forge_, &sequence, 0);
-    output_.begin(forge_, uris_.midiEvent);
+    output_.begin(out_, uris_.atomSequence, uris_.midiEvent);
     if (!engine_.engineMutex.try_lock()) {
         if (in_) {
             LV2_ATOM_SEQUENCE_FOREACH (in_, event)
@@ -167,15 +176,18 @@ void VantoPlugin::run(uint32_t /*frames*/)
         engine_.engineMutex.unlock();
     }
     output_.end();
-    lv2_atom_forge_pop(&forge_, &sequence);
 }
 
 void VantoPlugin::handleEvent(const LV2_Atom_Event& event)
 {
     output_.setFrame(event.time.frames);
     const auto* bytes = static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(&event.body));
-    if (event.body.type == uris_.midiEvent)
-        input_.deliver(bytes, event.body.size, MimEngineLocked);
+    if (event.body.type == uris_.midiEvent) {
+        if (const uint32_t word = channelMessageWord(bytes, event.body.size))
+            engine_.handleMidiInput(&input_, MimData, MimEngineLocked, word, 0);
+        else
+            input_.deliver(bytes, event.body.size, MimEngineLocked);
+    }
     else if (lv2_atom_forge_is_object_type(&forge_, event.body.type))
         handleObject(reinterpret_cast<const LV2_Atom_Object&>(event.body));
 }
@@ -373,39 +385,39 @@ void VantoPlugin::installRecords(const LoadedTuningFile& file)
     }
 }
 
-void VantoPlugin::notifyText(LV2_URID property, LV2_URID type, const char* text)
+// A patch:Set of property, built aside and written as one event.
+template <typename WriteValue>
+void VantoPlugin::notify(LV2_URID property, WriteValue writeValue)
 {
-    const uint32_t length = static_cast<uint32_t>(std::strlen(text));
-    const uint32_t needed = 160 + length;
-    if (forge_.size < forge_.offset + needed)
-        return;
+    lv2_atom_forge_set_buffer(&forge_, scratch_, sizeof scratch_);
     LV2_Atom_Forge_Frame frame;
-    lv2_atom_forge_frame_time(&forge_, output_.frame());
-    lv2_atom_forge_object(&forge_, &frame, 0, uris_.patchSet);
+    const LV2_Atom_Forge_Ref object = lv2_atom_forge_object(&forge_, &frame, 0, uris_.patchSet);
     lv2_atom_forge_key(&forge_, uris_.patchProperty);
     lv2_atom_forge_urid(&forge_, property);
     lv2_atom_forge_key(&forge_, uris_.patchValue);
-    lv2_atom_forge_typed_string(&forge_, type, text, length);
+    const LV2_Atom_Forge_Ref value = writeValue();
     lv2_atom_forge_pop(&forge_, &frame);
+    if (!object || !value)
+        return;
+    const auto* atom = reinterpret_cast<const LV2_Atom*>(scratch_);
+    output_.writeEvent(atom->type, atom + 1, atom->size);
+}
+
+void VantoPlugin::notifyText(LV2_URID property, LV2_URID type, const char* text)
+{
+    const auto length = static_cast<uint32_t>(std::strlen(text));
+    notify(property, [&] { return lv2_atom_forge_typed_string(&forge_, type, text, length); });
 }
 
 void VantoPlugin::notifyNumber(const PluginParameter& parameter, LV2_URID property, double value)
 {
-    if (forge_.size < forge_.offset + 160)
-        return;
-    LV2_Atom_Forge_Frame frame;
-    lv2_atom_forge_frame_time(&forge_, output_.frame());
-    lv2_atom_forge_object(&forge_, &frame, 0, uris_.patchSet);
-    lv2_atom_forge_key(&forge_, uris_.patchProperty);
-    lv2_atom_forge_urid(&forge_, property);
-    lv2_atom_forge_key(&forge_, uris_.patchValue);
-    if (parameter.type == ParameterType::Float)
-        lv2_atom_forge_float(&forge_, static_cast<float>(value));
-    else if (parameter.type == ParameterType::Bool)
-        lv2_atom_forge_bool(&forge_, value != 0);
-    else
-        lv2_atom_forge_int(&forge_, static_cast<int32_t>(value));
-    lv2_atom_forge_pop(&forge_, &frame);
+    notify(property, [&] {
+        if (parameter.type == ParameterType::Float)
+            return lv2_atom_forge_float(&forge_, static_cast<float>(value));
+        if (parameter.type == ParameterType::Bool)
+            return lv2_atom_forge_bool(&forge_, value != 0);
+        return lv2_atom_forge_int(&forge_, static_cast<int32_t>(value));
+    });
 }
 
 // Every parameter's value, for a host that asks (patch:Get).

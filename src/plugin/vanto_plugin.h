@@ -106,6 +106,8 @@ private:
     void requestLoad(TuningFileKind kind, const LV2_Atom& path);
     void freeLater(LoadedTuningFile* file);
     void notifyAll() NEEDS_ENGINE_LOCK_OF(engine_);
+    template <typename WriteValue>
+    void notify(LV2_URID property, WriteValue writeValue);
     void notifyText(LV2_URID property, LV2_URID type, const char* text);
     void notifyNumber(const PluginParameter& parameter, LV2_URID property, double value);
     void installFile(const LoadedTuningFile& file) NEEDS_ENGINE_LOCK_OF(engine_);
@@ -120,7 +122,9 @@ private:
     LV2_Worker_Schedule schedule_;
     LV2_Log_Logger logger_{};
     Uris uris_{};
+    // Builds patch messages aside, in scratch_, before they are written.
     LV2_Atom_Forge forge_{};
+    alignas(8) uint8_t scratch_[4096 + 512];
 
     const LV2_Atom_Sequence* in_ = nullptr;
     LV2_Atom_Sequence* out_ = nullptr;

@@ -2,6 +2,7 @@
 // messages in atom sequences, files through the worker, and the state.
 
 #include <gtest/gtest.h>
+#include <lilv/lilv.h>
 
 #include <atomic>
 #include <cstdlib>

@@ -3,7 +3,6 @@
 // the test runs when it chooses, atom sequences built and read back, and a
 // state store in memory.
 
-#include <lilv/lilv.h>
 #include <lv2/atom/forge.h>
 #include <lv2/atom/util.h>
 #include <lv2/midi/midi.h>

@@ -43,9 +43,10 @@ inline bool waitForJackPort(const std::string& part, bool present)
 
 // Runs program (a path, or a name looked up on PATH) in folder with
 // arguments. Its standard output goes to outputFile when one is named, and
-// its error output too when quiet. It is stopped when the test ends.
+// its error output too when quiet; its input comes from input when given.
+// It is stopped when the test ends.
 inline pid_t startProgram(const char* program, const std::string& folder, const std::vector<std::string>& arguments,
-                          const std::string& outputFile = "", bool quiet = false)
+                          const std::string& outputFile = "", bool quiet = false, int input = -1)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -57,6 +58,8 @@ inline pid_t startProgram(const char* program, const std::string& folder, const 
             ::dup2(out, 1);
         if (out >= 0 && quiet)
             ::dup2(out, 2);
+        if (input >= 0)
+            ::dup2(input, 0);
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         std::vector<char*> argv{const_cast<char*>(program)};
         for (const std::string& a : arguments)
