@@ -175,7 +175,21 @@ void VantoPlugin::run(uint32_t /*frames*/)
         }
         engine_.engineMutex.unlock();
     }
+    reportLosses();
     output_.end();
+}
+
+// Messages lost for want of room are told through the status, once for
+// each new count.
+void VantoPlugin::reportLosses()
+{
+    const uint64_t lost = lostMessages();
+    if (lost == reportedLosses_)
+        return;
+    reportedLosses_ = lost;
+    std::snprintf(status_, sizeof status_, "%llu MIDI message%s lost", static_cast<unsigned long long>(lost),
+                  lost == 1 ? "" : "s");
+    notifyText(uris_.status, uris_.atomString, status_);
 }
 
 void VantoPlugin::handleEvent(const LV2_Atom_Event& event)

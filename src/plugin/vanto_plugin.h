@@ -105,6 +105,7 @@ private:
     void prepareInstrument() NEEDS_ENGINE_LOCK_OF(engine_);
     void requestLoad(TuningFileKind kind, const LV2_Atom& path);
     void freeLater(LoadedTuningFile* file);
+    void reportLosses();
     void notifyAll() NEEDS_ENGINE_LOCK_OF(engine_);
     template <typename WriteValue>
     void notify(LV2_URID property, WriteValue writeValue);
@@ -131,6 +132,7 @@ private:
     bool openingDue_ = true;
     MessageRing deferred_{16384};
     uint64_t lostInput_ = 0;
+    uint64_t reportedLosses_ = 0;
     // Loaded files waiting for the next run, by kind; written and read by
     // the real-time thread only (workResponse runs in its context).
     LoadedTuningFile* arrived_[TuningFileKinds] = {};

@@ -9,7 +9,8 @@ foreach(path
     bin/vanto bin/vanto-relay bin/vanto-table bin/vanto-start share/vanto/vanto-relay.service
     share/vanto/vanto.txt share/vanto/scales/just\ major.txt share/vanto/scales/Bohlen-Pierce.txt
     share/applications/vanto.desktop share/mime/packages/vanto-scala.xml
-    share/icons/hicolor/scalable/apps/vanto.svg share/icons/hicolor/256x256/apps/vanto.png)
+    share/icons/hicolor/scalable/apps/vanto.svg share/icons/hicolor/256x256/apps/vanto.png
+    lib/lv2/vanto.lv2/manifest.ttl lib/lv2/vanto.lv2/vanto.ttl lib/lv2/vanto.lv2/vanto.so)
   if(NOT EXISTS "${PREFIX}/${path}")
     message(FATAL_ERROR "missing after install: ${path}")
   endif()

@@ -76,10 +76,11 @@ public:
     void activate() { lilv_instance_activate(instance_); }
     // Events for the next cycle go into input() until run().
     SequenceBuffer& input() { return in_; }
-    std::vector<FramedMessage> run(uint32_t frames = 256)
+    // room: the bytes the output port has, all of its buffer when 0.
+    std::vector<FramedMessage> run(uint32_t frames = 256, uint32_t room = 0)
     {
         in_.end();
-        out_.prepareOutput();
+        out_.prepareOutput(room);
         countingAllocations = countRuns;
         lilv_instance_run(instance_, frames);
         countingAllocations = false;
@@ -309,6 +310,19 @@ TEST_F(VantoPluginHost, StateRestoresIntoANewInstanceWithoutTheFileAndPlaysTheSa
     const auto values = second->output().setTexts(names_);
     EXPECT_EQ(values.at("pitchWheelRange"), "12");
     EXPECT_EQ(values.at(ScaleFileKey), path);
+}
+
+TEST_F(VantoPluginHost, WhatTheOutputHasNoRoomForIsCountedAndTold)
+{
+    auto plugin = instantiate();
+    const auto opening = plugin->run(256, 64);
+    EXPECT_EQ(opening.size(), 2u);  // the room of 64 bytes holds two events of 24
+    plugin->run();
+    const std::string told = plugin->output().setTexts(names_).at(StatusKey);
+    EXPECT_NE(told.find(" MIDI messages lost"), std::string::npos) << told;
+    EXPECT_GT(std::stoi(told), 100);
+    plugin->run();
+    EXPECT_EQ(plugin->output().setTexts(names_).count(StatusKey), 0u) << "told once";
 }
 
 TEST_F(VantoPluginHost, DamagedStateRestoresWhatItCan)

@@ -121,11 +121,11 @@ public:
         lv2_atom_forge_sequence_head(&forge_, &frame_, 0);
     }
     void end() { lv2_atom_forge_pop(&forge_, &frame_); }
-    // Room for the plugin to write into.
-    void prepareOutput()
+    // Room for the plugin to write into: all of the buffer, or room bytes.
+    void prepareOutput(uint32_t room = 0)
     {
         sequence()->atom.type = 0;
-        sequence()->atom.size = static_cast<uint32_t>(memory_.size() * 8 - sizeof(LV2_Atom));
+        sequence()->atom.size = room ? room : static_cast<uint32_t>(memory_.size() * 8 - sizeof(LV2_Atom));
     }
     void addMidi(int64_t frame, const std::vector<uint8_t>& bytes)
     {
