@@ -144,6 +144,8 @@ VantoPlugin::~VantoPlugin()
 {
     for (LoadedTuningFile* file : arrived_)
         delete file;
+    for (LoadedTuningFile* file : unfreed_)
+        delete file;
 }
 
 void VantoPlugin::connectPort(uint32_t port, void* data)
@@ -166,6 +168,7 @@ void VantoPlugin::run(uint32_t /*frames*/)
         }
     } else {
         replayDeferred();
+        retryFrees();
         installArrived();
         if (openingDue_)
             prepareInstrument();
@@ -296,17 +299,42 @@ void VantoPlugin::requestLoad(TuningFileKind kind, const LV2_Atom& path)
         notifyText(uris_.status, uris_.atomString, status_);
         return;
     }
+    if (filesInFlight_.load() >= MaxFilesInFlight) {
+        std::snprintf(status_, sizeof status_, "%s", "Still loading the files asked for before: try again.");
+        notifyText(uris_.status, uris_.atomString, status_);
+        return;
+    }
     std::memcpy(request.path, text, length + 1);
-    schedule_.schedule_work(schedule_.handle, static_cast<uint32_t>(RequestHeaderSize + length + 1), &request);
+    ++filesInFlight_;
+    if (schedule_.schedule_work(schedule_.handle, static_cast<uint32_t>(RequestHeaderSize + length + 1), &request) !=
+        LV2_WORKER_SUCCESS)
+        --filesInFlight_;
 }
 
+// A file the worker could not take now waits to be handed to it again at
+// the next run. There is always a place: no more files are loading at once
+// than there are places.
 void VantoPlugin::freeLater(LoadedTuningFile* file)
 {
     WorkRequest request;
     request.kind = file->kind;
     request.done = file;
-    if (schedule_.schedule_work(schedule_.handle, RequestHeaderSize, &request) != LV2_WORKER_SUCCESS)
-        arrived_[static_cast<int>(file->kind)] = file;  // kept, and freed with the plugin at the latest
+    if (schedule_.schedule_work(schedule_.handle, RequestHeaderSize, &request) == LV2_WORKER_SUCCESS)
+        return;
+    for (LoadedTuningFile*& waiting : unfreed_) {
+        if (!waiting) {
+            waiting = file;
+            return;
+        }
+    }
+}
+
+void VantoPlugin::retryFrees()
+{
+    for (LoadedTuningFile*& waiting : unfreed_) {
+        if (waiting)
+            freeLater(std::exchange(waiting, nullptr));
+    }
 }
 
 LV2_Worker_Status VantoPlugin::work(LV2_Worker_Respond_Function respond, LV2_Worker_Respond_Handle handle,
@@ -318,6 +346,7 @@ LV2_Worker_Status VantoPlugin::work(LV2_Worker_Respond_Function respond, LV2_Wor
     std::memcpy(&request, data, std::min<size_t>(size, sizeof request));
     if (request.done) {
         delete request.done;
+        --filesInFlight_;
         return LV2_WORKER_SUCCESS;
     }
     request.path[std::min<size_t>(size - RequestHeaderSize, MaxRequestPath - 1)] = '\0';
@@ -338,6 +367,7 @@ LV2_Worker_Status VantoPlugin::work(LV2_Worker_Respond_Function respond, LV2_Wor
     LoadedTuningFile* handed = file.release();
     if (respond(handle, sizeof handed, &handed) != LV2_WORKER_SUCCESS) {
         delete handed;
+        --filesInFlight_;
         return LV2_WORKER_ERR_NO_SPACE;
     }
     return LV2_WORKER_SUCCESS;
@@ -366,8 +396,13 @@ void VantoPlugin::installArrived()
             continue;
         if (file->error.empty())
             installFile(*file);
-        const std::string& said = file->error.empty() ? engine_.tuningStatusText() : file->error;
-        std::snprintf(status_, sizeof status_, "%s", said.c_str());
+        // The program's status line, written in place: no string is made here.
+        if (!file->error.empty())
+            std::snprintf(status_, sizeof status_, "%s", file->error.c_str());
+        else if (engine_.keyboardMapping.active)
+            std::snprintf(status_, sizeof status_, "%.120s  |  %.120s", engine_.scale.name, engine_.keyboardMapping.name);
+        else
+            std::snprintf(status_, sizeof status_, "%s", engine_.scale.name);
         notifyText(uris_.status, uris_.atomString, status_);
         if (file->error.empty()) {
             const bool scale = file->kind == TuningFileKind::Scale;

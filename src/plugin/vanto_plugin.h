@@ -17,6 +17,7 @@
 #include <lv2/urid/urid.h>
 #include <lv2/worker/worker.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -105,6 +106,7 @@ private:
     void prepareInstrument() NEEDS_ENGINE_LOCK_OF(engine_);
     void requestLoad(TuningFileKind kind, const LV2_Atom& path);
     void freeLater(LoadedTuningFile* file);
+    void retryFrees();
     void reportLosses();
     void notifyAll() NEEDS_ENGINE_LOCK_OF(engine_);
     template <typename WriteValue>
@@ -136,6 +138,11 @@ private:
     // Loaded files waiting for the next run, by kind; written and read by
     // the real-time thread only (workResponse runs in its context).
     LoadedTuningFile* arrived_[TuningFileKinds] = {};
+    // Files asked for and not yet freed, and those the worker had no room
+    // to take back yet: never more than there are places.
+    static constexpr int MaxFilesInFlight = 8;
+    std::atomic<int> filesInFlight_{0};
+    LoadedTuningFile* unfreed_[MaxFilesInFlight] = {};
     // The real-time thread's own copy of what the last load said.
     char status_[MaxSettingTextLength + 1] = "";
 

@@ -16,31 +16,12 @@
 #include "engine/port_opening.h"
 #include "engine/scale_in_force.h"
 #include "platform/jack_system.h"
+#include "support/allocation_counter.h"
 #include "support/engine_fixture.h"
 #include "support/fake_midi_system.h"
 #include "support/jack_probe.h"
 #include "support/jack_server.h"
 #include "support/scale_builder.h"
-
-namespace {
-std::atomic<long> processThreadAllocations{0};
-std::atomic<pthread_t> watchedThread{};
-}
-
-// The replacements below pair malloc with free; the compiler cannot see
-// that they replace the standard pair.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t size)
-{
-    if (pthread_equal(pthread_self(), watchedThread.load()))
-        ++processThreadAllocations;
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -98,7 +79,7 @@ TEST_F(NotePathAllocationTest, TheJackProcessCycleAllocatesNothing)
     player.send({0x80, 36, 0});
     player.send(sysex);
     EXPECT_GT(listener.settle().size(), 40u * 4);
-    EXPECT_EQ(processThreadAllocations.load(), 0);
+    EXPECT_EQ(watchedThreadAllocations.load(), 0);
     watchedThread = pthread_t{};
     engine.closePorts();
     engine.midiSystem = nullptr;

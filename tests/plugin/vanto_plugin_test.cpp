@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 #include <lilv/lilv.h>
 
+#include <pthread.h>
+
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
-#include <new>
 
 #include "engine/engine.h"
 #include "engine/input_dispatch.h"
@@ -16,28 +16,11 @@
 #include "support/recording_midi.h"
 #include "support/temp_dir.h"
 
-namespace {
-std::atomic<bool> countingAllocations{false};
-std::atomic<long> allocations{0};
-}
-
-// Every operator new while countingAllocations, the plugin's included: the
-// test exports these to it. The sanitizers bring allocators of their own.
 #ifdef VANTO_COUNT_ALLOCATIONS
-// The replacements below pair malloc with free; the compiler cannot see
-// that they replace the standard pair.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t size)
-{
-    if (countingAllocations)
-        ++allocations;
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#include "support/allocation_counter.h"
+#else
+inline std::atomic<long> watchedThreadAllocations{0};
+inline std::atomic<pthread_t> watchedThread{};
 #endif
 
 namespace {
@@ -81,9 +64,10 @@ public:
     {
         in_.end();
         out_.prepareOutput(room);
-        countingAllocations = countRuns;
+        if (countRuns)
+            watchedThread = pthread_self();
         lilv_instance_run(instance_, frames);
-        countingAllocations = false;
+        watchedThread = pthread_t{};
         in_.begin();
         return out_.midiMessages();
     }
@@ -351,7 +335,7 @@ TEST_F(VantoPluginHost, RunAllocatesNothing)
 #endif
     auto plugin = instantiate();
     plugin->run();
-    allocations = 0;
+    watchedThreadAllocations = 0;
     for (int cycle = 0; cycle < 50; ++cycle) {
         SequenceBuffer& in = plugin->input();
         for (int k = 0; k < 20; ++k)
@@ -367,7 +351,7 @@ TEST_F(VantoPluginHost, RunAllocatesNothing)
         plugin->countRuns = false;
         ASSERT_FALSE(out.empty());
     }
-    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(watchedThreadAllocations, 0);
 }
 
 }  // namespace
