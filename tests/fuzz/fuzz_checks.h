@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/engine.h"
 #include "engine/tuning_table.h"
 #include "scale/scale.h"
 
@@ -27,17 +28,24 @@ inline std::FILE* openBytes(const uint8_t* data, size_t size)
     return file;
 }
 
-inline void buildInstrumentFrequenciesOnce() NEEDS_ENGINE_LOCK
+// The one engine a fuzzer plays on, its instrument frequencies built once.
+inline Engine& fuzzEngine()
 {
-    static const bool built = (buildInstrumentFrequencies(), true);
+    static Engine engine;
+    static const bool built = [] {
+        EngineLock lock(engine.engineMutex);
+        engine.buildInstrumentFrequencies();
+        return true;
+    }();
     (void)built;
+    return engine;
 }
 
-inline void requireTableInRange() NEEDS_ENGINE_LOCK
+inline void requireTableInRange(const Engine& engine) NEEDS_ENGINE_LOCK_OF(engine)
 {
     for (int k = 0; k < KeyCount; ++k) {
-        require(tuningTable.outputKey[k] <= 127);
-        require(tuningTable.bendValue[k] >= 0 && tuningTable.bendValue[k] <= BendMax);
+        require(engine.tuningTable.outputKey[k] <= 127);
+        require(engine.tuningTable.bendValue[k] >= 0 && engine.tuningTable.bendValue[k] <= BendMax);
     }
 }
 

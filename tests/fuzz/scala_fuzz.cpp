@@ -39,8 +39,8 @@ void checkMapping(const KeyboardMapping& m)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    Engine& engine = fuzzEngine();
     EngineLock lock(engine.engineMutex);
-    buildInstrumentFrequenciesOnce();
     static Scale parsed;
     static KeyboardMapping mapping;
     engine.clearKeyboardMapping();
@@ -54,11 +54,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         engine.installKeyboardMapping(mapping);
     }
     require(engine.buildTuningTable());
-    requireTableInRange();
+    requireTableInRange(engine);
     const auto key = static_cast<uint8_t>(size % 128);
     engine.moveCentre(key, MoveModulate, static_cast<int32_t>(size & 1));
     engine.moveCentre(key, MoveDemodulate, 0);
     require(engine.moveCentre(0, MoveReset, 0));
-    requireTableInRange();
+    requireTableInRange(engine);
     return 0;
 }

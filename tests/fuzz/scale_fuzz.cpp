@@ -8,8 +8,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    Engine& engine = fuzzEngine();
     EngineLock lock(engine.engineMutex);
-    buildInstrumentFrequenciesOnce();
     engine.setDefaultScale();
     std::FILE* file = openBytes(data, size);
     if (!file)
@@ -21,9 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         engine.installScale(parsed);
     requireUsableScale(engine.scale);
     require(engine.buildTuningTable());
-    requireTableInRange();
+    requireTableInRange(engine);
     require(engine.moveCentre(static_cast<uint8_t>(size % 128), MoveModulate, static_cast<int32_t>(size & 1)));
     require(engine.moveCentre(0, MoveReset, 0));
-    requireTableInRange();
+    requireTableInRange(engine);
     return 0;
 }
