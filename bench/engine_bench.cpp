@@ -29,7 +29,6 @@ DiscardingOutput discard;
 
 void prepareEngine(Engine& engine, bool octave)
 {
-    engine.settings = defaultSettings();
     engine.buildInstrumentFrequencies();
     engine.setDefaultScale();
     if (!octave) {
@@ -47,9 +46,11 @@ void prepareEngine(Engine& engine, bool octave)
     engine.resetChannels();
 }
 
+// Arg: the output mode.
 void NoteOnOffThroughInputHandler(benchmark::State& state)
 {
     Engine engine;
+    engine.settings.outputMode = static_cast<int32_t>(state.range(0));
     prepareEngine(engine, true);
     uint8_t key = 40;
     for (auto _ : state) {
@@ -58,7 +59,7 @@ void NoteOnOffThroughInputHandler(benchmark::State& state)
         key = key == 90 ? 40 : key + 1;
     }
 }
-BENCHMARK(NoteOnOffThroughInputHandler);
+BENCHMARK(NoteOnOffThroughInputHandler)->Arg(OutputPitchBend)->Arg(OutputMpe);
 
 void BuildTuningTableOctaveMode(benchmark::State& state)
 {

@@ -219,10 +219,11 @@ void MainWindow::showStatus(const std::string& text)
     renderStatus();
 }
 
-// The devices awaited, if any, then the scale and mapping in force.
+// The devices awaited, if any, then the scale and mapping in force, and an
+// output mode other than the pitch bend.
 void MainWindow::renderStatus()
 {
-    std::string text = tuningText_;
+    std::string text = tuningText_ + outputModeSuffix(engine_.currentSettings());
     for (const std::string& first : {settingsSaveProblem(), engine_.deviceWaitText()}) {
         if (!first.empty())
             text = first + "  |  " + text;

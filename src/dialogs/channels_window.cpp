@@ -31,7 +31,9 @@ ChannelsSnapshot takeSnapshot(Engine& engine)
     EngineLock lock(engine.engineMutex);
     s.allocation = engine.noteAllocation;
     std::copy(std::begin(engine.settings.useChannel), std::end(engine.settings.useChannel), s.useChannel);
-    s.pitchWheelRange = engine.settings.pitchWheelRange;
+    // The bends shown are the output's: MPE members bend over their own range.
+    const bool mpe = engine.settings.outputMode == OutputMpe;
+    s.pitchWheelRange = static_cast<uint8_t>(mpe ? engine.settings.mpeBendRange : engine.settings.pitchWheelRange);
     s.now = engine.engineClock();
     return s;
 }
@@ -113,11 +115,14 @@ ChannelsWindow::ChannelsWindow(Engine& engine, QWidget* parent) : QWidget(parent
     table_->setSelectionMode(QAbstractItemView::NoSelection);
     dropped_ = new QLabel(this);
     dropped_->setObjectName("droppedNotes");
+    stolen_ = new QLabel(this);
+    stolen_->setObjectName("stolenNotes");
     malformed_ = new QLabel(this);
     malformed_->setObjectName("malformedInput");
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table_);
     layout->addWidget(dropped_);
+    layout->addWidget(stolen_);
     layout->addWidget(malformed_);
     refresh();
     showWholeTable(table_);
@@ -146,5 +151,6 @@ void ChannelsWindow::refresh()
         setCell(table_, c, ColumnReleased, used ? releasedText(slot, s.now) : "-");
     }
     dropped_->setText(QString("Notes dropped for want of a free channel: %1").arg(s.allocation.droppedNotes));
+    stolen_->setText(QString("Notes ended early for newer ones (MPE): %1").arg(s.allocation.stolenNotes));
     malformed_->setText(QString("Malformed input dropped: %1").arg(s.allocation.malformedInput));
 }

@@ -32,6 +32,7 @@ private:
     Engine& engine_;
     QTableWidget* table_;
     QLabel* dropped_ = nullptr;
+    QLabel* stolen_ = nullptr;
     QLabel* malformed_ = nullptr;
     QTimer* timer_;
 };

@@ -138,10 +138,21 @@ void MidiSetupDialog::buildControls()
     fields->addRow("Input Channel:", inputChannel_);
     auto* timing = new QFormLayout;
     timing->addRow("Release Time (ms):", releaseTime_);
+    outputMode_ = new QComboBox;
+    outputMode_->setObjectName("outputModeList");
+    for (const char* name : OutputModeNames)
+        outputMode_->addItem(name);
+    mpeBendRange_ = makeDigitField(this, "mpeBendRangeField");
+    mpeBendRange_->setToolTip("Semitones the member channels' wheels bend (1 to 96)");
+    modeFields_ = new QFormLayout;
+    modeFields_->addRow("Output Mode:", outputMode_);
+    modeFields_->addRow("MPE Bend Range:", mpeBendRange_);
+    connect(outputMode_, &QComboBox::currentIndexChanged, this, &MidiSetupDialog::showModeFields);
     auto* left = new QVBoxLayout;
     left->addLayout(fields);
     left->addWidget(tuning);
     left->addLayout(timing);
+    left->addLayout(modeFields_);
 
     relayList_ = new QListWidget;
     relayList_->setObjectName("relayList");
@@ -193,6 +204,14 @@ void MidiSetupDialog::fillFromSettings(const Settings& s)
     showUnsigned(midiNote_, s.referenceKey);
     showUnsigned(releaseTime_, static_cast<unsigned>(std::clamp(s.releaseTime, 0, MaxReleaseTime)));
     frequency_->setText(QString::fromStdString(formatFrequency(s.referenceFrequency)));
+    outputMode_->setCurrentIndex(std::clamp(s.outputMode, 0, OutputModeCount - 1));
+    showUnsigned(mpeBendRange_, static_cast<unsigned>(std::clamp(s.mpeBendRange, 1, MaxMpeBendRange)));
+    showModeFields();
+}
+
+void MidiSetupDialog::showModeFields()
+{
+    modeFields_->setRowVisible(mpeBendRange_, outputMode_->currentIndex() == OutputMpe);
 }
 
 bool MidiSetupDialog::storeSettings()
@@ -212,6 +231,14 @@ bool MidiSetupDialog::storeSettings()
     uint32_t releaseTime = 0;
     if (readUnsignedField(releaseTime_, releaseTime))
         s.releaseTime = static_cast<int32_t>(std::min<uint32_t>(releaseTime, MaxReleaseTime));
+    // A new mode or member range needs the table and the mode's opening.
+    const Settings before = s;
+    if (outputMode_->currentIndex() >= 0)
+        s.outputMode = outputMode_->currentIndex();
+    uint32_t range = 0;
+    if (readUnsignedField(mpeBendRange_, range))
+        s.mpeBendRange = static_cast<int32_t>(std::clamp<uint32_t>(range, 1, MaxMpeBendRange));
+    tuningChanged |= s.outputMode != before.outputMode || s.mpeBendRange != before.mpeBendRange;
     const std::string text = frequency_->text().left(FrequencyTextLength).toStdString();
     if (!text.empty()) {
         const double frequency = std::atof(text.c_str());

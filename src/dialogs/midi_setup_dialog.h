@@ -13,6 +13,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QListWidget;
 
@@ -31,6 +32,8 @@ private:
     Engine& engine_;
     void buildControls();
     void fillFromSettings(const Settings& s);
+    // Shows the fields of the output mode chosen, and no other's.
+    void showModeFields();
     bool storeSettings() NEEDS_ENGINE_LOCK_OF(engine_);  // true when the tuning reference changed
 
     QLabel* noService_;
@@ -43,6 +46,9 @@ private:
     QLineEdit* frequency_;
     QLineEdit* midiNote_;
     QLineEdit* releaseTime_;
+    QComboBox* outputMode_;
+    QLineEdit* mpeBendRange_;
+    QFormLayout* modeFields_;
     // The devices listed, and the rows of remembered devices that are absent.
     std::vector<std::string> inputNames_;
     std::vector<std::string> outputNames_;

@@ -146,6 +146,8 @@ constexpr ExtensionField ExtensionFields[] = {
     {3, nullptr, &Settings::outputDeviceName, 0, 0},
     {4, nullptr, &Settings::scalePath, 0, 0},
     {5, nullptr, &Settings::mappingPath, 0, 0},
+    {6, &Settings::outputMode, nullptr, 0, OutputModeCount - 1},
+    {7, &Settings::mpeBendRange, nullptr, 1, MaxMpeBendRange},
 };
 constexpr uint8_t ExtensionMagic[4] = {'V', 'N', 'T', 'X'};
 constexpr uint16_t ExtensionVersion = 1;

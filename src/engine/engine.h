@@ -112,6 +112,16 @@ public:
     // Registered parameter 0 (pitch-bend sensitivity) on every used channel,
     // then the null parameter, so that none stays selected.
     void sendPitchWheelRange() NEEDS_ENGINE_LOCK;
+    // The output mode's own opening: the pitch-wheel range on the used
+    // channels, or MPE's configuration and ranges.
+    void sendModeOpening() NEEDS_ENGINE_LOCK;
+    // Registered parameter number on channel, then the null parameter.
+    void sendRegisteredParameter(uint8_t channel, uint8_t number, uint8_t value) NEEDS_ENGINE_LOCK;
+    // The player's channel-wide messages, the Control Bars and init events
+    // for "All": every used channel, or MPE's manager channel alone.
+    void sendToWideChannels(uint8_t kind, uint8_t data1, uint8_t data2) NEEDS_ENGINE_LOCK;
+    // Every channel a note may sound on in the output mode.
+    void sendToNoteChannels(uint8_t kind, uint8_t data1, uint8_t data2) NEEDS_ENGINE_LOCK;
     // What an instrument that joins the open output late needs: the pitch-wheel
     // range and, with "Send on Open", the init message. No All Notes Off: other
     // instruments on the same output may be playing.
@@ -227,8 +237,18 @@ private:
     void moveAndForget(uint8_t key, uint8_t mode) NEEDS_ENGINE_LOCK;
     void handleCommandKey(uint8_t key) NEEDS_ENGINE_LOCK;
     void notifyLastKey() NEEDS_ENGINE_LOCK;
+    // How a note leaves, by output mode: the one place that chooses.
     void soundKey(uint8_t status, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK;
+    void soundKeyWithBend(uint8_t status, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK;
     void forgetSoundingNotes() NEEDS_ENGINE_LOCK;
+
+    // mpe_output.cpp
+    bool isMember(int channel) const NEEDS_ENGINE_LOCK;
+    int chooseMember() NEEDS_ENGINE_LOCK;
+    int stealOldestNote() NEEDS_ENGINE_LOCK;
+    void silenceHeldMember(int channel) NEEDS_ENGINE_LOCK;
+    void soundKeyOnMember(uint8_t status, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK;
+    void sendMpeOpening() NEEDS_ENGINE_LOCK;
 
     // output_senders.cpp
     uint64_t& keySentWord(uint8_t channel, uint8_t key) NEEDS_ENGINE_LOCK;

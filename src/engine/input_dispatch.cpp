@@ -44,7 +44,7 @@ int systemRelaySwitch(uint8_t status)
 void Engine::relayToUsedChannels(int relaySwitch, uint8_t kind, uint8_t data1, uint8_t data2)
 {
     if (settings.relay[relaySwitch])
-        sendToUsedChannels(kind, data1, data2);
+        sendToWideChannels(kind, data1, data2);
 }
 
 void Engine::dispatchShortMessage(uint32_t message)

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <utility>
 
+#include "engine/channel_rotation.h"
 #include "engine/output_senders.h"
 #include "engine/settings.h"
 #include "engine/tuning_table.h"
@@ -37,7 +38,6 @@ bool isSounding(const ChannelSlot& slot)
 
 namespace {
 
-constexpr int NoChannel = -1;
 // A release this long ago protects no tail, whatever the release time.
 constexpr uint32_t LongAgo = 0x80000000u;
 
@@ -94,33 +94,6 @@ private:
 
 }  // namespace
 
-// The used channels from the one after the last retuned one, wrapping
-// round to it.
-template <typename Accept>
-int Engine::firstInRotation(Accept accept) const
-{
-    const int last = noteAllocation.lastTunedChannel % ChannelCount;
-    for (int i = 1; i <= ChannelCount; ++i) {
-        const int c = (last + i) % ChannelCount;
-        if (isUsed(c) && accept(c))
-            return c;
-    }
-    return NoChannel;
-}
-
-// Of the used channels that accept, the one released longest ago; the
-// rotation order breaks ties.
-template <typename Accept>
-int Engine::longestReleased(Accept accept, uint32_t now) const
-{
-    int best = NoChannel;
-    firstInRotation([&](int c) NEEDS_ENGINE_LOCK {
-        if (accept(c) && (best == NoChannel || sinceRelease(c, now) > sinceRelease(best, now)))
-            best = c;
-        return false;
-    });
-    return best;
-}
 
 void Engine::sendPedalAgain(uint8_t channel, uint8_t controller, uint8_t value)
 {
@@ -222,6 +195,18 @@ void Engine::notifyLastKey()
 
 void Engine::soundKey(uint8_t status, uint8_t key, uint8_t velocity)
 {
+    switch (settings.outputMode) {
+    case OutputMpe:
+        soundKeyOnMember(status, key, velocity);
+        break;
+    default:
+        soundKeyWithBend(status, key, velocity);
+        break;
+    }
+}
+
+void Engine::soundKeyWithBend(uint8_t status, uint8_t key, uint8_t velocity)
+{
     NoteAllocation& a = noteAllocation;
     const uint8_t group = tuningTable.bendGroup[key];
     const int c = chooseChannel(group);
@@ -298,6 +283,7 @@ void Engine::resetChannels()
     }
     a.commandState = CommandIdle;
     a.droppedNotes = 0;
+    a.stolenNotes = 0;
     for (uint8_t& caught : a.keyCaught)
         caught = 0;
     const uint32_t longAgo = engineClock() - LongAgo;
@@ -312,15 +298,15 @@ void Engine::resetChannels()
         if (isUsed(c))
             slot.group = nextGroup++;
     }
-    sendToUsedChannels(0xB0, 123, 0);
+    sendToNoteChannels(0xB0, 123, 0);
     // All Notes Off leaves what a pedal holds sounding: a pedal that is down
     // is lifted and pressed again, so that those fall silent too and the
     // pedal holds what is played next.
     for (const auto& [controller, value] : {std::pair{SustainController, a.sustainValue},
                                             std::pair{SostenutoController, a.sostenutoValue}}) {
         if (value != 0) {
-            sendToUsedChannels(0xB0, controller, 0);
-            sendToUsedChannels(0xB0, controller, value);
+            sendToWideChannels(0xB0, controller, 0);
+            sendToWideChannels(0xB0, controller, value);
         }
     }
 }
@@ -356,9 +342,9 @@ void Engine::endSoundingNotes()
         held[1] = held[1] || slot.sostenutoCount != 0;
     }
     if (held[0])
-        sendToUsedChannels(0xB0, SustainController, 0);
+        sendToWideChannels(0xB0, SustainController, 0);
     if (held[1])
-        sendToUsedChannels(0xB0, SostenutoController, 0);
+        sendToWideChannels(0xB0, SostenutoController, 0);
     forgetSoundingNotes();
 }
 

@@ -15,6 +15,7 @@ struct ChannelSlot {
     uint8_t sostenutoCount;
     uint32_t releasedAt;  // engine clock when a note on it last ended
     int32_t bend;         // the bend last sent on it since the reset; -1 = none
+    uint32_t startedAt;   // NoteAllocation::notesStarted when its last note began
 };
 
 // Milliseconds on a steady clock; tests may put their own in place.
@@ -50,6 +51,8 @@ struct NoteAllocation {
     uint8_t sostenutoValue;
     uint8_t keyCaught[128];        // held when the sostenuto pedal went down
     uint32_t droppedNotes;         // for want of a channel, since the last reset
+    uint32_t stolenNotes;          // ended early for a newer note (MPE), since the last reset
+    uint32_t notesStarted;         // Note Ons sent, to tell the oldest sounding note
     uint32_t malformedInput;       // input events dropped as no whole message, since the start
 };
 

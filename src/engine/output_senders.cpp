@@ -55,9 +55,24 @@ void Engine::sendToUsedChannels(uint8_t kind, uint8_t data1, uint8_t data2)
     }
 }
 
+void Engine::sendToWideChannels(uint8_t kind, uint8_t data1, uint8_t data2)
+{
+    if (settings.outputMode == OutputMpe)
+        sendToChannel(kind, MpeManagerChannel, data1, data2);
+    else
+        sendToUsedChannels(kind, data1, data2);
+}
+
+void Engine::sendToNoteChannels(uint8_t kind, uint8_t data1, uint8_t data2)
+{
+    if (settings.outputMode == OutputMpe && !settings.useChannel[MpeManagerChannel])
+        sendToChannel(kind, MpeManagerChannel, data1, data2);
+    sendToUsedChannels(kind, data1, data2);
+}
+
 void Engine::sendController(uint8_t controller, uint8_t value)
 {
-    sendToUsedChannels(0xB0, controller, value);
+    sendToWideChannels(0xB0, controller, value);
 }
 
 void Engine::sendInitEvent(const InitEvent& event)
@@ -67,7 +82,7 @@ void Engine::sendInitEvent(const InitEvent& event)
     else if (event.channel <= 15)
         sendToChannel(event.status, event.channel, event.param1, event.param2);
     else
-        sendToUsedChannels(event.status, event.param1, event.param2);
+        sendToWideChannels(event.status, event.param1, event.param2);
 }
 
 void Engine::sendInitMessage()
@@ -89,9 +104,27 @@ void Engine::sendPitchWheelRange()
     sendController(100, 127);
 }
 
+void Engine::sendRegisteredParameter(uint8_t channel, uint8_t number, uint8_t value)
+{
+    sendToChannel(0xB0, channel, 101, 0);
+    sendToChannel(0xB0, channel, 100, number);
+    sendToChannel(0xB0, channel, 6, value);
+    sendToChannel(0xB0, channel, 38, 0);
+    sendToChannel(0xB0, channel, 101, 127);
+    sendToChannel(0xB0, channel, 100, 127);
+}
+
+void Engine::sendModeOpening()
+{
+    if (settings.outputMode == OutputMpe)
+        sendMpeOpening();
+    else
+        sendPitchWheelRange();
+}
+
 void Engine::greetNewListener()
 {
-    sendPitchWheelRange();
+    sendModeOpening();
     if (settings.sendInitOnOpen == 1)
         sendInitMessage();
 }

@@ -28,9 +28,16 @@ Settings defaultSettings()
     s.sendInitOnOpen = 1;
     s.initEventCount = 0;
     s.releaseTime = 0;
+    s.outputMode = OutputPitchBend;
+    s.mpeBendRange = 48;
     return s;
 }
 
+
+std::string outputModeSuffix(const Settings& s)
+{
+    return s.outputMode == OutputMpe ? "  |  MPE output" : "";
+}
 
 Settings Engine::currentSettings() const
 {

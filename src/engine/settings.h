@@ -3,6 +3,7 @@
 // the configuration file.
 
 #include <cstdint>
+#include <string>
 
 #include "engine/engine_lock.h"
 
@@ -36,6 +37,15 @@ enum RelaySwitch : int {
     RelayReset = 8,
 };
 
+// How notes leave: the nearest key with a pitch bend on rotating channels,
+// or an MPE lower zone (a member channel per note).
+enum OutputMode : int32_t {
+    OutputPitchBend = 0,
+    OutputMpe = 1,
+};
+constexpr int32_t OutputModeCount = 2;
+inline constexpr const char* OutputModeNames[OutputModeCount] = {"Pitch Bend", "MPE"};
+
 struct Settings {
     int32_t inputDevice;
     int32_t outputDevice;  // -1 = the system's MIDI mapper ("Midi Mapper")
@@ -65,12 +75,19 @@ struct Settings {
     // long to keep).
     char scalePath[MaxSettingTextLength + 1];
     char mappingPath[MaxSettingTextLength + 1];
+    int32_t outputMode;      // an OutputMode
+    int32_t mpeBendRange;    // semitones of the MPE members' wheels, 1..MaxMpeBendRange
 };
 
 constexpr int32_t MaxReleaseTime = 10000;
+constexpr int32_t MaxMpeBendRange = 96;
+constexpr uint8_t MpeManagerChannel = 0;
 constexpr uint8_t MaxPitchWheelRange = 24;  // semitones
 // Device positions beyond any real list; larger stored numbers are limited to it.
 constexpr int32_t MaxDeviceNumber = 9999;
+
+// "  |  MPE output" for an output mode other than the pitch bend; "" for it.
+std::string outputModeSuffix(const Settings& s);
 
 // The defaults of a program start: every channel in use except channel 10.
 Settings defaultSettings();

@@ -32,14 +32,14 @@ namespace {
 // A target whose logarithm is undefined (a frequency that is zero, negative
 // or not a number on either side) bends to 0, as an unusable instrument
 // frequency always has.
-int32_t bendFor(double target, double instrument, double unitsPerOctave)
+int32_t bendFor(double target, double instrument, double unitsPerOctave, bool nearestStep = false)
 {
     const double ratio = target / instrument;
     if (!(instrument > 0.0) || !(ratio > 0.0) || !std::isfinite(ratio))
         return 0;
     const double octaves = std::log10(ratio) / std::log10(2.0);
     const double units = std::clamp(octaves * unitsPerOctave, -2.0 * BendMax, 2.0 * BendMax);
-    const int32_t bend = static_cast<int32_t>(units) + BendCentre;
+    const int32_t bend = static_cast<int32_t>(nearestStep ? std::lround(units) : static_cast<long>(units)) + BendCentre;
     return std::clamp(bend, int32_t{0}, BendMax);
 }
 
@@ -58,6 +58,12 @@ void Engine::writeKey(int key, int outputKey, int32_t bend, int group, double ta
     tuningTable.targetFrequency[key] = target;
     tuningTable.outputKey[key] = static_cast<uint8_t>(std::clamp(outputKey, 0, KeyCount - 1));
     tuningTable.bendValue[key] = bend;
+    // Only where it plays: a logarithm per key would slow every build.
+    if (settings.outputMode == OutputMpe) {
+        const double unitsPerOctave = 12.0 / std::clamp(settings.mpeBendRange, 1, MaxMpeBendRange) * BendCentre;
+        const double instrument = tuningTable.instrumentFrequency[tuningTable.outputKey[key]];
+        tuningTable.mpeBend[key] = bendFor(target, instrument, unitsPerOctave, true);
+    }
     tuningTable.bendGroup[key] = static_cast<uint8_t>(group);
     tuningTable.unmapped[key] = 0;
 }

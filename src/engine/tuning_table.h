@@ -14,6 +14,9 @@ struct TuningTable {
     double instrumentFrequency[KeyCount];
     uint8_t outputKey[KeyCount];
     int32_t bendValue[KeyCount];
+    // The bend onto the target at the MPE members' range, to the nearest
+    // step; built in MPE output mode only.
+    int32_t mpeBend[KeyCount];
     uint8_t bendGroup[KeyCount];
     // The frequency the scale asks of each key; what outputKey and bendValue
     // play comes as close to it as the instrument's range allows.

@@ -52,6 +52,9 @@ std::string parameterText(const PluginParameter& p)
         text += " ;\n    lv2:minimum " + number(p, p.minimum) + " ;\n    lv2:maximum " + number(p, p.maximum);
     if (std::string(p.key) == "inputChannel")
         text += scalePoint("All", 0);
+    else if (std::string(p.key) == "outputMode")
+        for (int mode = 0; mode < OutputModeCount; ++mode)
+            text += scalePoint(OutputModeNames[mode], mode);
     else if (p.maximum == NoKey)
         text += scalePoint("None", NoKey);
     return text + " .\n\n";

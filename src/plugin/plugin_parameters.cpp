@@ -61,6 +61,12 @@ const PluginParameter PluginParameters[] = {
     {"inputChannel", "Input Channel", ParameterType::Int, 0, 16,
      [](const Settings& s) -> double { return s.inputChannel == AllChannels ? 0 : s.inputChannel + 1; },
      [](Settings& s, double v) { s.inputChannel = v == 0 ? AllChannels : static_cast<uint8_t>(v - 1); }, false},
+    {"outputMode", "Output Mode", ParameterType::Int, 0, OutputModeCount - 1,
+     [](const Settings& s) -> double { return s.outputMode; },
+     [](Settings& s, double v) { s.outputMode = static_cast<int32_t>(v); }, true},
+    {"mpeBendRange", "MPE Bend Range", ParameterType::Int, 1, MaxMpeBendRange,
+     [](const Settings& s) -> double { return s.mpeBendRange; },
+     [](Settings& s, double v) { s.mpeBendRange = static_cast<int32_t>(v); }, true},
     {"releaseTime", "Release Time", ParameterType::Int, 0, MaxReleaseTime,
      [](const Settings& s) -> double { return s.releaseTime; },
      [](Settings& s, double v) { s.releaseTime = static_cast<int32_t>(v); }, false},
@@ -87,7 +93,9 @@ const PluginParameter PluginParameters[] = {
     VANTO_CHANNEL(13), VANTO_CHANNEL(14), VANTO_CHANNEL(15), VANTO_CHANNEL(16),
 };
 
-const int PluginParameterCount = sizeof PluginParameters / sizeof PluginParameters[0];
+constexpr int ParameterCount = sizeof PluginParameters / sizeof PluginParameters[0];
+static_assert(ParameterCount <= MaxPluginParameters);
+const int PluginParameterCount = ParameterCount;
 
 double limitedValue(const PluginParameter& p, double value)
 {

@@ -26,8 +26,9 @@ struct PluginParameter {
     bool retunes;
 };
 
+constexpr int MaxPluginParameters = 64;
 extern const PluginParameter PluginParameters[];
-extern const int PluginParameterCount;
+extern const int PluginParameterCount;  // at most MaxPluginParameters
 
 // value limited to the parameter's range, rounded for Int and Bool.
 double limitedValue(const PluginParameter& p, double value);

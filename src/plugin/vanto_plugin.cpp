@@ -122,7 +122,6 @@ VantoPlugin::VantoPlugin(const LV2_URID_Map& map, LV2_Worker_Schedule& schedule,
                  id(LV2_PATCH__Set), id(LV2_PATCH__property), id(LV2_PATCH__value), id(prefix + ScaleFileKey),
                  id(prefix + MappingFileKey), id(prefix + StatusKey), id(prefix + "settings"),
                  id(prefix + "scaleText"), id(prefix + "mappingText"), {}};
-    static_assert(sizeof uris_.parameter / sizeof uris_.parameter[0] >= 34);
     for (int i = 0; i < PluginParameterCount; ++i)
         uris_.parameter[i] = id(prefix + PluginParameters[i].key);
 

@@ -86,7 +86,7 @@ private:
         LV2_URID atomBool, atomChunk, atomDouble, atomFloat, atomInt, atomLong, atomPath, atomSequence, atomString;
         LV2_URID atomUrid, midiEvent, patchGet, patchSet, patchProperty, patchValue;
         LV2_URID scaleFile, mappingFile, status, settings, scaleText, mappingText;
-        LV2_URID parameter[64];
+        LV2_URID parameter[MaxPluginParameters];
     };
     // What the state keeps of the files: written by the worker and by
     // restore, read by save.

@@ -138,6 +138,8 @@ Start start(Engine& engine, const RelayOptions& options, MidiSystem& system, Con
         return chosen;
     {
         EngineLock lock(engine.engineMutex);
+        if (options.outputMode)
+            engine.settings.outputMode = *options.outputMode;
         engine.buildInstrumentFrequencies();
     }
     scaleArgument = options.scalePath;
@@ -148,7 +150,7 @@ Start start(Engine& engine, const RelayOptions& options, MidiSystem& system, Con
     std::string status;
     {
         EngineLock lock(engine.engineMutex);
-        status = engine.tuningStatusText();
+        status = engine.tuningStatusText() + outputModeSuffix(engine.settings);
     }
     for (const LoadFailure& failure : report.failures)
         std::fprintf(stderr, "vanto-relay: \"%s\" did not load: %s (%s plays)\n", failure.path.c_str(),

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "engine/midi_system.h"
+#include "engine/settings.h"
 
 namespace {
 
@@ -52,7 +53,12 @@ bool parseRelayOptions(int argc, const char* const* argv, RelayOptions& options)
             options.output = argv[++i];
         else if (a == "--kbm" && hasValue)
             options.mappingPath = argv[++i];
-        else if (a == "--list")
+        else if (a == "--output-mode" && hasValue) {
+            const std::string mode = argv[++i];
+            if (mode != "bend" && mode != "mpe")
+                return false;
+            options.outputMode = mode == "mpe" ? OutputMpe : OutputPitchBend;
+        } else if (a == "--list")
             options.list = true;
         else if (a == "--help")
             options.help = true;

@@ -8,9 +8,11 @@
 #include <vector>
 
 inline constexpr const char* RelayUsage =
-    "usage: vanto-relay [--config FILE] [--in DEVICE] [--out DEVICE] [--kbm FILE] [--list] [SCALE]\n"
+    "usage: vanto-relay [--config FILE] [--in DEVICE] [--out DEVICE] [--kbm FILE] [--output-mode MODE] [--list]\n"
+    "                   [SCALE]\n"
     "       vanto-relay --help | --version\n"
-    "  DEVICE: a number from --list, or part of a device's name (any case); --out virtual opens \"Vanto Out\"\n";
+    "  DEVICE: a number from --list, or part of a device's name (any case); --out virtual opens \"Vanto Out\"\n"
+    "  MODE: bend (a pitch bend per channel, the default) or mpe\n";
 
 struct RelayOptions {
     std::string configPath = "vanto.cfg";
@@ -18,6 +20,7 @@ struct RelayOptions {
     std::optional<std::string> output;
     std::string mappingPath;
     std::string scalePath;
+    std::optional<int32_t> outputMode;  // an OutputMode
     bool list = false;
     bool help = false;
     bool version = false;

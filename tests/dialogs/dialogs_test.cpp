@@ -139,8 +139,15 @@ private slots:
         setField(&dialog, "pitchWheelRangeField", "30");
         setField(&dialog, "midiNoteField", "200");
         setField(&dialog, "releaseTimeField", "12000");
+        auto* range = child<QLineEdit>(&dialog, "mpeBendRangeField");
+        QVERIFY(range->isHidden());  // the MPE field shows in MPE mode only
+        child<QComboBox>(&dialog, "outputModeList")->setCurrentIndex(OutputMpe);
+        QVERIFY(!range->isHidden());
+        setField(&dialog, "mpeBendRangeField", "200");
         press(&dialog, "okButton");
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(engine.settings.outputMode, OutputMpe);
+        QCOMPARE(engine.settings.mpeBendRange, MaxMpeBendRange);
         QCOMPARE(engine.settings.releaseTime, MaxReleaseTime);
         QCOMPARE(engine.settings.outputDevice, 0);
         QCOMPARE(engine.settings.useChannel[9], 1);

@@ -113,7 +113,7 @@ TEST_F(ConfigFileTest, ExtensionBlockFollowsTheEventsOnlyWhenNeeded)
     } damages[] = {{155, 'W', 0},          // not the block
                    {155 + 6, 9, 0},        // count beyond the file
                    {155 + 12, 9, 0},       // field longer than the block
-                   {155 + 10, 7, 0},       // unknown tag: skipped
+                   {155 + 10, 200, 0},     // unknown tag: skipped
                    {155 + 16, 0xFF, MaxReleaseTime}};  // limited
     for (const Damage& d : damages) {
         uint8_t damaged[MaxConfigFileSize];
@@ -128,6 +128,15 @@ TEST_F(ConfigFileTest, ExtensionBlockFollowsTheEventsOnlyWhenNeeded)
     Settings cut = defaultSettings();
     decodeConfig(image, length - 1, cut);
     EXPECT_EQ(cut.releaseTime, 0);
+
+    engine.settings.outputMode = OutputMpe;
+    engine.settings.mpeBendRange = 24;
+    Settings modes = defaultSettings();
+    decodeConfig(image, encodeConfig(engine.settings, image), modes);
+    EXPECT_EQ(modes.outputMode, OutputMpe);
+    EXPECT_EQ(modes.mpeBendRange, 24);
+    engine.settings.outputMode = OutputPitchBend;
+    engine.settings.mpeBendRange = 48;
 
     std::strcpy(engine.settings.inputDeviceName, "USB Keyboard:MIDI 1");
     std::memset(engine.settings.outputDeviceName, 'x', MaxDeviceNameLength);

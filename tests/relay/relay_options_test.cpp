@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "engine/settings.h"
 #include "relay/relay_options.h"
 
 namespace {
@@ -23,9 +24,11 @@ TEST(RelayOptions, DevicesAreFoundByNumberOrByPartOfTheirName)
 
 TEST(RelayOptions, ArgumentsFollowTheUsage)
 {
-    const char* good[] = {"vanto-relay", "--config", "rack.cfg", "--in", "keys", "--kbm", "w.kbm", "scale.scl"};
+    const char* good[] = {"vanto-relay", "--config", "rack.cfg", "--in", "keys", "--kbm", "w.kbm",
+                          "--output-mode", "mpe", "scale.scl"};
     RelayOptions options;
-    ASSERT_TRUE(parseRelayOptions(8, good, options));
+    ASSERT_TRUE(parseRelayOptions(10, good, options));
+    EXPECT_EQ(options.outputMode, OutputMpe);
     EXPECT_EQ(options.configPath, "rack.cfg");
     EXPECT_EQ(options.input, "keys");
     EXPECT_FALSE(options.output);
@@ -33,6 +36,7 @@ TEST(RelayOptions, ArgumentsFollowTheUsage)
     EXPECT_EQ(options.scalePath, "scale.scl");
     for (const std::vector<const char*>& bad : {std::vector<const char*>{"vanto-relay", "--in"},
                                                  {"vanto-relay", "--loud"},
+                                                 {"vanto-relay", "--output-mode", "loud"},
                                                  {"vanto-relay", "a.scl", "b.scl"}}) {
         RelayOptions o;
         EXPECT_FALSE(parseRelayOptions(static_cast<int>(bad.size()), bad.data(), o)) << bad.back();

@@ -177,6 +177,24 @@ TEST_F(SynthAcceptance, EverySingleNoteAndChordSoundsItsTarget)
     report("scales", rows);
 }
 
+// MPE output on a synthesizer that bends each channel over the range the
+// opening sets: every member at 48 semitones, each note on its own.
+TEST_F(SynthAcceptance, MpeChordsSoundTheirTargetsOnMembersBentOverFortyEightSemitones)
+{
+    engine.settings.outputMode = OutputMpe;
+    std::vector<std::pair<std::string, Worst>> rows;
+    for (const Case& c : {Scales[1], Scales[4]}) {
+        startRelay(c);
+        const std::map<int, double> targets = printedTargets(c, config, "");
+        const std::string name = label(c).substr(0, label(c).find(',')) + ", MPE at 48";
+        Worst worst;
+        for (int root = c.low; root + 6 <= c.high; root += 5)
+            playChord({root, root + 2, root + 4, root + 6}, targets, worst, name);
+        rows.emplace_back(name, worst);
+    }
+    report("mpe", rows);
+}
+
 TEST_F(SynthAcceptance, ModulationTransposesTheChordAndSparesTheHeldNote)
 {
     const Case just{VANTO_SOURCE_DIR "/scales/just major.txt", 2, 46, 74};

@@ -1,0 +1,105 @@
+// MPE output, the lower zone: channel 1 manages, each ticked channel from 2
+// upward is a member, and each sounding note has a member of its own, bent
+// onto its target at the members' wide range.
+
+#include "engine/engine.h"
+
+#include <algorithm>
+
+#include "engine/note_allocation.h"
+#include "engine/channel_rotation.h"
+#include "engine/output_senders.h"
+
+bool Engine::isMember(int channel) const
+{
+    return channel != MpeManagerChannel && settings.useChannel[channel] != 0;
+}
+
+// The free member released longest ago; else the one released longest ago
+// that only a pedal holds; else the oldest sounding note's. A note still
+// sounding on the member taken ends first: it is stolen.
+int Engine::chooseMember()
+{
+    const uint32_t now = engineClock();
+    int c = longestReleased([this](int k) NEEDS_ENGINE_LOCK { return isMember(k) && isFree(k); }, now);
+    if (c == NoChannel) {
+        c = longestReleased([this](int k) NEEDS_ENGINE_LOCK { return isMember(k) && holdsNoKey(k); }, now);
+        if (c != NoChannel)
+            silenceHeldMember(c);
+    }
+    if (c == NoChannel)
+        c = stealOldestNote();
+    return c;
+}
+
+// The manager's pedal holds the zone, so that lifting it on one member would
+// not end its note: All Sound Off does, before the member is bent anew.
+void Engine::silenceHeldMember(int channel)
+{
+    ChannelSlot& slot = noteAllocation.channelSlot[channel];
+    sendToChannel(0xB0, static_cast<uint8_t>(channel), 120, 0);
+    slot.sustainedCount = 0;
+    slot.sostenutoCount = 0;
+    ++noteAllocation.stolenNotes;
+}
+
+int Engine::stealOldestNote()
+{
+    NoteAllocation& a = noteAllocation;
+    int oldest = NoChannel;
+    for (int c = 0; c < ChannelCount; ++c) {
+        const ChannelSlot& slot = a.channelSlot[c];
+        if (isMember(c) && slot.noteCount != 0 &&
+            (oldest == NoChannel || slot.startedAt - a.channelSlot[oldest].startedAt > 0x80000000u))
+            oldest = c;
+    }
+    if (oldest == NoChannel)
+        return NoChannel;
+    for (int k = 0; k < KeyCount; ++k) {
+        if (a.keyChannel[k] == oldest + 1) {
+            a.keyChannel[k] = 0;
+            a.keyCaught[k] = 0;
+            sendToChannel(0x80, static_cast<uint8_t>(oldest), a.keyOutputNote[k], 0);
+        }
+    }
+    ChannelSlot& slot = a.channelSlot[oldest];
+    slot.noteCount = 0;
+    slot.sustainedCount = 0;
+    slot.sostenutoCount = 0;
+    ++a.stolenNotes;
+    return oldest;
+}
+
+void Engine::soundKeyOnMember(uint8_t status, uint8_t key, uint8_t velocity)
+{
+    NoteAllocation& a = noteAllocation;
+    const int c = chooseMember();
+    if (c == NoChannel) {
+        ++a.droppedNotes;  // no member channel at all
+        return;
+    }
+    ChannelSlot& slot = a.channelSlot[c];
+    a.keyChannel[key] = static_cast<uint8_t>(c + 1);
+    ++slot.noteCount;
+    slot.startedAt = ++a.notesStarted;
+    a.keyOutputNote[key] = tuningTable.outputKey[key];
+    slot.bend = tuningTable.mpeBend[key];
+    sendPitchBend(static_cast<uint8_t>(c), slot.bend);
+    sendToChannel(status, static_cast<uint8_t>(c), tuningTable.outputKey[key], velocity);
+}
+
+// The MPE Configuration Message with the member count, then the members'
+// range and the manager's two semitones.
+void Engine::sendMpeOpening()
+{
+    uint8_t members = 0;
+    for (int c = 0; c < ChannelCount; ++c)
+        members += isMember(c) ? 1 : 0;
+    sendRegisteredParameter(MpeManagerChannel, 6, members);
+    for (int c = 0; c < ChannelCount; ++c) {
+        if (isMember(c))
+            sendRegisteredParameter(static_cast<uint8_t>(c), 0,
+                                    static_cast<uint8_t>(std::clamp(settings.mpeBendRange, 1, MaxMpeBendRange)));
+    }
+    sendRegisteredParameter(MpeManagerChannel, 0, 2);
+}
