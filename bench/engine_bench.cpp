@@ -59,7 +59,7 @@ void NoteOnOffThroughInputHandler(benchmark::State& state)
         key = key == 90 ? 40 : key + 1;
     }
 }
-BENCHMARK(NoteOnOffThroughInputHandler)->Arg(OutputPitchBend)->Arg(OutputMpe);
+BENCHMARK(NoteOnOffThroughInputHandler)->Arg(OutputPitchBend)->Arg(OutputMpe)->Arg(OutputMidiTuning);
 
 void BuildTuningTableOctaveMode(benchmark::State& state)
 {

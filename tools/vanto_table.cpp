@@ -19,8 +19,11 @@ namespace {
 
 const char* const Usage =
     "usage: vanto-table [--config FILE] [--kbm FILE] [--modulate KEY | --demodulate KEY | --reset]... "
-    "[--shift-centre] SCALE_FILE\n"
-    "       vanto-table --help | --version\n";
+    "[--shift-centre]\n"
+    "                   [--output-mode bend|mpe|mts] [--syx FILE] SCALE_FILE\n"
+    "       vanto-table --help | --version\n"
+    "  --output-mode: the table's columns for that mode (mpe: the members' bends; mts: the tuning bytes)\n"
+    "  --syx FILE: also writes the table as a bulk tuning dump (the configuration's device ID and program)\n";
 
 struct Move {
     uint8_t mode;
@@ -32,8 +35,22 @@ struct Arguments {
     const char* mappingPath = nullptr;
     const char* scalePath = nullptr;
     bool shiftCentre = false;
+    int32_t outputMode = OutputPitchBend;
+    const char* dumpPath = nullptr;
     std::vector<Move> moves;
 };
+
+bool parseOutputMode(const std::string& text, int32_t& mode)
+{
+    const char* const names[OutputModeCount] = {"bend", "mpe", "mts"};
+    for (int32_t m = 0; m < OutputModeCount; ++m) {
+        if (text == names[m]) {
+            mode = m;
+            return true;
+        }
+    }
+    return false;
+}
 
 bool parseKey(const char* text, uint8_t& key)
 {
@@ -63,6 +80,11 @@ bool parseArguments(int argc, char** argv, Arguments& args)
             args.moves.push_back({MoveReset, 0});
         } else if (a == "--shift-centre") {
             args.shiftCentre = true;
+        } else if (a == "--output-mode" && hasValue) {
+            if (!parseOutputMode(argv[++i], args.outputMode))
+                return false;
+        } else if (a == "--syx" && hasValue) {
+            args.dumpPath = argv[++i];
         } else if (a.starts_with("--") || args.scalePath) {
             return false;
         } else {
@@ -86,6 +108,9 @@ bool applyInstrumentTuning(Engine& engine, const char* path) TAKES_ENGINE_LOCK_O
         tuned.referenceFrequency = engine.settings.referenceFrequency;
         tuned.referenceKey = engine.settings.referenceKey;
         tuned.pitchWheelRange = engine.settings.pitchWheelRange;
+        tuned.mpeBendRange = engine.settings.mpeBendRange;
+        tuned.tuningDeviceId = engine.settings.tuningDeviceId;
+        tuned.tuningProgram = engine.settings.tuningProgram;
         engine.settings = tuned;
     }
     if (loaded == -1)
@@ -97,15 +122,26 @@ bool applyInstrumentTuning(Engine& engine, const char* path) TAKES_ENGINE_LOCK_O
     return loaded == 0;
 }
 
+// One row per key, with the columns of the output mode in force.
 void printTable(const Engine& engine) NEEDS_ENGINE_LOCK_OF(engine)
 {
-    std::printf("key outputKey bendValue bendGroup targetHz\n");
+    const TuningTable& t = engine.tuningTable;
+    const int32_t mode = engine.settings.outputMode;
+    std::printf(mode == OutputMpe          ? "key outputKey memberBend targetHz\n"
+                : mode == OutputMidiTuning ? "key tuningBytes targetHz\n"
+                                           : "key outputKey bendValue bendGroup targetHz\n");
     for (int k = 0; k < KeyCount; ++k) {
-        if (engine.tuningTable.unmapped[k])
-            std::printf("%d - - - -\n", k);
+        if (t.unmapped[k] && mode == OutputMidiTuning)
+            std::printf("%d 7F 7F 7F -\n", k);
+        else if (t.unmapped[k])
+            std::printf(mode == OutputMpe ? "%d - - -\n" : "%d - - - -\n", k);
+        else if (mode == OutputMpe)
+            std::printf("%d %d %d %.12g\n", k, t.outputKey[k], t.mpeBend[k], t.targetFrequency[k]);
+        else if (mode == OutputMidiTuning)
+            std::printf("%d %02X %02X %02X %.12g\n", k, t.tuningData[k][0], t.tuningData[k][1], t.tuningData[k][2],
+                        t.targetFrequency[k]);
         else
-            std::printf("%d %d %d %d %.12g\n", k, engine.tuningTable.outputKey[k], engine.tuningTable.bendValue[k],
-                        engine.tuningTable.bendGroup[k], engine.tuningTable.targetFrequency[k]);
+            std::printf("%d %d %d %d %.12g\n", k, t.outputKey[k], t.bendValue[k], t.bendGroup[k], t.targetFrequency[k]);
     }
 }
 
@@ -137,6 +173,7 @@ int main(int argc, char** argv)
         return 1;
     {
         EngineLock lock(engine.engineMutex);
+        engine.settings.outputMode = args.outputMode;
         engine.buildInstrumentFrequencies();
         engine.setDefaultScale();
     }
@@ -149,10 +186,18 @@ int main(int argc, char** argv)
         return 1;
     for (const std::string& warning : warnings)
         std::fprintf(stderr, "%s\n", warning.c_str());
-    EngineLock lock(engine.engineMutex);
-    engine.buildTuningTable();
-    for (const Move& move : args.moves)
-        engine.moveCentre(move.key, move.mode, args.shiftCentre ? 1 : 0);
-    printTable(engine);
+    {
+        EngineLock lock(engine.engineMutex);
+        engine.buildTuningTable();
+        for (const Move& move : args.moves)
+            engine.moveCentre(move.key, move.mode, args.shiftCentre ? 1 : 0);
+        printTable(engine);
+    }
+    std::fflush(stdout);  // the table first, then what the dump has to say
+    std::string reason;
+    if (args.dumpPath && engine.exportTuningDump(args.dumpPath, &reason) != 0) {
+        std::fprintf(stderr, "The tuning dump could not be written to %s: %s\n", args.dumpPath, reason.c_str());
+        return 1;
+    }
     return 0;
 }

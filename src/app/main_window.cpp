@@ -50,6 +50,9 @@ QFileDialog* makeChooser(QWidget* owner, Desktop::Files kind)
     } else if (kind == Desktop::Files::Mapping) {
         chooser->setNameFilters({"Keyboard Mappings (*.kbm)", "All Files (*.*)"});
         chooser->setDefaultSuffix("kbm");
+    } else if (kind == Desktop::Files::TuningDump) {
+        chooser->setNameFilters({"Tuning Dumps (*.syx)", "All Files (*.*)"});
+        chooser->setDefaultSuffix("syx");
     } else {
         chooser->setNameFilters({"Config Files (*.cfg)", "All Files (*.*)"});
         chooser->setDefaultSuffix("cfg");
@@ -154,6 +157,7 @@ void MainWindow::buildMenus()
     addCommand(file, "&Load Scale", "loadScaleAction", &MainWindow::loadScaleCommand)->setShortcut(QKeySequence::Open);
     addCommand(file, "Load &Keyboard Mapping", "loadMappingAction", &MainWindow::loadMappingCommand);
     addCommand(file, "&Clear Keyboard Mapping", "clearMappingAction", &MainWindow::clearMappingCommand);
+    addCommand(file, "&Export Tuning Dump...", "exportTuningDumpAction", &MainWindow::exportTuningDumpCommand);
     QAction* exit = file->addAction("&Exit");
     exit->setObjectName("exitAction");
     exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -165,6 +169,7 @@ void MainWindow::buildMenus()
     config->addSeparator();
     addCommand(config, "M&essage", "messageAction", &MainWindow::messageCommand);
     addCommand(config, "Control &Bars", "controlBarsAction", &MainWindow::controlBarsCommand);
+    addCommand(config, "Send &Tuning Dump", "sendTuningDumpAction", &MainWindow::sendTuningDumpCommand);
     addCommand(config, "&All Notes Off", "allNotesOffAction", &MainWindow::allNotesOffCommand)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Period));
     config->addSeparator();
@@ -352,6 +357,26 @@ void MainWindow::allNotesOffCommand()
 {
     EngineLock lock(engine_.engineMutex);
     engine_.panic();
+}
+
+// The table in force as a whole-keyboard tuning for hardware that keeps
+// tunings: into a .syx file, or to the output device.
+void MainWindow::exportTuningDumpCommand()
+{
+    const QString path = desktop_.chooseFileToSave(this, Desktop::Files::TuningDump);
+    if (path.isEmpty())
+        return;
+    std::string reason;
+    if (engine_.exportTuningDump(QFile::encodeName(path).constData(), &reason) != 0) {
+        const std::string text = "The tuning dump could not be written: " + reason;
+        reporterOr(reporter_).showMessage("Error Exporting Tuning Dump", text.c_str(), MessageIcon::Warning);
+    }
+}
+
+void MainWindow::sendTuningDumpCommand()
+{
+    EngineLock lock(engine_.engineMutex);
+    engine_.sendTuningDump();
 }
 
 void MainWindow::controlBarsCommand()

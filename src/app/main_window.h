@@ -22,7 +22,7 @@ class ChannelsWindow;
 // document. Tests put their own in place of the real ones.
 class Desktop {
 public:
-    enum class Files { Scale, Config, Mapping };
+    enum class Files { Scale, Config, Mapping, TuningDump };
     virtual ~Desktop() = default;
     // The chosen path, or an empty text when the user cancelled.
     virtual QString chooseFileToOpen(QWidget* owner, Files kind) = 0;
@@ -76,6 +76,8 @@ public:
     void messageCommand();
     void controlBarsCommand();
     void allNotesOffCommand();
+    void exportTuningDumpCommand();
+    void sendTuningDumpCommand();
     void loadConfigCommand();
     void saveConfigCommand();
     void lastKeyCommand();

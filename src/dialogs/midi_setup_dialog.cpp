@@ -144,9 +144,15 @@ void MidiSetupDialog::buildControls()
         outputMode_->addItem(name);
     mpeBendRange_ = makeDigitField(this, "mpeBendRangeField");
     mpeBendRange_->setToolTip("Semitones the member channels' wheels bend (1 to 96)");
+    deviceId_ = makeDigitField(this, "deviceIdField");
+    deviceId_->setToolTip("The synthesizer's MIDI Tuning device ID (0 to 127; 127 reaches every device)");
+    tuningProgram_ = makeDigitField(this, "tuningProgramField");
+    tuningProgram_->setToolTip("The tuning program the notes retune and a dump fills (0 to 127)");
     modeFields_ = new QFormLayout;
     modeFields_->addRow("Output Mode:", outputMode_);
     modeFields_->addRow("MPE Bend Range:", mpeBendRange_);
+    modeFields_->addRow("Device ID:", deviceId_);
+    modeFields_->addRow("Tuning Program:", tuningProgram_);
     connect(outputMode_, &QComboBox::currentIndexChanged, this, &MidiSetupDialog::showModeFields);
     auto* left = new QVBoxLayout;
     left->addLayout(fields);
@@ -206,12 +212,16 @@ void MidiSetupDialog::fillFromSettings(const Settings& s)
     frequency_->setText(QString::fromStdString(formatFrequency(s.referenceFrequency)));
     outputMode_->setCurrentIndex(std::clamp(s.outputMode, 0, OutputModeCount - 1));
     showUnsigned(mpeBendRange_, static_cast<unsigned>(std::clamp(s.mpeBendRange, 1, MaxMpeBendRange)));
+    showUnsigned(deviceId_, static_cast<unsigned>(std::clamp(s.tuningDeviceId, 0, 127)));
+    showUnsigned(tuningProgram_, static_cast<unsigned>(std::clamp(s.tuningProgram, 0, 127)));
     showModeFields();
 }
 
 void MidiSetupDialog::showModeFields()
 {
     modeFields_->setRowVisible(mpeBendRange_, outputMode_->currentIndex() == OutputMpe);
+    modeFields_->setRowVisible(deviceId_, outputMode_->currentIndex() == OutputMidiTuning);
+    modeFields_->setRowVisible(tuningProgram_, outputMode_->currentIndex() == OutputMidiTuning);
 }
 
 bool MidiSetupDialog::storeSettings()
@@ -238,6 +248,11 @@ bool MidiSetupDialog::storeSettings()
     uint32_t range = 0;
     if (readUnsignedField(mpeBendRange_, range))
         s.mpeBendRange = static_cast<int32_t>(std::clamp<uint32_t>(range, 1, MaxMpeBendRange));
+    for (const auto& [field, stored] : {std::pair{deviceId_, &s.tuningDeviceId}, std::pair{tuningProgram_, &s.tuningProgram}}) {
+        uint32_t value = 0;
+        if (readUnsignedField(field, value))
+            *stored = static_cast<int32_t>(std::min<uint32_t>(value, 127));
+    }
     tuningChanged |= s.outputMode != before.outputMode || s.mpeBendRange != before.mpeBendRange;
     const std::string text = frequency_->text().left(FrequencyTextLength).toStdString();
     if (!text.empty()) {

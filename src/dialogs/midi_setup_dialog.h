@@ -48,6 +48,8 @@ private:
     QLineEdit* releaseTime_;
     QComboBox* outputMode_;
     QLineEdit* mpeBendRange_;
+    QLineEdit* deviceId_;
+    QLineEdit* tuningProgram_;
     QFormLayout* modeFields_;
     // The devices listed, and the rows of remembered devices that are absent.
     std::vector<std::string> inputNames_;

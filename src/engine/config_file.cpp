@@ -148,6 +148,8 @@ constexpr ExtensionField ExtensionFields[] = {
     {5, nullptr, &Settings::mappingPath, 0, 0},
     {6, &Settings::outputMode, nullptr, 0, OutputModeCount - 1},
     {7, &Settings::mpeBendRange, nullptr, 1, MaxMpeBendRange},
+    {8, &Settings::tuningDeviceId, nullptr, 0, 127},
+    {9, &Settings::tuningProgram, nullptr, 0, 127},
 };
 constexpr uint8_t ExtensionMagic[4] = {'V', 'N', 'T', 'X'};
 constexpr uint16_t ExtensionVersion = 1;
@@ -390,6 +392,11 @@ int Engine::saveConfig(const char* path, std::string* reason) const
 {
     uint8_t image[MaxConfigFileSize];
     const int length = encodeConfig(currentSettings(), image);
+    return writeWholeFile(path, image, length, reason);
+}
+
+int writeWholeFile(const char* path, const uint8_t* data, int length, std::string* reason)
+{
     const std::string target = linkTarget(path);
     const std::string temporary = target + ".saving";
     const auto fail = [&](const std::string& why) {
@@ -399,7 +406,7 @@ int Engine::saveConfig(const char* path, std::string* reason) const
         return -1;
     };
     errno = 0;
-    if (!writeFile(temporary, image, length))
+    if (!writeFile(temporary, data, length))
         return fail(errno ? std::strerror(errno) : "it could not be written");
     std::error_code error;
     std::filesystem::rename(temporary, target, error);

@@ -32,6 +32,11 @@ int encodeConfig(const Settings& s, uint8_t (&image)[MaxConfigFileSize]);
 // settings come from the block, or are the defaults without one.
 std::string decodeConfig(const uint8_t* image, int length, Settings& s);
 
+// Writes length bytes to path as saveConfig writes the settings: through a
+// temporary file that replaces path only once it is whole. 0, or -1 with
+// the reason in *reason and an existing file at path left as it was.
+int writeWholeFile(const char* path, const uint8_t* data, int length, std::string* reason = nullptr);
+
 // Why bytes of ConfigHeaderSize or more cannot be a configuration file:
 // their length does not fit their event count (and extension block), or a
 // field holds what no dialog could have stored. "" when they can be; a

@@ -66,6 +66,9 @@ public:
     // failure, in which case an existing file at path is left as it was and
     // *reason says why, in the system's words.
     int saveConfig(const char* path, std::string* reason = nullptr) const TAKES_ENGINE_LOCK;
+    // The table in force as a bulk tuning dump in a .syx file (see
+    // tuning_dump.h), written whole or not at all: 0, or -1 with the reason.
+    int exportTuningDump(const char* path, std::string* reason = nullptr) const TAKES_ENGINE_LOCK;
     // Reads path over the live settings, under the engine lock (call it without
     // holding that lock). 0 when the file was read, with decodeConfig's note in
     // *note; -1 when it is not a regular file or could not be opened or read,
@@ -129,6 +132,8 @@ public:
     // On all 16 channels: sustain off, All Sound Off, All Notes Off, and a Note
     // Off for every key a Note On has gone out for since the last panic.
     void sendPanic() NEEDS_ENGINE_LOCK;
+    // The table in force as a bulk tuning dump, to the output.
+    void sendTuningDump() NEEDS_ENGINE_LOCK;
 
     // port_opening.h
     // Closes both devices, then opens the input (with the System Exclusive
@@ -240,6 +245,9 @@ private:
     // How a note leaves, by output mode: the one place that chooses.
     void soundKey(uint8_t status, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK;
     void soundKeyWithBend(uint8_t status, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK;
+    // What holds a sounding key's note: its channel, or in MIDI Tuning
+    // output its output key.
+    ChannelSlot& slotHolding(uint8_t key) NEEDS_ENGINE_LOCK;
     void forgetSoundingNotes() NEEDS_ENGINE_LOCK;
 
     // mpe_output.cpp
@@ -249,6 +257,13 @@ private:
     void silenceHeldMember(int channel) NEEDS_ENGINE_LOCK;
     void soundKeyOnMember(uint8_t status, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK;
     void sendMpeOpening() NEEDS_ENGINE_LOCK;
+
+    // tuning_output.cpp
+    uint8_t tuningChannel() const NEEDS_ENGINE_LOCK;
+    bool isKeyRetunable(int key, uint32_t now, bool anyRelease) const NEEDS_ENGINE_LOCK;
+    int chooseTuningKey(uint8_t key) const NEEDS_ENGINE_LOCK;
+    void soundRetunedKey(uint8_t status, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK;
+    void sendTuningSelection() NEEDS_ENGINE_LOCK;
 
     // output_senders.cpp
     uint64_t& keySentWord(uint8_t channel, uint8_t key) NEEDS_ENGINE_LOCK;

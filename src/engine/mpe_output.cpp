@@ -18,18 +18,33 @@ bool Engine::isMember(int channel) const
 // The free member released longest ago; else the one released longest ago
 // that only a pedal holds; else the oldest sounding note's. A note still
 // sounding on the member taken ends first: it is stolen.
+// One pass over the members, the lowest channel first at equal release.
 int Engine::chooseMember()
 {
     const uint32_t now = engineClock();
-    int c = longestReleased([this](int k) NEEDS_ENGINE_LOCK { return isMember(k) && isFree(k); }, now);
-    if (c == NoChannel) {
-        c = longestReleased([this](int k) NEEDS_ENGINE_LOCK { return isMember(k) && holdsNoKey(k); }, now);
-        if (c != NoChannel)
-            silenceHeldMember(c);
+    int free = NoChannel;
+    int held = NoChannel;
+    uint32_t freeSince = 0;
+    uint32_t heldSince = 0;
+    for (int c = 0; c < ChannelCount; ++c) {
+        const ChannelSlot& slot = noteAllocation.channelSlot[c];
+        if (!isMember(c) || slot.noteCount != 0)
+            continue;
+        const uint32_t since = sinceChannelRelease(slot, now);
+        int& best = isSounding(slot) ? held : free;
+        uint32_t& bestSince = isSounding(slot) ? heldSince : freeSince;
+        if (best == NoChannel || since > bestSince) {
+            best = c;
+            bestSince = since;
+        }
     }
-    if (c == NoChannel)
-        c = stealOldestNote();
-    return c;
+    if (free != NoChannel)
+        return free;
+    if (held != NoChannel) {
+        silenceHeldMember(held);
+        return held;
+    }
+    return stealOldestNote();
 }
 
 // The manager's pedal holds the zone, so that lifting it on one member would

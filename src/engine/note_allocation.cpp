@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <span>
 #include <utility>
 
 #include "engine/channel_rotation.h"
@@ -152,14 +153,17 @@ void countUpTo255(uint8_t& count, int more = 1)
 void Engine::releasePedal(uint8_t ChannelSlot::*held, uint8_t ChannelSlot::*handOverTo)
 {
     const uint32_t now = engineClock();
-    for (ChannelSlot& slot : noteAllocation.channelSlot) {
-        if (slot.*held == 0)
-            continue;
-        if (handOverTo)
-            countUpTo255(slot.*handOverTo, slot.*held);
-        slot.*held = 0;
-        if (!isSounding(slot))
-            slot.releasedAt = now;
+    for (ChannelSlot* slots : {noteAllocation.channelSlot, noteAllocation.keySlot}) {
+        const int count = slots == noteAllocation.channelSlot ? ChannelCount : KeyCount;
+        for (ChannelSlot& slot : std::span(slots, static_cast<size_t>(count))) {
+            if (slot.*held == 0)
+                continue;
+            if (handOverTo)
+                countUpTo255(slot.*handOverTo, slot.*held);
+            slot.*held = 0;
+            if (!isSounding(slot))
+                slot.releasedAt = now;
+        }
     }
 }
 
@@ -199,10 +203,21 @@ void Engine::soundKey(uint8_t status, uint8_t key, uint8_t velocity)
     case OutputMpe:
         soundKeyOnMember(status, key, velocity);
         break;
+    case OutputMidiTuning:
+        soundRetunedKey(status, key, velocity);
+        break;
     default:
         soundKeyWithBend(status, key, velocity);
         break;
     }
+}
+
+ChannelSlot& Engine::slotHolding(uint8_t key)
+{
+    NoteAllocation& a = noteAllocation;
+    if (settings.outputMode == OutputMidiTuning)
+        return a.keySlot[a.keyOutputNote[key]];
+    return a.channelSlot[a.keyChannel[key] - 1];
 }
 
 void Engine::soundKeyWithBend(uint8_t status, uint8_t key, uint8_t velocity)
@@ -262,7 +277,7 @@ void Engine::handleNoteOff(uint8_t status, uint8_t /*channel*/, uint8_t key, uin
     if (a.keyChannel[key] == 0)
         return;
     const int c = a.keyChannel[key] - 1;
-    ChannelSlot& slot = a.channelSlot[c];
+    ChannelSlot& slot = slotHolding(key);
     a.keyChannel[key] = 0;
     --slot.noteCount;
     if (a.keyCaught[key] && a.sostenutoValue)
@@ -298,6 +313,11 @@ void Engine::resetChannels()
         if (isUsed(c))
             slot.group = nextGroup++;
     }
+    for (ChannelSlot& slot : a.keySlot) {
+        slot = ChannelSlot{};
+        slot.releasedAt = longAgo;
+        slot.bend = -1;
+    }
     sendToNoteChannels(0xB0, 123, 0);
     // All Notes Off leaves what a pedal holds sounding: a pedal that is down
     // is lifted and pressed again, so that those fall silent too and the
@@ -325,6 +345,8 @@ void Engine::forgetSoundingNotes()
         slot.sustainedCount = 0;
         slot.sostenutoCount = 0;
     }
+    for (ChannelSlot& slot : a.keySlot)
+        slot = ChannelSlot{};
 }
 
 void Engine::endSoundingNotes()

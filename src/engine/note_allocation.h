@@ -36,6 +36,8 @@ using LastKeyListener = void (*)(uint8_t key);
 
 struct NoteAllocation {
     ChannelSlot channelSlot[16];
+    // In MIDI Tuning output, by output key: the notes each key holds.
+    ChannelSlot keySlot[128];
     uint8_t keyChannel[128];     // 0 = not sounding, else output channel + 1
     uint8_t keyOutputNote[128];  // the output key its note on used
     uint8_t lastTunedChannel;

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "engine/midi_ports.h"
+#include "engine/tuning_dump.h"
 
 // Where midiPorts.keysSent keeps key on a channel.
 uint64_t& Engine::keySentWord(uint8_t channel, uint8_t key)
@@ -57,17 +58,34 @@ void Engine::sendToUsedChannels(uint8_t kind, uint8_t data1, uint8_t data2)
 
 void Engine::sendToWideChannels(uint8_t kind, uint8_t data1, uint8_t data2)
 {
-    if (settings.outputMode == OutputMpe)
+    switch (settings.outputMode) {
+    case OutputMpe:
         sendToChannel(kind, MpeManagerChannel, data1, data2);
-    else
+        break;
+    case OutputMidiTuning:
+        sendToChannel(kind, tuningChannel(), data1, data2);
+        break;
+    default:
         sendToUsedChannels(kind, data1, data2);
+        break;
+    }
 }
 
 void Engine::sendToNoteChannels(uint8_t kind, uint8_t data1, uint8_t data2)
 {
-    if (settings.outputMode == OutputMpe && !settings.useChannel[MpeManagerChannel])
-        sendToChannel(kind, MpeManagerChannel, data1, data2);
-    sendToUsedChannels(kind, data1, data2);
+    switch (settings.outputMode) {
+    case OutputMpe:
+        if (!settings.useChannel[MpeManagerChannel])
+            sendToChannel(kind, MpeManagerChannel, data1, data2);
+        sendToUsedChannels(kind, data1, data2);
+        break;
+    case OutputMidiTuning:
+        sendToChannel(kind, tuningChannel(), data1, data2);
+        break;
+    default:
+        sendToUsedChannels(kind, data1, data2);
+        break;
+    }
 }
 
 void Engine::sendController(uint8_t controller, uint8_t value)
@@ -116,10 +134,26 @@ void Engine::sendRegisteredParameter(uint8_t channel, uint8_t number, uint8_t va
 
 void Engine::sendModeOpening()
 {
-    if (settings.outputMode == OutputMpe)
+    switch (settings.outputMode) {
+    case OutputMpe:
         sendMpeOpening();
-    else
+        break;
+    case OutputMidiTuning:
+        sendTuningSelection();
+        break;
+    default:
         sendPitchWheelRange();
+        break;
+    }
+}
+
+void Engine::sendTuningDump()
+{
+    uint8_t dump[TuningDumpSize];
+    encodeTuningDump(tuningTable, scale.name, static_cast<uint8_t>(settings.tuningDeviceId),
+                     static_cast<uint8_t>(settings.tuningProgram), dump);
+    if (midiPorts.midiOut)
+        midiPorts.midiOut->sendLongMessage(dump, sizeof dump);
 }
 
 void Engine::greetNewListener()

@@ -30,13 +30,17 @@ Settings defaultSettings()
     s.releaseTime = 0;
     s.outputMode = OutputPitchBend;
     s.mpeBendRange = 48;
+    s.tuningDeviceId = 127;
+    s.tuningProgram = 0;
     return s;
 }
 
 
 std::string outputModeSuffix(const Settings& s)
 {
-    return s.outputMode == OutputMpe ? "  |  MPE output" : "";
+    if (s.outputMode == OutputPitchBend || s.outputMode < 0 || s.outputMode >= OutputModeCount)
+        return "";
+    return std::string("  |  ") + OutputModeNames[s.outputMode] + " output";
 }
 
 Settings Engine::currentSettings() const

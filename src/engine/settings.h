@@ -38,13 +38,15 @@ enum RelaySwitch : int {
 };
 
 // How notes leave: the nearest key with a pitch bend on rotating channels,
-// or an MPE lower zone (a member channel per note).
+// an MPE lower zone (a member channel per note), or keys retuned on one
+// channel by MIDI Tuning Standard single-note changes.
 enum OutputMode : int32_t {
     OutputPitchBend = 0,
     OutputMpe = 1,
+    OutputMidiTuning = 2,
 };
-constexpr int32_t OutputModeCount = 2;
-inline constexpr const char* OutputModeNames[OutputModeCount] = {"Pitch Bend", "MPE"};
+constexpr int32_t OutputModeCount = 3;
+inline constexpr const char* OutputModeNames[OutputModeCount] = {"Pitch Bend", "MPE", "MIDI Tuning"};
 
 struct Settings {
     int32_t inputDevice;
@@ -77,6 +79,8 @@ struct Settings {
     char mappingPath[MaxSettingTextLength + 1];
     int32_t outputMode;      // an OutputMode
     int32_t mpeBendRange;    // semitones of the MPE members' wheels, 1..MaxMpeBendRange
+    int32_t tuningDeviceId;  // MIDI Tuning device ID, 0..127; 127 = all devices
+    int32_t tuningProgram;   // the tuning program MIDI Tuning changes and dumps fill, 0..127
 };
 
 constexpr int32_t MaxReleaseTime = 10000;
@@ -86,7 +90,8 @@ constexpr uint8_t MaxPitchWheelRange = 24;  // semitones
 // Device positions beyond any real list; larger stored numbers are limited to it.
 constexpr int32_t MaxDeviceNumber = 9999;
 
-// "  |  MPE output" for an output mode other than the pitch bend; "" for it.
+// "  |  MPE output" or "  |  MIDI Tuning output" for an output mode other
+// than the pitch bend; "" for it.
 std::string outputModeSuffix(const Settings& s);
 
 // The defaults of a program start: every channel in use except channel 10.

@@ -45,6 +45,17 @@ int32_t bendFor(double target, double instrument, double unitsPerOctave, bool ne
 
 }  // namespace
 
+void tuningFrequencyBytes(double frequency, uint8_t (&bytes)[3])
+{
+    const double semitones = frequency > 0.0 ? 69.0 + 12.0 * std::log2(frequency / 440.0) : 0.0;
+    const long steps = std::lround(std::clamp(semitones, 0.0, 127.0) * 16384.0);
+    const long highest = 127L * 16384 + 16382;  // 7F 7F 7E: 7F 7F 7F means "no change"
+    const long value = std::min(steps, highest);
+    bytes[0] = static_cast<uint8_t>(value / 16384);
+    bytes[1] = static_cast<uint8_t>((value % 16384) >> 7);
+    bytes[2] = static_cast<uint8_t>(value & 0x7F);
+}
+
 KeyTuning Engine::tuningFor(double target, double unitsPerOctave) const
 {
     const int key = findNearestKey(target);
@@ -63,6 +74,8 @@ void Engine::writeKey(int key, int outputKey, int32_t bend, int group, double ta
         const double unitsPerOctave = 12.0 / std::clamp(settings.mpeBendRange, 1, MaxMpeBendRange) * BendCentre;
         const double instrument = tuningTable.instrumentFrequency[tuningTable.outputKey[key]];
         tuningTable.mpeBend[key] = bendFor(target, instrument, unitsPerOctave, true);
+    } else if (settings.outputMode == OutputMidiTuning) {
+        tuningFrequencyBytes(target, tuningTable.tuningData[key]);
     }
     tuningTable.bendGroup[key] = static_cast<uint8_t>(group);
     tuningTable.unmapped[key] = 0;
@@ -72,6 +85,8 @@ void Engine::writeUnmappedKey(int key)
 {
     tuningTable.unmapped[key] = 1;
     tuningTable.targetFrequency[key] = 0.0;
+    for (uint8_t& byte : tuningTable.tuningData[key])
+        byte = 0x7F;
 }
 
 // Each degree once beside the centre, then copied an instrument octave per

@@ -17,6 +17,11 @@ struct TuningTable {
     // The bend onto the target at the MPE members' range, to the nearest
     // step; built in MPE output mode only.
     int32_t mpeBend[KeyCount];
+    // The target as MIDI Tuning frequency data: the 12-tone key at or below
+    // it (440 Hz on 69) and 14 bits of a semitone above; 7F 7F 7F ("no
+    // change") for a key the mapping leaves silent. Built in MIDI Tuning
+    // output mode only.
+    uint8_t tuningData[KeyCount][3];
     uint8_t bendGroup[KeyCount];
     // The frequency the scale asks of each key; what outputKey and bendValue
     // play comes as close to it as the instrument's range allows.
@@ -35,6 +40,10 @@ struct KeyTuning {
     int key;
     int32_t bend;
 };
+
+// frequency as MIDI Tuning frequency data, to the nearest 1/16384 of a
+// semitone, within what the format holds (never the "no change" value).
+void tuningFrequencyBytes(double frequency, uint8_t (&bytes)[3]);
 
 enum MoveMode : uint8_t {
     MoveModulate = 0,

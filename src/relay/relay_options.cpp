@@ -55,9 +55,9 @@ bool parseRelayOptions(int argc, const char* const* argv, RelayOptions& options)
             options.mappingPath = argv[++i];
         else if (a == "--output-mode" && hasValue) {
             const std::string mode = argv[++i];
-            if (mode != "bend" && mode != "mpe")
+            if (mode != "bend" && mode != "mpe" && mode != "mts")
                 return false;
-            options.outputMode = mode == "mpe" ? OutputMpe : OutputPitchBend;
+            options.outputMode = mode == "mpe" ? OutputMpe : mode == "mts" ? OutputMidiTuning : OutputPitchBend;
         } else if (a == "--list")
             options.list = true;
         else if (a == "--help")

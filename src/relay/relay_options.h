@@ -12,7 +12,7 @@ inline constexpr const char* RelayUsage =
     "                   [SCALE]\n"
     "       vanto-relay --help | --version\n"
     "  DEVICE: a number from --list, or part of a device's name (any case); --out virtual opens \"Vanto Out\"\n"
-    "  MODE: bend (a pitch bend per channel, the default) or mpe\n";
+    "  MODE: bend (a pitch bend per channel, the default), mpe or mts (MIDI Tuning)\n";
 
 struct RelayOptions {
     std::string configPath = "vanto.cfg";

@@ -348,6 +348,23 @@ private slots:
         QVERIFY(desktop.asked.back() == Desktop::Files::Config);
     }
 
+    // The dump goes into a file whole, or says why not; and to the output.
+    void tuningDumpsAreExportedAndSent()
+    {
+        MainWindow window(engine, desktop);
+        desktop.answers = {place.path("no/such/folder/x.syx"), place.path("equal.syx")};
+        action(window, "exportTuningDumpAction")->trigger();
+        QCOMPARE(shown(), QStringList{"Error Exporting Tuning Dump: The tuning dump could not be written: "
+                                      "No such file or directory"});
+        action(window, "exportTuningDumpAction")->trigger();
+        QCOMPARE(readBytes(place.path("equal.syx").toStdString()).size(), size_t{408});
+        QVERIFY(desktop.asked.back() == Desktop::Files::TuningDump);
+        clearLog();
+        action(window, "sendTuningDumpAction")->trigger();
+        QCOMPARE(place.system->log.output.longMessages.size(), size_t{1});
+        QCOMPARE(place.system->log.output.longMessages[0].size(), size_t{408});
+    }
+
     void aboutAndHelp()
     {
         MainWindow window(engine, desktop);

@@ -140,14 +140,21 @@ private slots:
         setField(&dialog, "midiNoteField", "200");
         setField(&dialog, "releaseTimeField", "12000");
         auto* range = child<QLineEdit>(&dialog, "mpeBendRangeField");
-        QVERIFY(range->isHidden());  // the MPE field shows in MPE mode only
+        auto* program = child<QLineEdit>(&dialog, "tuningProgramField");
+        QVERIFY(range->isHidden() && program->isHidden());  // each mode's fields show in that mode only
+        child<QComboBox>(&dialog, "outputModeList")->setCurrentIndex(OutputMidiTuning);
+        QVERIFY(range->isHidden() && !program->isHidden());
+        setField(&dialog, "tuningProgramField", "300");
+        setField(&dialog, "deviceIdField", "16");
         child<QComboBox>(&dialog, "outputModeList")->setCurrentIndex(OutputMpe);
-        QVERIFY(!range->isHidden());
+        QVERIFY(!range->isHidden() && program->isHidden());
         setField(&dialog, "mpeBendRangeField", "200");
         press(&dialog, "okButton");
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(engine.settings.outputMode, OutputMpe);
         QCOMPARE(engine.settings.mpeBendRange, MaxMpeBendRange);
+        QCOMPARE(engine.settings.tuningProgram, 127);
+        QCOMPARE(engine.settings.tuningDeviceId, 16);
         QCOMPARE(engine.settings.releaseTime, MaxReleaseTime);
         QCOMPARE(engine.settings.outputDevice, 0);
         QCOMPARE(engine.settings.useChannel[9], 1);

@@ -37,6 +37,7 @@ public:
     {
         std::lock_guard<std::mutex> lock(mutex_);
         shortMessages.push_back(ShortMessage::fromWord(message));
+        order += 's';
         // The top byte of a packed word must stay clear.
         if (message >> 24)
             ++malformedWords;
@@ -45,16 +46,19 @@ public:
     {
         std::lock_guard<std::mutex> lock(mutex_);
         longMessages.emplace_back(data, data + count);
+        order += 'l';
         return acceptLong;
     }
     void clear()
     {
         shortMessages.clear();
         longMessages.clear();
+        order.clear();
     }
 
     std::vector<ShortMessage> shortMessages;
     std::vector<std::vector<uint8_t>> longMessages;
+    std::string order;  // 's' for each short message, 'l' for each long one, as sent
     int malformedWords = 0;
     bool acceptLong = true;
 

@@ -195,6 +195,30 @@ TEST_F(SynthAcceptance, MpeChordsSoundTheirTargetsOnMembersBentOverFortyEightSem
     report("mpe", rows);
 }
 
+// MIDI Tuning output: every note on one channel, its key retuned by a
+// real-time single-note change. One channel's sound cannot be taken apart,
+// so the notes are measured one at a time.
+TEST_F(SynthAcceptance, MidiTuningRetunesEachKeyToItsTarget)
+{
+    engine.settings.outputMode = OutputMidiTuning;
+    std::vector<std::pair<std::string, Worst>> rows;
+    for (const Case& c : {Scales[1], Scales[4]}) {
+        startRelay(c);
+        const std::map<int, double> targets = printedTargets(c, config, "");
+        const std::string name = label(c).substr(0, label(c).find(',')) + ", MIDI Tuning";
+        Worst worst;
+        for (int key = c.low; key <= c.high; key += 2) {
+            play(0x90, key);
+            render(rig::SustainSeconds);
+            check(key, targets.at(key), worst, name);
+            play(0x80, key, 0);
+            render(rig::ReleaseSeconds);
+        }
+        rows.emplace_back(name, worst);
+    }
+    report("mts", rows);
+}
+
 TEST_F(SynthAcceptance, ModulationTransposesTheChordAndSparesTheHeldNote)
 {
     const Case just{VANTO_SOURCE_DIR "/scales/just major.txt", 2, 46, 74};

@@ -77,7 +77,14 @@ public:
             fluid_synth_pitch_bend(synth_, channel, data1 | (data2 << 7));
         ++messages;
     }
-    bool sendLongMessage(const uint8_t*, size_t) override { return true; }
+    // System Exclusive, as FluidSynth takes it: without F0 and F7.
+    bool sendLongMessage(const uint8_t* data, size_t count) override
+    {
+        if (count < 2 || data[0] != 0xF0 || data[count - 1] != 0xF7)
+            return false;
+        return fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data + 1), static_cast<int>(count - 2), nullptr,
+                                 nullptr, nullptr, 0) == FLUID_OK;
+    }
 
     // Renders seconds of audio; afterwards channel(c) holds MIDI channel c's.
     void render(double seconds)

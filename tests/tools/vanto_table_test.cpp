@@ -1,6 +1,7 @@
 // Runs the built vanto-table as a scale author would.
 
 #include <cmath>
+#include <filesystem>
 #include <sstream>
 #include <string>
 
@@ -39,6 +40,29 @@ TEST_F(VantoTableTest, PrintsTheTableOfAScaleFile)
     EXPECT_EQ(run.lines[1 + 64], "64 67 8272 4 392.439");  // 3/2: +2 cents
     EXPECT_EQ(run.lines[1 + 67], "67 72 8192 0 523.252");  // one octave up
     EXPECT_EQ(run.lines[1 + 62], "62 64 7632 2 327.0325");  // 5/4: -14 cents
+}
+
+// 261.626 Hz rounds to key 60 itself, 3C 00 00 as MIDI Tuning data.
+TEST_F(VantoTableTest, PrintsEachModesColumnsAndWritesATuningDump)
+{
+    const ToolRun mpe = runTool("--output-mode mpe " + justMajor());
+    ASSERT_EQ(mpe.exitCode, 0);
+    EXPECT_EQ(mpe.lines[0], "key outputKey memberBend targetHz");
+    EXPECT_EQ(mpe.lines[1 + 64], "64 67 8195 392.439");  // +2 cents at 48 semitones: 3 steps
+    const std::string dump = dir.file("major.syx");
+    const ToolRun mts = runTool("--output-mode mts --syx '" + dump + "' " + justMajor());
+    ASSERT_EQ(mts.exitCode, 0);
+    EXPECT_EQ(mts.lines[0], "key tuningBytes targetHz");
+    EXPECT_EQ(mts.lines[1 + 60], "60 3C 00 00 261.626");
+    const std::string bytes = readText(dump);
+    ASSERT_EQ(bytes.size(), 408u);
+    EXPECT_EQ(bytes.substr(0, 22), std::string("\xF0\x7E\x7F\x08\x01\x00Just major      ", 22));
+    EXPECT_EQ(bytes.substr(22 + 3 * 60, 3), std::string("\x3C\x00\x00", 3));
+
+    const ToolRun nowhere = runTool("--syx " + dir.file("no/such/folder/x.syx") + " " + justMajor());
+    EXPECT_EQ(nowhere.exitCode, 1);
+    EXPECT_EQ(nowhere.lines.back().rfind("The tuning dump could not be written to ", 0), 0u) << nowhere.lines.back();
+    EXPECT_FALSE(std::filesystem::exists(dir.file("no")));
 }
 
 TEST_F(VantoTableTest, AppliesMovesAndTheConfiguredInstrument)
