@@ -1,5 +1,7 @@
 #include "dialogs/channels_window.h"
 
+#include <cmath>
+
 #include <QHeaderView>
 #include <QLabel>
 #include <QTableWidget>
@@ -23,6 +25,10 @@ struct ChannelsSnapshot {
     int32_t useChannel[ChannelCount];
     uint8_t pitchWheelRange;
     uint32_t now;
+    // In MIDI Tuning output, each sounding key's tuning in cents from its
+    // output key's own pitch; empty otherwise.
+    bool retunedKeys;
+    double keyCents[KeyCount];
 };
 
 ChannelsSnapshot takeSnapshot(Engine& engine)
@@ -35,6 +41,11 @@ ChannelsSnapshot takeSnapshot(Engine& engine)
     const bool mpe = engine.settings.outputMode == OutputMpe;
     s.pitchWheelRange = static_cast<uint8_t>(mpe ? engine.settings.mpeBendRange : engine.settings.pitchWheelRange);
     s.now = engine.engineClock();
+    s.retunedKeys = engine.settings.outputMode == OutputMidiTuning;
+    for (int k = 0; k < KeyCount && s.retunedKeys; ++k) {
+        const double equal = 440.0 * std::pow(2.0, (s.allocation.keyOutputNote[k] - 69) / 12.0);
+        s.keyCents[k] = 1200.0 * std::log2(engine.tuningTable.targetFrequency[k] / equal);
+    }
     return s;
 }
 
@@ -46,12 +57,15 @@ QString bendText(int32_t bend, uint8_t range)
     return QString::asprintf("%+.1f", cents);
 }
 
-QString keysText(const NoteAllocation& a, int channel)
+// The output keys sounding on the channel; retuned ones with their cents.
+QString keysText(const ChannelsSnapshot& s, int channel)
 {
     QStringList keys;
     for (int k = 0; k < KeyCount; ++k) {
-        if (a.keyChannel[k] == channel + 1)
-            keys << QString::number(a.keyOutputNote[k]);
+        if (s.allocation.keyChannel[k] != channel + 1)
+            continue;
+        const int key = s.allocation.keyOutputNote[k];
+        keys << (s.retunedKeys ? QString::asprintf("%d (%+.1f)", key, s.keyCents[k]) : QString::number(key));
     }
     return keys.join(' ');
 }
@@ -146,7 +160,7 @@ void ChannelsWindow::refresh()
         setCell(table_, c, ColumnUse, used ? "yes" : "no");
         setCell(table_, c, ColumnGroup, used && slot.group != NoKey ? QString::number(slot.group) : "-");
         setCell(table_, c, ColumnBend, bendText(slot.bend, s.pitchWheelRange));
-        setCell(table_, c, ColumnKeys, keysText(s.allocation, c));
+        setCell(table_, c, ColumnKeys, keysText(s, c));
         setCell(table_, c, ColumnPedal, pedalText(slot));
         setCell(table_, c, ColumnReleased, used ? releasedText(slot, s.now) : "-");
     }

@@ -83,4 +83,17 @@ TEST_F(MpeOutputTest, ThePedalGoesToTheManagerAndHoldsItsMembers)
     EXPECT_EQ(engine.noteAllocation.stolenNotes, 1u);
 }
 
+// A note held through a modulation keeps its member and its bend.
+TEST_F(MpeOutputTest, AModulationLeavesTheHeldNoteAlone)
+{
+    engine.settings.commandKey = 36;
+    play(engine, "+64 +36 +67 -67 -36");
+    output.clear();
+    play(engine, "+60 +64");  // 64 is held: its Note On is ignored
+    ASSERT_EQ(sent().size(), 2u);
+    EXPECT_NE(sent()[0].channel(), 1) << "the held note's member is not taken";
+    const double fifthAbove = 1200 * std::log2(3.0 / 2) - 700;
+    EXPECT_EQ(sent()[0], bend(sent()[0].channel(), fifthAbove)) << "60 sounds a fifth above the old centre";
+}
+
 }  // namespace

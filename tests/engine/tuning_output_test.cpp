@@ -68,6 +68,19 @@ TEST_F(TuningOutputTest, KeysThePedalHoldsStayTunedUntilItIsLifted)
     EXPECT_EQ(engine.noteAllocation.droppedNotes, 1u);
 }
 
+// After a modulation a note sounding on key 60 keeps its tuning: a new note
+// that would want that key takes another.
+TEST_F(TuningOutputTest, AModulationNeverRetunesASoundingKey)
+{
+    engine.settings.commandKey = 36;
+    play(engine, "+60 +36 +61 -61 -36");
+    output.clear();
+    play(engine, "+60 +59");
+    ASSERT_EQ(output.longMessages.size(), 1u) << "60 is held: its Note On is ignored";
+    EXPECT_NE(output.longMessages[0][7], 60);
+    EXPECT_EQ(output.longMessages[0], change(outputKeyOf(59), target(59)));
+}
+
 // Twelve-tone equal at 440 Hz, key 61 silent, program 5 on every device.
 TEST(TuningDump, HoldsTheNameEveryKeyAndTheChecksum)
 {
