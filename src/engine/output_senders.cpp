@@ -71,21 +71,17 @@ void Engine::sendToWideChannels(uint8_t kind, uint8_t data1, uint8_t data2)
     }
 }
 
+// MPE's notes sound on the members besides the manager; the other modes'
+// where their channel-wide messages go.
 void Engine::sendToNoteChannels(uint8_t kind, uint8_t data1, uint8_t data2)
 {
-    switch (settings.outputMode) {
-    case OutputMpe:
-        if (!settings.useChannel[MpeManagerChannel])
-            sendToChannel(kind, MpeManagerChannel, data1, data2);
-        sendToUsedChannels(kind, data1, data2);
-        break;
-    case OutputMidiTuning:
-        sendToChannel(kind, tuningChannel(), data1, data2);
-        break;
-    default:
-        sendToUsedChannels(kind, data1, data2);
-        break;
+    if (settings.outputMode != OutputMpe) {
+        sendToWideChannels(kind, data1, data2);
+        return;
     }
+    if (!settings.useChannel[MpeManagerChannel])
+        sendToChannel(kind, MpeManagerChannel, data1, data2);
+    sendToUsedChannels(kind, data1, data2);
 }
 
 void Engine::sendController(uint8_t controller, uint8_t value)

@@ -3,25 +3,7 @@
 #include <bit>
 #include <cstring>
 
-namespace {
-
-// Bytes of the short message that starts with status.
-uint32_t lengthOf(uint8_t status)
-{
-    if (status < 0xF0)
-        return (status & 0xE0) == 0xC0 ? 2 : 3;
-    switch (status) {
-    case 0xF1:
-    case 0xF3:
-        return 2;
-    case 0xF2:
-        return 3;
-    default:
-        return 1;
-    }
-}
-
-}  // namespace
+#include "platform/midi_bytes.h"
 
 void AtomOutput::begin(LV2_Atom_Sequence* sequence, LV2_URID sequenceType, LV2_URID midiEvent)
 {
@@ -42,6 +24,10 @@ static_assert(std::endian::native == std::endian::little);
 
 void AtomOutput::sendShortMessage(uint32_t message)
 {
+    uint8_t bytes[3];
+    const size_t length = unpackShortMessage(message, bytes);
+    if (length == 0)
+        return;  // no status a short message can carry
     constexpr uint32_t needed = sizeof(LV2_Atom_Event) + 8;
     if (!sequence_ || capacity_ < sequence_->atom.size + needed) {
         ++lost_;
@@ -50,9 +36,9 @@ void AtomOutput::sendShortMessage(uint32_t message)
     uint8_t* at = body_ + sequence_->atom.size;
     auto* event = reinterpret_cast<LV2_Atom_Event*>(at);
     event->time.frames = frame_;
-    event->body.size = lengthOf(static_cast<uint8_t>(message));
+    event->body.size = static_cast<uint32_t>(length);
     event->body.type = midiEvent_;
-    const uint64_t body = message & 0xFFFFFFu;
+    const uint64_t body = bytes[0] | uint64_t{bytes[1]} << 8 | uint64_t{bytes[2]} << 16;
     std::memcpy(at + sizeof(LV2_Atom_Event), &body, sizeof body);
     sequence_->atom.size += needed;
 }
