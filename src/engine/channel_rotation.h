@@ -1,6 +1,6 @@
 #pragma once
-// How channels are picked among the used ones, shared by the output modes
-// that rotate over channels.
+// How the used channels are picked in rotation, and NoChannel: what a
+// choice of channel gives when there is none, in every output mode.
 
 #include "engine/engine.h"
 

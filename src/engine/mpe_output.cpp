@@ -6,8 +6,8 @@
 
 #include <algorithm>
 
-#include "engine/note_allocation.h"
 #include "engine/channel_rotation.h"
+#include "engine/note_allocation.h"
 #include "engine/output_senders.h"
 
 bool Engine::isMember(int channel) const
@@ -17,8 +17,8 @@ bool Engine::isMember(int channel) const
 
 // The free member released longest ago; else the one released longest ago
 // that only a pedal holds; else the oldest sounding note's. A note still
-// sounding on the member taken ends first: it is stolen.
-// One pass over the members, the lowest channel first at equal release.
+// sounding on the member taken ends first: it is stolen. One pass over the
+// members; at equal release the lowest channel wins.
 int Engine::chooseMember()
 {
     const uint32_t now = engineClock();
