@@ -131,12 +131,15 @@ ChannelsWindow::ChannelsWindow(Engine& engine, QWidget* parent) : QWidget(parent
     dropped_->setObjectName("droppedNotes");
     stolen_ = new QLabel(this);
     stolen_->setObjectName("stolenNotes");
+    clamped_ = new QLabel(this);
+    clamped_->setObjectName("clampedBends");
     malformed_ = new QLabel(this);
     malformed_->setObjectName("malformedInput");
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table_);
     layout->addWidget(dropped_);
     layout->addWidget(stolen_);
+    layout->addWidget(clamped_);
     layout->addWidget(malformed_);
     refresh();
     showWholeTable(table_);
@@ -165,6 +168,7 @@ void ChannelsWindow::refresh()
         setCell(table_, c, ColumnReleased, used ? releasedText(slot, s.now) : "-");
     }
     dropped_->setText(QString("Notes dropped for want of a free channel: %1").arg(s.allocation.droppedNotes));
+    clamped_->setText(QString("Bends clamped at the wheel's range: %1").arg(s.allocation.clampedBends));
     stolen_->setText(QString("Notes ended early for newer ones (MPE): %1").arg(s.allocation.stolenNotes));
     malformed_->setText(QString("Malformed input dropped: %1").arg(s.allocation.malformedInput));
 }

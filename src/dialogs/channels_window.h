@@ -33,6 +33,7 @@ private:
     QTableWidget* table_;
     QLabel* dropped_ = nullptr;
     QLabel* stolen_ = nullptr;
+    QLabel* clamped_ = nullptr;
     QLabel* malformed_ = nullptr;
     QTimer* timer_;
 };

@@ -148,7 +148,15 @@ void MidiSetupDialog::buildControls()
     deviceId_->setToolTip("The synthesizer's MIDI Tuning device ID (0 to 127; 127 reaches every device)");
     tuningProgram_ = makeDigitField(this, "tuningProgramField");
     tuningProgram_->setToolTip("The tuning program the notes retune and a dump fills (0 to 127)");
+    pitchWheelUse_ = new QComboBox;
+    pitchWheelUse_->setObjectName("pitchWheelUseList");
+    for (const char* name : PitchWheelUseNames)
+        pitchWheelUse_->addItem(name);
+    playerBendRange_ = makeDigitField(this, "playerBendRangeField");
+    playerBendRange_->setToolTip("Semitones your pitch wheel bends the notes (1 to 96)");
     modeFields_ = new QFormLayout;
+    modeFields_->addRow("Pitch Wheel:", pitchWheelUse_);
+    modeFields_->addRow("Player Bend Range:", playerBendRange_);
     modeFields_->addRow("Output Mode:", outputMode_);
     modeFields_->addRow("MPE Bend Range:", mpeBendRange_);
     modeFields_->addRow("Device ID:", deviceId_);
@@ -213,6 +221,8 @@ void MidiSetupDialog::fillFromSettings(const Settings& s)
     outputMode_->setCurrentIndex(std::clamp(s.outputMode, 0, OutputModeCount - 1));
     showUnsigned(mpeBendRange_, static_cast<unsigned>(std::clamp(s.mpeBendRange, 1, MaxMpeBendRange)));
     showUnsigned(deviceId_, static_cast<unsigned>(std::clamp(s.tuningDeviceId, 0, 127)));
+    pitchWheelUse_->setCurrentIndex(std::clamp(s.pitchWheelUse, 0, 1));
+    showUnsigned(playerBendRange_, static_cast<unsigned>(std::clamp(s.playerBendRange, 1, MaxMpeBendRange)));
     showUnsigned(tuningProgram_, static_cast<unsigned>(std::clamp(s.tuningProgram, 0, 127)));
     showModeFields();
 }
@@ -253,6 +263,10 @@ bool MidiSetupDialog::storeSettings()
         if (readUnsignedField(field, value))
             *stored = static_cast<int32_t>(std::min<uint32_t>(value, 127));
     }
+    if (pitchWheelUse_->currentIndex() >= 0)
+        s.pitchWheelUse = pitchWheelUse_->currentIndex();
+    if (readUnsignedField(playerBendRange_, range))
+        s.playerBendRange = static_cast<int32_t>(std::clamp<uint32_t>(range, 1, MaxMpeBendRange));
     tuningChanged |= s.outputMode != before.outputMode || s.mpeBendRange != before.mpeBendRange;
     const std::string text = frequency_->text().left(FrequencyTextLength).toStdString();
     if (!text.empty()) {

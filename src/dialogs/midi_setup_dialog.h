@@ -50,6 +50,8 @@ private:
     QLineEdit* mpeBendRange_;
     QLineEdit* deviceId_;
     QLineEdit* tuningProgram_;
+    QComboBox* pitchWheelUse_;
+    QLineEdit* playerBendRange_;
     QFormLayout* modeFields_;
     // The devices listed, and the rows of remembered devices that are absent.
     std::vector<std::string> inputNames_;

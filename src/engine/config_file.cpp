@@ -150,6 +150,8 @@ constexpr ExtensionField ExtensionFields[] = {
     {7, &Settings::mpeBendRange, nullptr, 1, MaxMpeBendRange},
     {8, &Settings::tuningDeviceId, nullptr, 0, 127},
     {9, &Settings::tuningProgram, nullptr, 0, 127},
+    {10, &Settings::pitchWheelUse, nullptr, 0, 1},
+    {11, &Settings::playerBendRange, nullptr, 1, MaxMpeBendRange},
 };
 constexpr uint8_t ExtensionMagic[4] = {'V', 'N', 'T', 'X'};
 constexpr uint16_t ExtensionVersion = 1;

@@ -250,6 +250,12 @@ private:
     ChannelSlot& slotHolding(uint8_t key) NEEDS_ENGINE_LOCK;
     void forgetSoundingNotes() NEEDS_ENGINE_LOCK;
 
+    // player_bend.cpp
+    void handlePitchWheel(int32_t value) NEEDS_ENGINE_LOCK;
+    int32_t bendWithPlayer(int32_t tuningBend) NEEDS_ENGINE_LOCK;
+    // The player's wheel range on channel, when the wheel bends notes.
+    void sendPlayerBendRange(uint8_t channel) NEEDS_ENGINE_LOCK;
+
     // mpe_output.cpp
     bool isMember(int channel) const NEEDS_ENGINE_LOCK;
     int chooseMember() NEEDS_ENGINE_LOCK;

@@ -86,7 +86,11 @@ void Engine::dispatchShortMessage(uint32_t message)
             sendToChannel(0xF0, channel, data1, data2);
         break;
     }
-    default:  // pitch wheel, or no status byte
+    case 0xE0:
+        if (settings.pitchWheelUse == PitchWheelBendNotes)
+            handlePitchWheel(static_cast<int32_t>(data1 | data2 << 7));
+        break;
+    default:  // no status byte
         break;
     }
 }

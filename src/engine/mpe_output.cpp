@@ -116,5 +116,8 @@ void Engine::sendMpeOpening()
             sendRegisteredParameter(static_cast<uint8_t>(c), 0,
                                     static_cast<uint8_t>(std::clamp(settings.mpeBendRange, 1, MaxMpeBendRange)));
     }
-    sendRegisteredParameter(MpeManagerChannel, 0, 2);
+    if (settings.pitchWheelUse == PitchWheelBendNotes)
+        sendPlayerBendRange(MpeManagerChannel);
+    else
+        sendRegisteredParameter(MpeManagerChannel, 0, 2);
 }

@@ -237,7 +237,7 @@ void Engine::soundKeyWithBend(uint8_t status, uint8_t key, uint8_t velocity)
     slot.group = group;
     a.keyOutputNote[key] = tuningTable.outputKey[key];
     slot.bend = tuningTable.bendValue[key];
-    sendPitchBend(static_cast<uint8_t>(c), tuningTable.bendValue[key]);
+    sendPitchBend(static_cast<uint8_t>(c), bendWithPlayer(tuningTable.bendValue[key]));
     sendToChannel(status, static_cast<uint8_t>(c), tuningTable.outputKey[key], velocity);
 }
 
@@ -299,6 +299,7 @@ void Engine::resetChannels()
     a.commandState = CommandIdle;
     a.droppedNotes = 0;
     a.stolenNotes = 0;
+    a.clampedBends = 0;
     for (uint8_t& caught : a.keyCaught)
         caught = 0;
     const uint32_t longAgo = engineClock() - LongAgo;

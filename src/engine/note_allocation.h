@@ -55,6 +55,8 @@ struct NoteAllocation {
     uint32_t droppedNotes;         // for want of a channel, since the last reset
     uint32_t stolenNotes;          // ended early for a newer note (MPE), since the last reset
     uint32_t notesStarted;         // Note Ons sent, to tell the oldest sounding note
+    int32_t playerBend;            // the player's wheel, -8192..8191 from its centre
+    uint32_t clampedBends;         // tuning plus wheel beyond the output's range, since the last reset
     uint32_t malformedInput;       // input events dropped as no whole message, since the start
 };
 

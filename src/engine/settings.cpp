@@ -32,6 +32,8 @@ Settings defaultSettings()
     s.mpeBendRange = 48;
     s.tuningDeviceId = 127;
     s.tuningProgram = 0;
+    s.pitchWheelUse = PitchWheelIgnore;
+    s.playerBendRange = 2;
     return s;
 }
 

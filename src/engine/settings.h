@@ -48,6 +48,14 @@ enum OutputMode : int32_t {
 constexpr int32_t OutputModeCount = 3;
 inline constexpr const char* OutputModeNames[OutputModeCount] = {"Pitch Bend", "MPE", "MIDI Tuning"};
 
+// What the player's pitch wheel does: nothing (the output's wheels carry the
+// tuning), or bend the notes on top of their tuning.
+enum PitchWheelUse : int32_t {
+    PitchWheelIgnore = 0,
+    PitchWheelBendNotes = 1,
+};
+inline constexpr const char* PitchWheelUseNames[2] = {"Ignore", "Bend Notes"};
+
 struct Settings {
     int32_t inputDevice;
     int32_t outputDevice;  // -1 = the system's MIDI mapper ("Midi Mapper")
@@ -81,6 +89,8 @@ struct Settings {
     int32_t mpeBendRange;    // semitones of the MPE members' wheels, 1..MaxMpeBendRange
     int32_t tuningDeviceId;  // MIDI Tuning device ID, 0..127; 127 = all devices
     int32_t tuningProgram;   // the tuning program MIDI Tuning changes and dumps fill, 0..127
+    int32_t pitchWheelUse;   // a PitchWheelUse
+    int32_t playerBendRange;  // semitones the player's wheel bends, 1..MaxMpeBendRange
 };
 
 constexpr int32_t MaxReleaseTime = 10000;

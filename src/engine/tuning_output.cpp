@@ -89,4 +89,6 @@ void Engine::sendTuningSelection()
     const uint8_t channel = tuningChannel();
     sendRegisteredParameter(channel, 4, 0);
     sendRegisteredParameter(channel, 3, static_cast<uint8_t>(settings.tuningProgram & 0x7F));
+    if (settings.pitchWheelUse == PitchWheelBendNotes)
+        sendPlayerBendRange(channel);
 }

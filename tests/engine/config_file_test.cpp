@@ -131,12 +131,18 @@ TEST_F(ConfigFileTest, ExtensionBlockFollowsTheEventsOnlyWhenNeeded)
 
     engine.settings.outputMode = OutputMpe;
     engine.settings.mpeBendRange = 24;
+    engine.settings.pitchWheelUse = PitchWheelBendNotes;
+    engine.settings.playerBendRange = 12;
     Settings modes = defaultSettings();
     decodeConfig(image, encodeConfig(engine.settings, image), modes);
     EXPECT_EQ(modes.outputMode, OutputMpe);
     EXPECT_EQ(modes.mpeBendRange, 24);
+    EXPECT_EQ(modes.pitchWheelUse, PitchWheelBendNotes);
+    EXPECT_EQ(modes.playerBendRange, 12);
     engine.settings.outputMode = OutputPitchBend;
     engine.settings.mpeBendRange = 48;
+    engine.settings.pitchWheelUse = PitchWheelIgnore;
+    engine.settings.playerBendRange = 2;
 
     std::strcpy(engine.settings.inputDeviceName, "USB Keyboard:MIDI 1");
     std::memset(engine.settings.outputDeviceName, 'x', MaxDeviceNameLength);
