@@ -49,6 +49,24 @@ TEST_F(TuningOutputTest, RetunesTheNearestFreeKeyRightBeforeItsNoteOn)
     EXPECT_EQ(output.longMessages, (std::vector<Bytes>{change(60, target(60)), change(61, target(61)),
                                                        change(62, target(62))}));
     EXPECT_EQ(sent()[2], (ShortMessage{0x92, 62, 100})) << "61 sounds: 62 takes the next key up";
+    play(engine, "-61");
+    EXPECT_EQ(sent().back(), (ShortMessage{0x82, 61, 64}));
+}
+
+uint32_t fakeNow = 0;
+
+// A key is spared while its last note's tail rings, and only then.
+TEST_F(TuningOutputTest, AKeyIsNotRetunedWithinItsReleaseTime)
+{
+    engine.engineClock = [] { return fakeNow; };
+    engine.settings.releaseTime = 500;
+    fakeNow = 1000;
+    engine.resetChannels();
+    play(engine, "+60 -60 +61");  // 61 wants key 60, whose tail rings
+    EXPECT_EQ(outputKeyOf(61), 61);
+    fakeNow = 1600;
+    play(engine, "-61 +62");  // 62 wants key 61, just released: key 60 has rung out
+    EXPECT_EQ(outputKeyOf(62), 60);
 }
 
 TEST_F(TuningOutputTest, KeysThePedalHoldsStayTunedUntilItIsLifted)
