@@ -21,6 +21,7 @@
 #include "engine/note_allocation.h"
 #include "engine/port_opening.h"
 #include "engine/settings.h"
+#include "engine/tuning_dump.h"
 #include "engine/tuning_table.h"
 #include "scale/keyboard_mapping.h"
 #include "scale/scale.h"
@@ -263,6 +264,10 @@ private:
     void silenceHeldMember(int channel) NEEDS_ENGINE_LOCK;
     void soundKeyOnMember(uint8_t status, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK;
     void sendMpeOpening() NEEDS_ENGINE_LOCK;
+
+    // tuning_dump.cpp: the table in force, under the settings' device and
+    // program, as sendTuningDump and exportTuningDump both give it.
+    void encodeTuningDumpInForce(uint8_t (&dump)[TuningDumpSize]) const NEEDS_ENGINE_LOCK;
 
     // tuning_output.cpp
     uint8_t tuningChannel() const NEEDS_ENGINE_LOCK;

@@ -146,8 +146,7 @@ void Engine::sendModeOpening()
 void Engine::sendTuningDump()
 {
     uint8_t dump[TuningDumpSize];
-    encodeTuningDump(tuningTable, scale.name, static_cast<uint8_t>(settings.tuningDeviceId),
-                     static_cast<uint8_t>(settings.tuningProgram), dump);
+    encodeTuningDumpInForce(dump);
     if (midiPorts.midiOut)
         midiPorts.midiOut->sendLongMessage(dump, sizeof dump);
 }

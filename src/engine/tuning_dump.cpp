@@ -34,8 +34,13 @@ int Engine::exportTuningDump(const char* path, std::string* reason) const
     uint8_t dump[TuningDumpSize];
     {
         EngineLock lock(engineMutex);
-        encodeTuningDump(tuningTable, scale.name, static_cast<uint8_t>(settings.tuningDeviceId),
-                         static_cast<uint8_t>(settings.tuningProgram), dump);
+        encodeTuningDumpInForce(dump);
     }
     return writeWholeFile(path, dump, TuningDumpSize, reason);
+}
+
+void Engine::encodeTuningDumpInForce(uint8_t (&dump)[TuningDumpSize]) const
+{
+    encodeTuningDump(tuningTable, scale.name, static_cast<uint8_t>(settings.tuningDeviceId),
+                     static_cast<uint8_t>(settings.tuningProgram), dump);
 }

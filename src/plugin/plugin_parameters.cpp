@@ -5,28 +5,17 @@
 
 namespace {
 
-template <int Channel>
-double usesChannel(const Settings& s)
+// One of the settings' on/off arrays (useChannel, relay) by its index.
+template <auto Switches, int Index>
+double switchOf(const Settings& s)
 {
-    return s.useChannel[Channel] != 0;
+    return (s.*Switches)[Index] != 0;
 }
 
-template <int Channel>
-void useChannel(Settings& s, double value)
+template <auto Switches, int Index>
+void setSwitch(Settings& s, double value)
 {
-    s.useChannel[Channel] = value != 0 ? 1 : 0;
-}
-
-template <int Switch>
-double relays(const Settings& s)
-{
-    return s.relay[Switch] != 0;
-}
-
-template <int Switch>
-void setRelay(Settings& s, double value)
-{
-    s.relay[Switch] = value != 0 ? 1 : 0;
+    (s.*Switches)[Index] = value != 0 ? 1 : 0;
 }
 
 template <uint8_t Settings::*Key>
@@ -42,9 +31,11 @@ void setKey(Settings& s, double value)
 }
 
 #define VANTO_CHANNEL(n) \
-    {"useChannel" #n, "Use Channel " #n, ParameterType::Bool, 0, 1, usesChannel<n - 1>, useChannel<n - 1>, true}
+    {"useChannel" #n, "Use Channel " #n, ParameterType::Bool, 0, 1, switchOf<&Settings::useChannel, n - 1>, \
+     setSwitch<&Settings::useChannel, n - 1>, true}
 #define VANTO_RELAY(key, label, index) \
-    {key, label, ParameterType::Bool, 0, 1, relays<index>, setRelay<index>, false}
+    {key, label, ParameterType::Bool, 0, 1, switchOf<&Settings::relay, index>, \
+     setSwitch<&Settings::relay, index>, false}
 
 }  // namespace
 
