@@ -228,7 +228,11 @@ void MainWindow::showStatus(const std::string& text)
 // output mode other than the pitch bend.
 void MainWindow::renderStatus()
 {
-    std::string text = tuningText_ + outputModeSuffix(engine_.currentSettings());
+    std::string text = tuningText_;
+    {
+        EngineLock lock(engine_.engineMutex);
+        text += engine_.modesText();
+    }
     for (const std::string& first : {settingsSaveProblem(), engine_.deviceWaitText()}) {
         if (!first.empty())
             text = first + "  |  " + text;

@@ -154,9 +154,17 @@ void MidiSetupDialog::buildControls()
         pitchWheelUse_->addItem(name);
     playerBendRange_ = makeDigitField(this, "playerBendRangeField");
     playerBendRange_->setToolTip("Semitones your pitch wheel bends the notes (1 to 96)");
+    mpeController_ = new QCheckBox("MPE Controller");
+    mpeController_->setObjectName("mpeControllerBox");
+    mpeController_->setToolTip("The input plays a note per channel, each with its own bend, pressure and timbre.\n"
+                               "Every input channel is then read; an MPE configuration message ticks this itself.");
+    inputBendRange_ = makeDigitField(this, "inputBendRangeField");
+    inputBendRange_->setToolTip("Semitones your controller's per-note bends span (1 to 96; often 48, some send 24)");
     modeFields_ = new QFormLayout;
     modeFields_->addRow("Pitch Wheel:", pitchWheelUse_);
     modeFields_->addRow("Player Bend Range:", playerBendRange_);
+    modeFields_->addRow("", mpeController_);
+    modeFields_->addRow("Input Bend Range:", inputBendRange_);
     modeFields_->addRow("Output Mode:", outputMode_);
     modeFields_->addRow("MPE Bend Range:", mpeBendRange_);
     modeFields_->addRow("Device ID:", deviceId_);
@@ -223,6 +231,8 @@ void MidiSetupDialog::fillFromSettings(const Settings& s)
     showUnsigned(deviceId_, static_cast<unsigned>(std::clamp(s.tuningDeviceId, 0, 127)));
     pitchWheelUse_->setCurrentIndex(std::clamp(s.pitchWheelUse, 0, 1));
     showUnsigned(playerBendRange_, static_cast<unsigned>(std::clamp(s.playerBendRange, 1, MaxMpeBendRange)));
+    mpeController_->setChecked(s.mpeController != 0);
+    showUnsigned(inputBendRange_, static_cast<unsigned>(std::clamp(s.inputBendRange, 1, MaxMpeBendRange)));
     showUnsigned(tuningProgram_, static_cast<unsigned>(std::clamp(s.tuningProgram, 0, 127)));
     showModeFields();
 }
@@ -267,7 +277,12 @@ bool MidiSetupDialog::storeSettings()
         s.pitchWheelUse = pitchWheelUse_->currentIndex();
     if (readUnsignedField(playerBendRange_, range))
         s.playerBendRange = static_cast<int32_t>(std::clamp<uint32_t>(range, 1, MaxMpeBendRange));
-    tuningChanged |= s.outputMode != before.outputMode || s.mpeBendRange != before.mpeBendRange;
+    s.mpeController = mpeController_->isChecked() ? 1 : 0;
+    if (readUnsignedField(inputBendRange_, range))
+        s.inputBendRange = static_cast<int32_t>(std::clamp<uint32_t>(range, 1, MaxMpeBendRange));
+    // A note's identity changes with the controller's reading: the notes end.
+    tuningChanged |= s.outputMode != before.outputMode || s.mpeBendRange != before.mpeBendRange ||
+                     s.mpeController != before.mpeController;
     const std::string text = frequency_->text().left(FrequencyTextLength).toStdString();
     if (!text.empty()) {
         const double frequency = std::atof(text.c_str());

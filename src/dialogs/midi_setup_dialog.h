@@ -52,6 +52,8 @@ private:
     QLineEdit* tuningProgram_;
     QComboBox* pitchWheelUse_;
     QLineEdit* playerBendRange_;
+    QCheckBox* mpeController_;
+    QLineEdit* inputBendRange_;
     QFormLayout* modeFields_;
     // The devices listed, and the rows of remembered devices that are absent.
     std::vector<std::string> inputNames_;

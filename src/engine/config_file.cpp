@@ -152,6 +152,8 @@ constexpr ExtensionField ExtensionFields[] = {
     {9, &Settings::tuningProgram, nullptr, 0, 127},
     {10, &Settings::pitchWheelUse, nullptr, 0, 1},
     {11, &Settings::playerBendRange, nullptr, 1, MaxMpeBendRange},
+    {12, &Settings::mpeController, nullptr, 0, 1},
+    {13, &Settings::inputBendRange, nullptr, 1, MaxMpeBendRange},
 };
 constexpr uint8_t ExtensionMagic[4] = {'V', 'N', 'T', 'X'};
 constexpr uint16_t ExtensionVersion = 1;

@@ -18,6 +18,7 @@
 #include "engine/midi_device.h"
 #include "engine/midi_ports.h"
 #include "engine/midi_system.h"
+#include "engine/mpe_input.h"
 #include "engine/note_allocation.h"
 #include "engine/port_opening.h"
 #include "engine/settings.h"
@@ -47,6 +48,7 @@ public:
     uint8_t currentCentre GUARDED_BY_ENGINE_LOCK = 0;
     TuningTable tuningTable GUARDED_BY_ENGINE_LOCK{};
     NoteAllocation noteAllocation GUARDED_BY_ENGINE_LOCK;
+    ControllerZone controllerZone GUARDED_BY_ENGINE_LOCK;
     MidiPorts midiPorts GUARDED_BY_ENGINE_LOCK;
     SysexInput sysexInput;
     // Set before the engine is used; tests put their own in place.
@@ -169,6 +171,11 @@ public:
     // when any. "" when all is well.
     std::string deviceWaitText() const;
 
+    // mpe_input.h
+    // For the status line: the output mode other than the pitch bend, and an
+    // MPE controller at the input, with the zone it announced.
+    std::string modesText() const NEEDS_ENGINE_LOCK;
+
     // scale_in_force.h
     // Installs the built-in "12 tone equal temperament" and its working centre.
     void setDefaultScale() NEEDS_ENGINE_LOCK;
@@ -238,31 +245,54 @@ private:
     int longestReleased(Accept accept, uint32_t now) const NEEDS_ENGINE_LOCK;
     void sendPedalAgain(uint8_t channel, uint8_t controller, uint8_t value) NEEDS_ENGINE_LOCK;
     void endPedalHold(int channel) NEEDS_ENGINE_LOCK;
-    int chooseChannel(uint8_t group) NEEDS_ENGINE_LOCK;
+    // With shareGroup, a channel already tuned to the group first.
+    int chooseChannel(uint8_t group, bool shareGroup) NEEDS_ENGINE_LOCK;
     void releasePedal(uint8_t ChannelSlot::*held, uint8_t ChannelSlot::*handOverTo) NEEDS_ENGINE_LOCK;
     void moveAndForget(uint8_t key, uint8_t mode) NEEDS_ENGINE_LOCK;
     void handleCommandKey(uint8_t key) NEEDS_ENGINE_LOCK;
     void notifyLastKey() NEEDS_ENGINE_LOCK;
     // How a note leaves, by output mode: the one place that chooses.
-    void soundKey(uint8_t status, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK;
-    void soundKeyWithBend(uint8_t status, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK;
-    // What holds a sounding key's note: its channel, or in MIDI Tuning
-    // output its output key.
-    ChannelSlot& slotHolding(uint8_t key) NEEDS_ENGINE_LOCK;
+    void soundKey(uint8_t status, NoteId note, uint8_t velocity) NEEDS_ENGINE_LOCK;
+    void soundKeyWithBend(uint8_t status, NoteId note, uint8_t velocity) NEEDS_ENGINE_LOCK;
+    // What holds a sounding note: its channel, or in MIDI Tuning output its
+    // output key.
+    ChannelSlot& slotHolding(NoteId note) NEEDS_ENGINE_LOCK;
     void forgetSoundingNotes() NEEDS_ENGINE_LOCK;
 
     // player_bend.cpp
     void handlePitchWheel(int32_t value) NEEDS_ENGINE_LOCK;
-    int32_t bendWithPlayer(int32_t tuningBend) NEEDS_ENGINE_LOCK;
+    int32_t bendWithPlayer(int32_t tuningBend, int32_t noteBend) NEEDS_ENGINE_LOCK;
     // The player's wheel range on channel, when the wheel bends notes.
     void sendPlayerBendRange(uint8_t channel) NEEDS_ENGINE_LOCK;
 
+    // mpe_input.cpp
+    NoteId noteIdOf(uint8_t channel, uint8_t key) const NEEDS_ENGINE_LOCK;
+    // The controller's own messages: the configuration message on channel 1
+    // or 16, and while it is read as MPE, what its channels say of their
+    // notes. True when the message was taken and goes no further.
+    void readConfigurationMessage(uint8_t channel, uint8_t controller, uint8_t value) NEEDS_ENGINE_LOCK;
+    bool takeZoneMessage(uint8_t kind, uint8_t channel, uint8_t data1, uint8_t data2) NEEDS_ENGINE_LOCK;
+    void followNotesOn(uint8_t channel, uint8_t kind, uint8_t data1, uint8_t data2) NEEDS_ENGINE_LOCK;
+    // How a held note's own bend, pressure or timbre leaves, by output mode.
+    void sendNoteExpression(NoteId note, uint8_t kind, uint8_t data1, uint8_t data2) NEEDS_ENGINE_LOCK;
+    // A new note's expression so far, on the channel it alone takes, before
+    // its Note On; and its own bend, from the centre.
+    void sendStartingExpression(NoteId note, uint8_t channel) NEEDS_ENGINE_LOCK;
+    int32_t startingBend(NoteId note) const NEEDS_ENGINE_LOCK;
+    // The frequency ratio of a note's own bend.
+    double noteBendRatio(int32_t noteBend) const NEEDS_ENGINE_LOCK;
+    // A Note Off for every held note: the controller reset its zone.
+    void endHeldNotes() NEEDS_ENGINE_LOCK;
+    void handlePolyPressure(uint8_t channel, uint8_t key, uint8_t value) NEEDS_ENGINE_LOCK;
+
     // mpe_output.cpp
+    // A member's bend onto the note's target plus its own bend.
+    int32_t memberBend(const ChannelSlot& slot, uint8_t outputKey) NEEDS_ENGINE_LOCK;
     bool isMember(int channel) const NEEDS_ENGINE_LOCK;
     int chooseMember() NEEDS_ENGINE_LOCK;
     int stealOldestNote() NEEDS_ENGINE_LOCK;
     void silenceHeldMember(int channel) NEEDS_ENGINE_LOCK;
-    void soundKeyOnMember(uint8_t status, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK;
+    void soundKeyOnMember(uint8_t status, NoteId note, uint8_t velocity) NEEDS_ENGINE_LOCK;
     void sendMpeOpening() NEEDS_ENGINE_LOCK;
 
     // tuning_dump.cpp: the table in force, under the settings' device and
@@ -273,7 +303,9 @@ private:
     uint8_t tuningChannel() const NEEDS_ENGINE_LOCK;
     bool isKeyRetunable(int key, uint32_t now, bool anyRelease) const NEEDS_ENGINE_LOCK;
     int chooseTuningKey(uint8_t key) const NEEDS_ENGINE_LOCK;
-    void soundRetunedKey(uint8_t status, uint8_t key, uint8_t velocity) NEEDS_ENGINE_LOCK;
+    void soundRetunedKey(uint8_t status, NoteId note, uint8_t velocity) NEEDS_ENGINE_LOCK;
+    // A real-time single-note tuning change of outputKey to frequency.
+    void retuneKey(uint8_t outputKey, double frequency) NEEDS_ENGINE_LOCK;
     void sendTuningSelection() NEEDS_ENGINE_LOCK;
 
     // output_senders.cpp

@@ -54,8 +54,14 @@ void Engine::dispatchShortMessage(uint32_t message)
     const uint8_t channel = status & 0x0F;
     const uint8_t data1 = (message >> 8) & 0xFF;
     const uint8_t data2 = (message >> 16) & 0xFF;
-    if (kind != 0xF0 && settings.inputChannel != AllChannels && channel != settings.inputChannel)
+    if (kind == 0xB0)
+        readConfigurationMessage(channel, data1, data2);
+    if (settings.mpeController) {
+        if (kind != 0xF0 && takeZoneMessage(kind, channel, data1, data2))
+            return;
+    } else if (kind != 0xF0 && settings.inputChannel != AllChannels && channel != settings.inputChannel) {
         return;
+    }
     switch (kind) {
     case 0x80:
         handleNoteOff(0x80, channel, data1, data2);
@@ -67,7 +73,8 @@ void Engine::dispatchShortMessage(uint32_t message)
             handleNoteOff(0x90, channel, data1, 0);
         break;
     case 0xA0:
-        relayToUsedChannels(RelayAftertouch, kind, data1, data2);
+        if (settings.relay[RelayAftertouch])
+            handlePolyPressure(channel, data1, data2);
         break;
     case 0xB0:
         relayToUsedChannels(RelayControl, kind, data1, data2);

@@ -5,10 +5,12 @@
 #include "engine/engine.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "engine/channel_rotation.h"
 #include "engine/note_allocation.h"
 #include "engine/output_senders.h"
+#include "engine/tuning_table.h"
 
 bool Engine::isMember(int channel) const
 {
@@ -70,7 +72,7 @@ int Engine::stealOldestNote()
     }
     if (oldest == NoChannel)
         return NoChannel;
-    for (int k = 0; k < KeyCount; ++k) {
+    for (int k = 0; k < NoteIdCount; ++k) {
         if (a.keyChannel[k] == oldest + 1) {
             a.keyChannel[k] = 0;
             a.keyCaught[k] = 0;
@@ -85,22 +87,39 @@ int Engine::stealOldestNote()
     return oldest;
 }
 
-void Engine::soundKeyOnMember(uint8_t status, uint8_t key, uint8_t velocity)
+void Engine::soundKeyOnMember(uint8_t status, NoteId note, uint8_t velocity)
 {
     NoteAllocation& a = noteAllocation;
+    const uint8_t key = note & 0x7F;
     const int c = chooseMember();
     if (c == NoChannel) {
         ++a.droppedNotes;  // no member channel at all
         return;
     }
     ChannelSlot& slot = a.channelSlot[c];
-    a.keyChannel[key] = static_cast<uint8_t>(c + 1);
+    a.keyChannel[note] = static_cast<uint8_t>(c + 1);
     ++slot.noteCount;
     slot.startedAt = ++a.notesStarted;
-    a.keyOutputNote[key] = tuningTable.outputKey[key];
-    slot.bend = tuningTable.mpeBend[key];
+    a.keyOutputNote[note] = tuningTable.outputKey[key];
+    slot.target = tuningTable.targetFrequency[key];
+    slot.noteBend = startingBend(note);
+    slot.bend = slot.noteBend == 0 ? tuningTable.mpeBend[key] : memberBend(slot, tuningTable.outputKey[key]);
     sendPitchBend(static_cast<uint8_t>(c), slot.bend);
+    sendStartingExpression(note, static_cast<uint8_t>(c));
     sendToChannel(status, static_cast<uint8_t>(c), tuningTable.outputKey[key], velocity);
+}
+
+// Rounded once, so that it is exact to the bend step; held at the wheel's
+// ends, which is counted.
+int32_t Engine::memberBend(const ChannelSlot& slot, uint8_t outputKey)
+{
+    const int32_t range = std::clamp(settings.mpeBendRange, 1, MaxMpeBendRange);
+    const double tuning = bendUnits(slot.target, tuningTable.instrumentFrequency[outputKey], 12.0 / range * BendCentre);
+    const double own = static_cast<double>(slot.noteBend) * std::clamp(settings.inputBendRange, 1, MaxMpeBendRange) / range;
+    const long bend = std::lround(tuning + own) + BendCentre;
+    if (bend < 0 || bend > BendMax)
+        ++noteAllocation.clampedBends;
+    return static_cast<int32_t>(std::clamp<long>(bend, 0, BendMax));
 }
 
 // The MPE Configuration Message with the member count, then the members'

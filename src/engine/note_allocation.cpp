@@ -119,12 +119,12 @@ void Engine::endPedalHold(int channel)
     slot.sostenutoCount = 0;
 }
 
-// Group match first; then a free channel after the last retuned one,
+// Group match first, when notes may share; then a free channel after the last retuned one,
 // wrapping, sparing recently released ones; then the free channel released
 // longest ago; then the pedal-held channel released longest ago.
-int Engine::chooseChannel(uint8_t group)
+int Engine::chooseChannel(uint8_t group, bool shareGroup)
 {
-    for (int c = 0; c < ChannelCount; ++c) {
+    for (int c = 0; shareGroup && c < ChannelCount; ++c) {
         if (isUsed(c) && noteAllocation.channelSlot[c].group == group)
             return c;
     }
@@ -197,54 +197,60 @@ void Engine::notifyLastKey()
         noteAllocation.lastKeyListener(noteAllocation.lastKey);
 }
 
-void Engine::soundKey(uint8_t status, uint8_t key, uint8_t velocity)
+void Engine::soundKey(uint8_t status, NoteId note, uint8_t velocity)
 {
     switch (settings.outputMode) {
     case OutputMpe:
-        soundKeyOnMember(status, key, velocity);
+        soundKeyOnMember(status, note, velocity);
         break;
     case OutputMidiTuning:
-        soundRetunedKey(status, key, velocity);
+        soundRetunedKey(status, note, velocity);
         break;
     default:
-        soundKeyWithBend(status, key, velocity);
+        soundKeyWithBend(status, note, velocity);
         break;
     }
 }
 
-ChannelSlot& Engine::slotHolding(uint8_t key)
+ChannelSlot& Engine::slotHolding(NoteId note)
 {
     NoteAllocation& a = noteAllocation;
     if (settings.outputMode == OutputMidiTuning)
-        return a.keySlot[a.keyOutputNote[key]];
-    return a.channelSlot[a.keyChannel[key] - 1];
+        return a.keySlot[a.keyOutputNote[note]];
+    return a.channelSlot[a.keyChannel[note] - 1];
 }
 
-void Engine::soundKeyWithBend(uint8_t status, uint8_t key, uint8_t velocity)
+// An MPE controller's note takes a channel of its own, so that its own bend
+// can be added to its tuning.
+void Engine::soundKeyWithBend(uint8_t status, NoteId note, uint8_t velocity)
 {
     NoteAllocation& a = noteAllocation;
+    const uint8_t key = note & 0x7F;
     const uint8_t group = tuningTable.bendGroup[key];
-    const int c = chooseChannel(group);
+    const int c = chooseChannel(group, settings.mpeController == 0);
     if (c == NoChannel) {
         ++a.droppedNotes;
         return;
     }
     ChannelSlot& slot = a.channelSlot[c];
-    a.keyChannel[key] = static_cast<uint8_t>(c + 1);
+    a.keyChannel[note] = static_cast<uint8_t>(c + 1);
     if (slot.group != group)
         a.lastTunedChannel = static_cast<uint8_t>(c);
     ++slot.noteCount;
     slot.group = group;
-    a.keyOutputNote[key] = tuningTable.outputKey[key];
+    a.keyOutputNote[note] = tuningTable.outputKey[key];
     slot.bend = tuningTable.bendValue[key];
-    sendPitchBend(static_cast<uint8_t>(c), bendWithPlayer(tuningTable.bendValue[key]));
+    slot.noteBend = startingBend(note);
+    sendPitchBend(static_cast<uint8_t>(c), bendWithPlayer(slot.bend, slot.noteBend));
+    sendStartingExpression(note, static_cast<uint8_t>(c));
     sendToChannel(status, static_cast<uint8_t>(c), tuningTable.outputKey[key], velocity);
 }
 
-void Engine::handleNoteOn(uint8_t status, uint8_t /*channel*/, uint8_t key, uint8_t velocity)
+void Engine::handleNoteOn(uint8_t status, uint8_t channel, uint8_t key, uint8_t velocity)
 {
     NoteAllocation& a = noteAllocation;
     key &= 0x7F;
+    const NoteId note = noteIdOf(channel, key);
     a.lastKey = key;
     ++a.keyPresses;
     notifyLastKey();
@@ -252,7 +258,7 @@ void Engine::handleNoteOn(uint8_t status, uint8_t /*channel*/, uint8_t key, uint
         handleCommandKey(key);
         return;
     }
-    if (a.keyChannel[key] != 0)
+    if (a.keyChannel[note] != 0)
         return;
     if (key == settings.commandKey) {
         a.modulationKey = NoKey;
@@ -261,38 +267,39 @@ void Engine::handleNoteOn(uint8_t status, uint8_t /*channel*/, uint8_t key, uint
     }
     if (tuningTable.unmapped[key])
         return;
-    soundKey(status, key, velocity);
+    soundKey(status, note, velocity);
 }
 
-void Engine::handleNoteOff(uint8_t status, uint8_t /*channel*/, uint8_t key, uint8_t velocity)
+void Engine::handleNoteOff(uint8_t status, uint8_t channel, uint8_t key, uint8_t velocity)
 {
     NoteAllocation& a = noteAllocation;
     key &= 0x7F;
+    const NoteId note = noteIdOf(channel, key);
     if (a.commandState != CommandIdle) {
         if (key == settings.commandKey)
             a.commandState = CommandIdle;
         else if (key == settings.demodulateKey)
             a.commandState = CommandModulate;
     }
-    if (a.keyChannel[key] == 0)
+    if (a.keyChannel[note] == 0)
         return;
-    const int c = a.keyChannel[key] - 1;
-    ChannelSlot& slot = slotHolding(key);
-    a.keyChannel[key] = 0;
+    const int c = a.keyChannel[note] - 1;
+    ChannelSlot& slot = slotHolding(note);
+    a.keyChannel[note] = 0;
     --slot.noteCount;
-    if (a.keyCaught[key] && a.sostenutoValue)
+    if (a.keyCaught[note] && a.sostenutoValue)
         countUpTo255(slot.sostenutoCount);
     else if (a.sustainValue)
         countUpTo255(slot.sustainedCount);
-    a.keyCaught[key] = 0;
+    a.keyCaught[note] = 0;
     slot.releasedAt = engineClock();
-    sendToChannel(status, static_cast<uint8_t>(c), a.keyOutputNote[key], velocity);
+    sendToChannel(status, static_cast<uint8_t>(c), a.keyOutputNote[note], velocity);
 }
 
 void Engine::resetChannels()
 {
     NoteAllocation& a = noteAllocation;
-    for (int k = 0; k < KeyCount; ++k) {
+    for (int k = 0; k < NoteIdCount; ++k) {
         a.keyOutputNote[k] = 0;
         a.keyChannel[k] = 0;
     }
@@ -337,7 +344,7 @@ void Engine::resetChannels()
 void Engine::forgetSoundingNotes()
 {
     NoteAllocation& a = noteAllocation;
-    for (int k = 0; k < KeyCount; ++k) {
+    for (int k = 0; k < NoteIdCount; ++k) {
         a.keyChannel[k] = 0;
         a.keyCaught[k] = 0;
     }
@@ -353,7 +360,7 @@ void Engine::forgetSoundingNotes()
 void Engine::endSoundingNotes()
 {
     NoteAllocation& a = noteAllocation;
-    for (int k = 0; k < KeyCount; ++k) {
+    for (int k = 0; k < NoteIdCount; ++k) {
         if (a.keyChannel[k] != 0)
             sendToChannel(0x80, static_cast<uint8_t>(a.keyChannel[k] - 1), a.keyOutputNote[k], 0);
     }
@@ -389,7 +396,7 @@ void Engine::handlePedal(uint8_t controller, uint8_t value)
         const bool wasDown = a.sostenutoValue != 0;
         a.sostenutoValue = down;
         if (down && !wasDown) {
-            for (int k = 0; k < KeyCount; ++k)
+            for (int k = 0; k < NoteIdCount; ++k)
                 a.keyCaught[k] = a.keyChannel[k] != 0;
         } else if (!down && wasDown) {
             // What the sostenuto pedal held, a sustain pedal still down keeps.

@@ -16,7 +16,16 @@ struct ChannelSlot {
     uint32_t releasedAt;  // engine clock when a note on it last ended
     int32_t bend;         // the bend last sent on it since the reset; -1 = none
     uint32_t startedAt;   // NoteAllocation::notesStarted when its last note began
+    // An MPE controller's note sounding on it alone: its own bend, from the
+    // centre at the input bend range, and the frequency it began at.
+    int32_t noteBend;
+    double target;
 };
+
+// A note's identity: its key, or with an MPE controller its channel × 128
+// plus its key.
+constexpr int NoteIdCount = 16 * 128;
+using NoteId = uint16_t;
 
 // Milliseconds on a steady clock; tests may put their own in place.
 using EngineClock = uint32_t (*)();
@@ -38,8 +47,10 @@ struct NoteAllocation {
     ChannelSlot channelSlot[16];
     // In MIDI Tuning output, by output key: the notes each key holds.
     ChannelSlot keySlot[128];
-    uint8_t keyChannel[128];     // 0 = not sounding, else output channel + 1
-    uint8_t keyOutputNote[128];  // the output key its note on used
+    // By NoteId, while the note is held: 0 = not sounding, else output
+    // channel + 1; and the output key its Note On used.
+    uint8_t keyChannel[NoteIdCount];
+    uint8_t keyOutputNote[NoteIdCount];
     uint8_t lastTunedChannel;
     uint8_t commandState;
     uint8_t modulationKey;
@@ -51,7 +62,7 @@ struct NoteAllocation {
     // (sostenuto) while the pedal is down (64 or more); 0 while it is up.
     uint8_t sustainValue;
     uint8_t sostenutoValue;
-    uint8_t keyCaught[128];        // held when the sostenuto pedal went down
+    uint8_t keyCaught[NoteIdCount];  // held when the sostenuto pedal went down
     uint32_t droppedNotes;         // for want of a channel, since the last reset
     uint32_t stolenNotes;          // ended early for a newer note (MPE), since the last reset
     uint32_t notesStarted;         // Note Ons sent, to tell the oldest sounding note

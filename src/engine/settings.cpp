@@ -34,15 +34,18 @@ Settings defaultSettings()
     s.tuningProgram = 0;
     s.pitchWheelUse = PitchWheelIgnore;
     s.playerBendRange = 2;
+    s.mpeController = 0;
+    s.inputBendRange = 48;
     return s;
 }
 
 
 std::string outputModeSuffix(const Settings& s)
 {
-    if (s.outputMode == OutputPitchBend || s.outputMode < 0 || s.outputMode >= OutputModeCount)
-        return "";
-    return std::string("  |  ") + OutputModeNames[s.outputMode] + " output";
+    std::string text;
+    if (s.outputMode != OutputPitchBend && s.outputMode >= 0 && s.outputMode < OutputModeCount)
+        text = std::string("  |  ") + OutputModeNames[s.outputMode] + " output";
+    return text;
 }
 
 Settings Engine::currentSettings() const

@@ -91,6 +91,10 @@ struct Settings {
     int32_t tuningProgram;   // the tuning program MIDI Tuning changes and dumps fill, 0..127
     int32_t pitchWheelUse;   // a PitchWheelUse
     int32_t playerBendRange;  // semitones the player's wheel bends, 1..MaxMpeBendRange
+    // The input is an MPE controller: a note's identity is its channel and
+    // key, and its channel's bend, pressure and controller 74 are its own.
+    int32_t mpeController;
+    int32_t inputBendRange;  // semitones of the controller's per-note bends, 1..MaxMpeBendRange
 };
 
 constexpr int32_t MaxReleaseTime = 10000;

@@ -60,25 +60,36 @@ int Engine::chooseTuningKey(uint8_t key) const
     return -1;
 }
 
-void Engine::soundRetunedKey(uint8_t status, uint8_t key, uint8_t velocity)
+void Engine::retuneKey(uint8_t outputKey, double frequency)
+{
+    uint8_t data[3];
+    tuningFrequencyBytes(frequency, data);
+    const uint8_t change[] = {0xF0, 0x7F, static_cast<uint8_t>(settings.tuningDeviceId & 0x7F), 0x08, 0x02,
+                              static_cast<uint8_t>(settings.tuningProgram & 0x7F), 0x01,
+                              outputKey, data[0], data[1], data[2], 0xF7};
+    if (midiPorts.midiOut)
+        midiPorts.midiOut->sendLongMessage(change, sizeof change);
+}
+
+// An MPE controller's note begins at its own bend: its key is tuned that far
+// from the target.
+void Engine::soundRetunedKey(uint8_t status, NoteId note, uint8_t velocity)
 {
     NoteAllocation& a = noteAllocation;
+    const uint8_t key = note & 0x7F;
     const int outputKey = chooseTuningKey(key);
     if (outputKey < 0) {
         ++a.droppedNotes;
         return;
     }
     const uint8_t channel = tuningChannel();
-    const uint8_t(&data)[3] = tuningTable.tuningData[key];
-    const uint8_t change[] = {0xF0, 0x7F, static_cast<uint8_t>(settings.tuningDeviceId & 0x7F), 0x08, 0x02,
-                              static_cast<uint8_t>(settings.tuningProgram & 0x7F), 0x01,
-                              static_cast<uint8_t>(outputKey), data[0], data[1], data[2], 0xF7};
-    if (midiPorts.midiOut)
-        midiPorts.midiOut->sendLongMessage(change, sizeof change);
     ChannelSlot& slot = a.keySlot[outputKey];
+    slot.target = tuningTable.targetFrequency[key];
+    slot.noteBend = startingBend(note);
+    retuneKey(static_cast<uint8_t>(outputKey), slot.target * noteBendRatio(slot.noteBend));
     ++slot.noteCount;
-    a.keyChannel[key] = static_cast<uint8_t>(channel + 1);
-    a.keyOutputNote[key] = static_cast<uint8_t>(outputKey);
+    a.keyChannel[note] = static_cast<uint8_t>(channel + 1);
+    a.keyOutputNote[note] = static_cast<uint8_t>(outputKey);
     sendToChannel(status, channel, static_cast<uint8_t>(outputKey), velocity);
 }
 

@@ -27,18 +27,25 @@ double Engine::bendUnitsPerOctave() const
     return (12.0 / settings.pitchWheelRange) * 8192.0;
 }
 
+double bendUnits(double target, double instrument, double unitsPerOctave)
+{
+    const double ratio = target / instrument;
+    if (!(instrument > 0.0) || !(ratio > 0.0) || !std::isfinite(ratio))
+        return 0.0;
+    const double octaves = std::log10(ratio) / std::log10(2.0);
+    return std::clamp(octaves * unitsPerOctave, -2.0 * BendMax, 2.0 * BendMax);
+}
+
 namespace {
 
-// A target whose logarithm is undefined (a frequency that is zero, negative
-// or not a number on either side) bends to 0, as an unusable instrument
-// frequency always has.
+// A target whose logarithm is undefined bends to 0, as an unusable
+// instrument frequency always has.
 int32_t bendFor(double target, double instrument, double unitsPerOctave, bool nearestStep = false)
 {
     const double ratio = target / instrument;
     if (!(instrument > 0.0) || !(ratio > 0.0) || !std::isfinite(ratio))
         return 0;
-    const double octaves = std::log10(ratio) / std::log10(2.0);
-    const double units = std::clamp(octaves * unitsPerOctave, -2.0 * BendMax, 2.0 * BendMax);
+    const double units = bendUnits(target, instrument, unitsPerOctave);
     const int32_t bend = static_cast<int32_t>(nearestStep ? std::lround(units) : static_cast<long>(units)) + BendCentre;
     return std::clamp(bend, int32_t{0}, BendMax);
 }

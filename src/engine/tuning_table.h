@@ -41,6 +41,12 @@ struct KeyTuning {
     int32_t bend;
 };
 
+// The bend from instrument to target, in units at unitsPerOctave, before
+// rounding and within twice the wheel's reach; 0 for a target whose
+// logarithm is undefined (a frequency that is zero, negative or not a
+// number on either side).
+double bendUnits(double target, double instrument, double unitsPerOctave);
+
 // frequency as MIDI Tuning frequency data, to the nearest 1/16384 of a
 // semitone, within what the format holds (never the "no change" value).
 void tuningFrequencyBytes(double frequency, uint8_t (&bytes)[3]);

@@ -140,6 +140,10 @@ Start start(Engine& engine, const RelayOptions& options, MidiSystem& system, Con
         EngineLock lock(engine.engineMutex);
         if (options.outputMode)
             engine.settings.outputMode = *options.outputMode;
+        engine.settings.pitchWheelUse = options.pitchWheelUse.value_or(engine.settings.pitchWheelUse);
+        engine.settings.playerBendRange = options.playerBendRange.value_or(engine.settings.playerBendRange);
+        engine.settings.mpeController = options.mpeInput ? 1 : engine.settings.mpeController;
+        engine.settings.inputBendRange = options.inputBendRange.value_or(engine.settings.inputBendRange);
         engine.buildInstrumentFrequencies();
     }
     scaleArgument = options.scalePath;
@@ -150,7 +154,7 @@ Start start(Engine& engine, const RelayOptions& options, MidiSystem& system, Con
     std::string status;
     {
         EngineLock lock(engine.engineMutex);
-        status = engine.tuningStatusText() + outputModeSuffix(engine.settings);
+        status = engine.tuningStatusText() + engine.modesText();
     }
     for (const LoadFailure& failure : report.failures)
         std::fprintf(stderr, "vanto-relay: \"%s\" did not load: %s (%s plays)\n", failure.path.c_str(),

@@ -38,6 +38,20 @@ std::optional<int32_t> nameMatch(const std::string& text, const std::vector<std:
     return std::nullopt;
 }
 
+// A number of semitones, 1..MaxMpeBendRange, or nothing.
+std::optional<int32_t> bendRange(const std::string& text)
+{
+    const auto number = listNumber(text, MaxMpeBendRange + 1);
+    if (number && *number >= 1)
+        return number;
+    return std::nullopt;
+}
+
+bool isDigits(const std::string& text)
+{
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
 }  // namespace
 
 bool parseRelayOptions(int argc, const char* const* argv, RelayOptions& options)
@@ -58,6 +72,22 @@ bool parseRelayOptions(int argc, const char* const* argv, RelayOptions& options)
             if (mode != "bend" && mode != "mpe" && mode != "mts")
                 return false;
             options.outputMode = mode == "mpe" ? OutputMpe : mode == "mts" ? OutputMidiTuning : OutputPitchBend;
+        } else if (a == "--pitch-wheel" && hasValue) {
+            const std::string use = argv[++i];
+            if (use != "ignore" && use != "bend")
+                return false;
+            options.pitchWheelUse = use == "bend" ? PitchWheelBendNotes : PitchWheelIgnore;
+        } else if (a == "--player-bend-range" && hasValue) {
+            options.playerBendRange = bendRange(argv[++i]);
+            if (!options.playerBendRange)
+                return false;
+        } else if (a == "--mpe-input") {
+            options.mpeInput = true;
+            if (hasValue && isDigits(argv[i + 1])) {
+                options.inputBendRange = bendRange(argv[++i]);
+                if (!options.inputBendRange)
+                    return false;
+            }
         } else if (a == "--list")
             options.list = true;
         else if (a == "--help")

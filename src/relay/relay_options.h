@@ -9,10 +9,12 @@
 
 inline constexpr const char* RelayUsage =
     "usage: vanto-relay [--config FILE] [--in DEVICE] [--out DEVICE] [--kbm FILE] [--output-mode MODE] [--list]\n"
-    "                   [SCALE]\n"
+    "                   [--pitch-wheel ignore|bend] [--player-bend-range N] [--mpe-input [RANGE]] [SCALE]\n"
     "       vanto-relay --help | --version\n"
     "  DEVICE: a number from --list, or part of a device's name (any case); --out virtual opens \"Vanto Out\"\n"
-    "  MODE: bend (a pitch bend per channel, the default), mpe or mts (MIDI Tuning)\n";
+    "  MODE: bend (a pitch bend per channel, the default), mpe or mts (MIDI Tuning)\n"
+    "  --pitch-wheel bend: your wheel bends the notes, over --player-bend-range semitones (1 to 96)\n"
+    "  --mpe-input: the input is an MPE controller, its per-note bends spanning RANGE semitones (1 to 96)\n";
 
 struct RelayOptions {
     std::string configPath = "vanto.cfg";
@@ -21,6 +23,10 @@ struct RelayOptions {
     std::string mappingPath;
     std::string scalePath;
     std::optional<int32_t> outputMode;  // an OutputMode
+    std::optional<int32_t> pitchWheelUse;  // a PitchWheelUse
+    std::optional<int32_t> playerBendRange;
+    bool mpeInput = false;
+    std::optional<int32_t> inputBendRange;
     bool list = false;
     bool help = false;
     bool version = false;

@@ -43,7 +43,7 @@ TEST_F(InputDispatchTest, RelayTableFollowsTheSwitches)
         size_t copies;    // messages sent when relayed
     };
     const Case cases[] = {
-        {0xA3, RelayAftertouch, 15},     {0xB3, RelayControl, 15},       {0xC3, RelayProgramChange, 15},
+        {0xB3, RelayControl, 15},       {0xC3, RelayProgramChange, 15},
         {0xD3, RelayChannelPressure, 15}, {0xE3, -1, 0},                  {0xF0, RelaySystemExclusive, 1},
         {0xF7, RelaySystemExclusive, 1}, {0xF1, RelaySequencing, 1},      {0xF2, RelaySequencing, 1},
         {0xF3, RelaySequencing, 1},      {0xF8, RelaySequencing, 1},      {0xF9, RelaySequencing, 1},

@@ -26,6 +26,7 @@ inline void resetEngineRecords(Engine& engine)
     engine.settings = defaultSettings();
     engine.tuningTable = TuningTable{};
     engine.noteAllocation = initialNoteAllocation();
+    engine.controllerZone = initialControllerZone();
     engine.scale = Scale{};
     engine.keyboardMapping = KeyboardMapping{};
     engine.currentPitch = 0.0;

@@ -1,0 +1,209 @@
+// An MPE controller at the input: a channel per note, whose pitch bend,
+// channel pressure and controller 74 belong to that note and follow it to
+// where it sounds. The zone's manager channel (1, or 16 for an upper zone)
+// speaks for every note, as a keyboard's one channel does.
+
+#include "engine/mpe_input.h"
+
+#include "engine/engine.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/output_senders.h"
+#include "engine/tuning_table.h"
+
+ControllerZone initialControllerZone()
+{
+    ControllerZone z{};
+    for (auto& selected : z.parameter)
+        selected[0] = selected[1] = 127;
+    std::fill(std::begin(z.pressure), std::end(z.pressure), NoExpression);
+    std::fill(std::begin(z.timbre), std::end(z.timbre), NoExpression);
+    return z;
+}
+
+namespace {
+
+// Where channel 1's and channel 16's selected parameter is kept; -1 elsewhere.
+int managerIndex(uint8_t channel)
+{
+    return channel == 0 ? 0 : channel == 15 ? 1 : -1;
+}
+
+bool isParameterController(uint8_t controller)
+{
+    return controller == 101 || controller == 100 || controller == 6 || controller == 38;
+}
+
+}  // namespace
+
+NoteId Engine::noteIdOf(uint8_t channel, uint8_t key) const
+{
+    if (!settings.mpeController)
+        return key & 0x7F;
+    return static_cast<NoteId>((channel & 0x0F) * 128 + (key & 0x7F));
+}
+
+// Registered parameter 6 on channel 1 or 16 announces a zone and its
+// members; none closes it, which matters only for the zone in force. A
+// change of reading ends the held notes, whose identities change with it.
+void Engine::readConfigurationMessage(uint8_t channel, uint8_t controller, uint8_t value)
+{
+    const int m = managerIndex(channel);
+    if (m < 0)
+        return;
+    uint8_t(&selected)[2] = controllerZone.parameter[m];
+    if (controller == 101 || controller == 100) {
+        selected[controller == 101 ? 0 : 1] = value;
+        return;
+    }
+    if (controller != 6 || selected[0] != 0 || selected[1] != 6)
+        return;
+    if (value == 0 && (channel != controllerZone.manager || !settings.mpeController))
+        return;
+    const int32_t on = value > 0 ? 1 : 0;
+    if (on != settings.mpeController)
+        endHeldNotes();
+    settings.mpeController = on;
+    controllerZone.manager = channel;
+    controllerZone.announcedMembers = std::min<uint8_t>(value, 15);
+    ++controllerZone.announcements;
+}
+
+// The controller's own set-up of its channels (registered parameters) goes
+// no further: it would retune the output's wheels. On the manager, a reset
+// of the zone ends its notes and is relayed as well.
+bool Engine::takeZoneMessage(uint8_t kind, uint8_t channel, uint8_t data1, uint8_t data2)
+{
+    if (kind == 0xB0 && isParameterController(data1))
+        return true;
+    if (channel == controllerZone.manager) {
+        if (kind == 0xB0 && (data1 == 120 || data1 == 123))
+            endHeldNotes();
+        return false;
+    }
+    if (kind == 0xE0 || kind == 0xD0 || (kind == 0xB0 && data1 == TimbreController)) {
+        followNotesOn(channel, kind, data1, data2);
+        return true;
+    }
+    return false;
+}
+
+// Kept for the channel's next note as well; sent for the notes it holds.
+void Engine::followNotesOn(uint8_t channel, uint8_t kind, uint8_t data1, uint8_t data2)
+{
+    ControllerZone& z = controllerZone;
+    if (kind == 0xE0) {
+        z.bend[channel] = (data1 | data2 << 7) - BendCentre;
+    } else if (kind == 0xD0) {
+        if (!settings.relay[RelayChannelPressure])
+            return;
+        z.pressure[channel] = data1;
+    } else {
+        if (!settings.relay[RelayControl])
+            return;
+        z.timbre[channel] = data2;
+    }
+    const int first = channel * 128;
+    for (int note = first; note < first + 128; ++note) {
+        if (noteAllocation.keyChannel[note] != 0)
+            sendNoteExpression(static_cast<NoteId>(note), kind, data1, data2);
+    }
+}
+
+void Engine::sendNoteExpression(NoteId note, uint8_t kind, uint8_t data1, uint8_t data2)
+{
+    NoteAllocation& a = noteAllocation;
+    const auto channel = static_cast<uint8_t>(a.keyChannel[note] - 1);
+    const uint8_t outputKey = a.keyOutputNote[note];
+    ChannelSlot& slot = slotHolding(note);
+    if (kind == 0xE0)
+        slot.noteBend = controllerZone.bend[note >> 7];
+    switch (settings.outputMode) {
+    case OutputMidiTuning:
+        // One channel: the bend retunes the note's key, the pressure is the
+        // key's; controller 74 reaches every note.
+        if (kind == 0xE0)
+            retuneKey(outputKey, slot.target * noteBendRatio(slot.noteBend));
+        else if (kind == 0xD0)
+            sendToChannel(0xA0, channel, outputKey, data1);
+        else
+            sendToChannel(kind, channel, data1, data2);
+        break;
+    case OutputMpe:
+        if (kind == 0xE0)
+            sendPitchBend(channel, slot.bend = memberBend(slot, outputKey));
+        else
+            sendToChannel(kind, channel, data1, data2);
+        break;
+    default:
+        if (kind == 0xE0)
+            sendPitchBend(channel, bendWithPlayer(slot.bend, slot.noteBend));
+        else
+            sendToChannel(kind, channel, data1, data2);
+        break;
+    }
+}
+
+void Engine::sendStartingExpression(NoteId note, uint8_t channel)
+{
+    if (!settings.mpeController)
+        return;
+    const ControllerZone& z = controllerZone;
+    if (z.timbre[note >> 7] != NoExpression)
+        sendToChannel(0xB0, channel, TimbreController, z.timbre[note >> 7]);
+    if (z.pressure[note >> 7] != NoExpression)
+        sendToChannel(0xD0, channel, z.pressure[note >> 7], 0);
+}
+
+int32_t Engine::startingBend(NoteId note) const
+{
+    return settings.mpeController ? controllerZone.bend[note >> 7] : 0;
+}
+
+double Engine::noteBendRatio(int32_t noteBend) const
+{
+    if (noteBend == 0)
+        return 1.0;
+    const double semitones = static_cast<double>(noteBend) * std::clamp(settings.inputBendRange, 1, MaxMpeBendRange) / BendCentre;
+    return std::exp2(semitones / 12.0);
+}
+
+void Engine::endHeldNotes()
+{
+    NoteAllocation& a = noteAllocation;
+    const uint32_t now = engineClock();
+    for (int note = 0; note < NoteIdCount; ++note) {
+        if (a.keyChannel[note] == 0)
+            continue;
+        ChannelSlot& slot = slotHolding(static_cast<NoteId>(note));
+        --slot.noteCount;
+        slot.releasedAt = now;
+        sendToChannel(0x80, static_cast<uint8_t>(a.keyChannel[note] - 1), a.keyOutputNote[note], 0);
+        a.keyChannel[note] = 0;
+        a.keyCaught[note] = 0;
+    }
+}
+
+// Key pressure follows its note to its channel and output key.
+void Engine::handlePolyPressure(uint8_t channel, uint8_t key, uint8_t value)
+{
+    const NoteId note = noteIdOf(channel, key);
+    const NoteAllocation& a = noteAllocation;
+    if (a.keyChannel[note] != 0)
+        sendToChannel(0xA0, static_cast<uint8_t>(a.keyChannel[note] - 1), a.keyOutputNote[note], value);
+}
+
+std::string Engine::modesText() const
+{
+    std::string text = outputModeSuffix(settings);
+    if (!settings.mpeController)
+        return text;
+    text += "  |  MPE controller";
+    if (controllerZone.announcedMembers != 0) {
+        text += std::string(" announced: ") + (controllerZone.manager == 0 ? "lower" : "upper") + " zone, " +
+                std::to_string(controllerZone.announcedMembers) + " channels";
+    }
+    return text;
+}
