@@ -133,12 +133,18 @@ TEST_F(ConfigFileTest, ExtensionBlockFollowsTheEventsOnlyWhenNeeded)
     engine.settings.mpeBendRange = 24;
     engine.settings.pitchWheelUse = PitchWheelBendNotes;
     engine.settings.playerBendRange = 12;
+    engine.settings.mpeController = 1;
+    engine.settings.inputBendRange = 24;
     Settings modes = defaultSettings();
     decodeConfig(image, encodeConfig(engine.settings, image), modes);
     EXPECT_EQ(modes.outputMode, OutputMpe);
     EXPECT_EQ(modes.mpeBendRange, 24);
     EXPECT_EQ(modes.pitchWheelUse, PitchWheelBendNotes);
     EXPECT_EQ(modes.playerBendRange, 12);
+    EXPECT_EQ(modes.mpeController, 1);
+    EXPECT_EQ(modes.inputBendRange, 24);
+    engine.settings.mpeController = 0;
+    engine.settings.inputBendRange = 48;
     engine.settings.outputMode = OutputPitchBend;
     engine.settings.mpeBendRange = 48;
     engine.settings.pitchWheelUse = PitchWheelIgnore;

@@ -34,9 +34,20 @@ TEST(RelayOptions, ArgumentsFollowTheUsage)
     EXPECT_FALSE(options.output);
     EXPECT_EQ(options.mappingPath, "w.kbm");
     EXPECT_EQ(options.scalePath, "scale.scl");
+    const char* hands[] = {"vanto-relay", "--pitch-wheel", "bend", "--player-bend-range", "12", "--mpe-input", "24", "s.scl"};
+    RelayOptions playing;
+    ASSERT_TRUE(parseRelayOptions(8, hands, playing));
+    EXPECT_EQ(playing.pitchWheelUse, PitchWheelBendNotes);
+    EXPECT_EQ(playing.playerBendRange, 12);
+    EXPECT_TRUE(playing.mpeInput);
+    EXPECT_EQ(playing.inputBendRange, 24);
+    EXPECT_EQ(playing.scalePath, "s.scl") << "a range is a number; the scale is not taken for one";
     for (const std::vector<const char*>& bad : {std::vector<const char*>{"vanto-relay", "--in"},
                                                  {"vanto-relay", "--loud"},
                                                  {"vanto-relay", "--output-mode", "loud"},
+                                                 {"vanto-relay", "--pitch-wheel", "up"},
+                                                 {"vanto-relay", "--player-bend-range", "0"},
+                                                 {"vanto-relay", "--mpe-input", "97"},
                                                  {"vanto-relay", "a.scl", "b.scl"}}) {
         RelayOptions o;
         EXPECT_FALSE(parseRelayOptions(static_cast<int>(bad.size()), bad.data(), o)) << bad.back();
