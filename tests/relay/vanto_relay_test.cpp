@@ -2,7 +2,9 @@
 // devices chosen by name and awaited, notes retuned, the scale reloaded on
 // SIGHUP, a clean end on SIGTERM, and its answers to bad requests.
 
+#include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -136,6 +138,90 @@ TEST_F(VantoRelay, ASecondVantoOnTheSameKeyboardWaitsForTheFirst)
         << "the keyboard taken once let go: only the output is left to connect";
     ::kill(other, SIGTERM);
     EXPECT_EQ(waitForExit(other), 0);
+}
+
+// A controller's stream as an MPE board sends it: its configuration, then
+// fifteen notes on channels 2 to 16, each with its bend, timbre and pressure
+// before it starts and moving while it sounds. In 12-tone equal temperament
+// at the same range, each member must carry exactly its note's messages.
+TEST_F(VantoRelay, RelaysAnMpeControllerNoteByNoteOntoMembers)
+{
+    Engine engine;
+    for (int32_t& used : engine.settings.useChannel)
+        used = 1;
+    const std::string config = folder.file("mpe.cfg");
+    ASSERT_EQ(engine.saveConfig(config.c_str()), 0);
+    const pid_t relay = startProgram(VANTO_RELAY_PATH, folder.path().string(),
+                                     {"--config", config, "--in", "keys", "--out", "virtual", "--output-mode", "mpe", "--mpe-input"},
+                                     output(), true);
+    JackProbe listener("Listener");
+    ASSERT_TRUE(listenTo(listener, "Vanto:Vanto Out"));
+    ASSERT_EQ(playUntilHeard(keyboard, listener, {{0x90, 60, 1}, {0x80, 60, 0}}, 3).size(), 3u) << "bend, Note On, Note Off";
+    listener.settle();
+    listener.clear();
+
+    std::vector<MidiBytes> stream = {{0xB0, 101, 0}, {0xB0, 100, 6}, {0xB0, 6, 15},
+                                     {0xB1, 101, 0}, {0xB1, 100, 0}, {0xB1, 6, 48}};
+    std::map<int, std::vector<MidiBytes>> expected;  // by input channel, as its member should carry it
+    std::map<int, std::vector<size_t>> causes;       // and the stream's message each leaves with
+    const auto add = [&](int channel, std::initializer_list<unsigned char> message) {
+        stream.push_back(message);
+        expected[channel].push_back(message);
+        causes[channel].push_back(stream.size() - 1);
+    };
+    for (unsigned char c = 1; c < 16; ++c) {
+        add(c, {static_cast<unsigned char>(0xE0 + c), static_cast<unsigned char>(c * 7), 0x40});
+        add(c, {static_cast<unsigned char>(0xB0 + c), 74, static_cast<unsigned char>(c * 8)});
+        add(c, {static_cast<unsigned char>(0xD0 + c), 0});
+        add(c, {static_cast<unsigned char>(0x90 + c), static_cast<unsigned char>(40 + 3 * c), 100});
+        causes[c] = std::vector<size_t>(4, stream.size() - 1);  // what came before the note leaves with it
+    }
+    for (unsigned char step = 1; step <= 4; ++step) {
+        for (unsigned char c = 1; c < 16; ++c) {
+            add(c, {static_cast<unsigned char>(0xE0 + c), static_cast<unsigned char>(step * 20), static_cast<unsigned char>(0x40 + step * c / 4)});
+            add(c, {static_cast<unsigned char>(0xD0 + c), static_cast<unsigned char>(step * 30)});
+            add(c, {static_cast<unsigned char>(0xB0 + c), 74, static_cast<unsigned char>(127 - step * c)});
+        }
+    }
+    for (unsigned char c = 1; c < 16; ++c)
+        add(c, {static_cast<unsigned char>(0x80 + c), static_cast<unsigned char>(40 + 3 * c), 0});
+    for (const MidiBytes& message : stream)
+        keyboard.send(message);
+    const std::vector<TimedEvent> heard = listener.settle();
+    ASSERT_EQ(heard.size(), 15u * 17) << "the set-up goes no further; every other message leaves once";
+
+    // Each note's member, from its Note On; the member's messages, with the
+    // input's channel put back, are the note's.
+    const std::vector<uint64_t> sent = keyboard.sentFrames();
+    ASSERT_GE(sent.size(), stream.size());
+    const size_t first = sent.size() - stream.size();
+    std::map<int, std::vector<MidiBytes>> carried;
+    std::map<int, std::vector<uint64_t>> carriedFrames;
+    for (const TimedEvent& event : heard) {
+        carried[event.bytes[0] & 0x0F].push_back(event.bytes);
+        carriedFrames[event.bytes[0] & 0x0F].push_back(event.frame);
+    }
+    std::set<int> members;
+    for (const auto& [channel, messages] : expected) {
+        int member = -1;
+        for (const TimedEvent& event : heard) {
+            if ((event.bytes[0] & 0xF0) == 0x90 && event.bytes[1] == messages[3][1])
+                member = event.bytes[0] & 0x0F;
+        }
+        ASSERT_GT(member, 0) << "note of channel " << channel + 1;
+        members.insert(member);
+        std::vector<MidiBytes> back = carried[member];
+        for (MidiBytes& message : back)
+            message[0] = static_cast<unsigned char>((message[0] & 0xF0) | channel);
+        EXPECT_EQ(back, messages) << "channel " << channel + 1 << " on member " << member + 1;
+        std::vector<uint64_t> frames;
+        for (const size_t cause : causes[channel])
+            frames.push_back(sent[first + cause]);
+        EXPECT_EQ(carriedFrames[member], frames) << "each leaves at its cause's frame: channel " << channel + 1;
+    }
+    EXPECT_EQ(members.size(), 15u);
+    ::kill(relay, SIGTERM);
+    EXPECT_EQ(waitForExit(relay), 0);
 }
 
 }  // namespace
