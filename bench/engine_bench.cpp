@@ -61,6 +61,32 @@ void NoteOnOffThroughInputHandler(benchmark::State& state)
 }
 BENCHMARK(NoteOnOffThroughInputHandler)->Arg(OutputPitchBend)->Arg(OutputMpe)->Arg(OutputMidiTuning);
 
+// A wheel movement while fifteen channels sound: each gets its tuning plus
+// the wheel (and its note's own bend, from an MPE controller: Arg 1).
+void WheelMovesFifteenChannels(benchmark::State& state)
+{
+    Engine engine;
+    for (int32_t& used : engine.settings.useChannel)
+        used = 1;
+    engine.settings.pitchWheelUse = PitchWheelBendNotes;
+    engine.settings.pitchWheelRange = 12;
+    engine.settings.mpeController = static_cast<int32_t>(state.range(0));
+    prepareEngine(engine, false);
+    for (uint8_t c = 0; c < 15; ++c) {
+        engine.handleMidiInput(nullptr, MimData, 0, packShortMessage(0xE0, c + 1, 0, 0x48), 0);
+        engine.handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, c + 1, static_cast<uint8_t>(40 + 3 * c), 100), 0);
+    }
+    if (engine.noteAllocation.droppedNotes != 0)
+        state.SkipWithError("not every note sounds");
+    uint8_t position = 0;
+    for (auto _ : state) {
+        engine.handleMidiInput(nullptr, MimData, 0, packShortMessage(0xE0, 0, 0, position), 0);
+        position = static_cast<uint8_t>((position + 1) & 0x7F);
+    }
+    state.counters["clamped"] = engine.noteAllocation.clampedBends;
+}
+BENCHMARK(WheelMovesFifteenChannels)->Arg(0)->Arg(1);
+
 void BuildTuningTableOctaveMode(benchmark::State& state)
 {
     Engine engine;

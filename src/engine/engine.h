@@ -304,8 +304,10 @@ private:
     bool isKeyRetunable(int key, uint32_t now, bool anyRelease) const NEEDS_ENGINE_LOCK;
     int chooseTuningKey(uint8_t key) const NEEDS_ENGINE_LOCK;
     void soundRetunedKey(uint8_t status, NoteId note, uint8_t velocity) NEEDS_ENGINE_LOCK;
-    // A real-time single-note tuning change of outputKey to frequency.
+    // A real-time single-note tuning change of outputKey to frequency, or to
+    // the frequency data given.
     void retuneKey(uint8_t outputKey, double frequency) NEEDS_ENGINE_LOCK;
+    void retuneKey(uint8_t outputKey, const uint8_t (&data)[3]) NEEDS_ENGINE_LOCK;
     void sendTuningSelection() NEEDS_ENGINE_LOCK;
 
     // output_senders.cpp

@@ -60,15 +60,20 @@ int Engine::chooseTuningKey(uint8_t key) const
     return -1;
 }
 
-void Engine::retuneKey(uint8_t outputKey, double frequency)
+void Engine::retuneKey(uint8_t outputKey, const uint8_t (&data)[3])
 {
-    uint8_t data[3];
-    tuningFrequencyBytes(frequency, data);
     const uint8_t change[] = {0xF0, 0x7F, static_cast<uint8_t>(settings.tuningDeviceId & 0x7F), 0x08, 0x02,
                               static_cast<uint8_t>(settings.tuningProgram & 0x7F), 0x01,
                               outputKey, data[0], data[1], data[2], 0xF7};
     if (midiPorts.midiOut)
         midiPorts.midiOut->sendLongMessage(change, sizeof change);
+}
+
+void Engine::retuneKey(uint8_t outputKey, double frequency)
+{
+    uint8_t data[3];
+    tuningFrequencyBytes(frequency, data);
+    retuneKey(outputKey, data);
 }
 
 // An MPE controller's note begins at its own bend: its key is tuned that far
@@ -86,7 +91,10 @@ void Engine::soundRetunedKey(uint8_t status, NoteId note, uint8_t velocity)
     ChannelSlot& slot = a.keySlot[outputKey];
     slot.target = tuningTable.targetFrequency[key];
     slot.noteBend = startingBend(note);
-    retuneKey(static_cast<uint8_t>(outputKey), slot.target * noteBendRatio(slot.noteBend));
+    if (slot.noteBend == 0)
+        retuneKey(static_cast<uint8_t>(outputKey), tuningTable.tuningData[key]);
+    else
+        retuneKey(static_cast<uint8_t>(outputKey), slot.target * noteBendRatio(slot.noteBend));
     ++slot.noteCount;
     a.keyChannel[note] = static_cast<uint8_t>(channel + 1);
     a.keyOutputNote[note] = static_cast<uint8_t>(outputKey);
