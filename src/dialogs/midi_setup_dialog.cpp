@@ -158,8 +158,10 @@ void MidiSetupDialog::buildControls()
     mpeController_->setObjectName("mpeControllerBox");
     mpeController_->setToolTip("The input plays a note per channel, each with its own bend, pressure and timbre.\n"
                                "Every input channel is then read; an MPE configuration message ticks this itself.");
+    connect(mpeController_, &QCheckBox::toggled, inputChannel_, &QWidget::setDisabled);
     inputBendRange_ = makeDigitField(this, "inputBendRangeField");
-    inputBendRange_->setToolTip("Semitones your controller's per-note bends span (1 to 96; often 48, some send 24)");
+    inputBendRange_->setToolTip("Semitones your controller's per-note bends span (1 to 96; often 48, some send 24);\n"
+                                "a controller that announces its range sets it here");
     modeFields_ = new QFormLayout;
     modeFields_->addRow("Pitch Wheel:", pitchWheelUse_);
     modeFields_->addRow("Player Bend Range:", playerBendRange_);

@@ -267,10 +267,12 @@ private:
 
     // mpe_input.cpp
     NoteId noteIdOf(uint8_t channel, uint8_t key) const NEEDS_ENGINE_LOCK;
-    // The controller's own messages: the configuration message on channel 1
-    // or 16, and while it is read as MPE, what its channels say of their
+    // The controller's own messages: its configuration message and bend
+    // ranges, and while it is read as MPE, what its channels say of their
     // notes. True when the message was taken and goes no further.
     void readConfigurationMessage(uint8_t channel, uint8_t controller, uint8_t value) NEEDS_ENGINE_LOCK;
+    void announceZone(uint8_t channel, uint8_t members) NEEDS_ENGINE_LOCK;
+    void readControllerBendRange(uint8_t channel, uint8_t semitones) NEEDS_ENGINE_LOCK;
     bool takeZoneMessage(uint8_t kind, uint8_t channel, uint8_t data1, uint8_t data2) NEEDS_ENGINE_LOCK;
     void followNotesOn(uint8_t channel, uint8_t kind, uint8_t data1, uint8_t data2) NEEDS_ENGINE_LOCK;
     // How a held note's own bend, pressure or timbre leaves, by output mode.

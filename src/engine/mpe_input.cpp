@@ -25,12 +25,6 @@ ControllerZone initialControllerZone()
 
 namespace {
 
-// Where channel 1's and channel 16's selected parameter is kept; -1 elsewhere.
-int managerIndex(uint8_t channel)
-{
-    return channel == 0 ? 0 : channel == 15 ? 1 : -1;
-}
-
 bool isParameterController(uint8_t controller)
 {
     return controller == 101 || controller == 100 || controller == 6 || controller == 38;
@@ -48,27 +42,46 @@ NoteId Engine::noteIdOf(uint8_t channel, uint8_t key) const
 // Registered parameter 6 on channel 1 or 16 announces a zone and its
 // members; none closes it, which matters only for the zone in force. A
 // change of reading ends the held notes, whose identities change with it.
-void Engine::readConfigurationMessage(uint8_t channel, uint8_t controller, uint8_t value)
+void Engine::announceZone(uint8_t channel, uint8_t members)
 {
-    const int m = managerIndex(channel);
-    if (m < 0)
+    if (channel != 0 && channel != 15)
         return;
-    uint8_t(&selected)[2] = controllerZone.parameter[m];
-    if (controller == 101 || controller == 100) {
-        selected[controller == 101 ? 0 : 1] = value;
+    if (members == 0 && (channel != controllerZone.manager || !settings.mpeController))
         return;
-    }
-    if (controller != 6 || selected[0] != 0 || selected[1] != 6)
-        return;
-    if (value == 0 && (channel != controllerZone.manager || !settings.mpeController))
-        return;
-    const int32_t on = value > 0 ? 1 : 0;
+    const int32_t on = members > 0 ? 1 : 0;
     if (on != settings.mpeController)
         endHeldNotes();
     settings.mpeController = on;
     controllerZone.manager = channel;
-    controllerZone.announcedMembers = std::min<uint8_t>(value, 15);
+    controllerZone.announcedMembers = std::min<uint8_t>(members, 15);
     ++controllerZone.announcements;
+}
+
+// Registered parameter 0, the bend range, from an MPE controller: on a
+// member it is the range of every note's own bend, on the manager the
+// range of the zone's wheel.
+void Engine::readControllerBendRange(uint8_t channel, uint8_t semitones)
+{
+    if (!settings.mpeController || semitones == 0)
+        return;
+    const int32_t range = std::min<int32_t>(semitones, MaxMpeBendRange);
+    if (channel == controllerZone.manager)
+        settings.playerBendRange = range;
+    else
+        settings.inputBendRange = range;
+}
+
+void Engine::readConfigurationMessage(uint8_t channel, uint8_t controller, uint8_t value)
+{
+    uint8_t(&selected)[2] = controllerZone.parameter[channel];
+    if (controller == 101 || controller == 100) {
+        selected[controller == 101 ? 0 : 1] = value;
+    } else if (controller == 6 && selected[0] == 0) {
+        if (selected[1] == 6)
+            announceZone(channel, value);
+        else if (selected[1] == 0)
+            readControllerBendRange(channel, value);
+    }
 }
 
 // The controller's own set-up of its channels (registered parameters) goes

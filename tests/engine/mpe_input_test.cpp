@@ -149,6 +149,12 @@ TEST_F(MpeInputTest, AConfigurationMessageSwitchesTheReadingAndEndsNotesWhoseIde
     for (const int controller : {101, 100, 6})
         receive(0xBF, controller, controller == 101 ? 0 : controller == 100 ? 6 : 7);
     EXPECT_EQ(engine.modesText(), "  |  MPE controller announced: upper zone, 7 channels");
+    for (const int channel : {3, 15})  // its bend ranges: a member's, then the manager's
+        for (const int controller : {101, 100, 6})
+            receive(0xB0 + channel, controller, controller == 6 ? 24 - channel : 0);
+    EXPECT_EQ(engine.settings.inputBendRange, 21);
+    EXPECT_EQ(engine.settings.playerBendRange, 9);
+    engine.settings.inputBendRange = 2;
     EXPECT_TRUE(sent().empty());
     receive(0x90, 60, 100);  // channel 1 is a member of the upper zone
     receive(0xE0, 0, 0x50);
