@@ -54,7 +54,6 @@ void Engine::announceZone(uint8_t channel, uint8_t members)
     settings.mpeController = on;
     controllerZone.manager = channel;
     controllerZone.announcedMembers = std::min<uint8_t>(members, 15);
-    ++controllerZone.announcements;
 }
 
 // Registered parameter 0, the bend range, from an MPE controller: on a

@@ -135,12 +135,12 @@ TEST_F(MpeInputTest, AConfigurationMessageSwitchesTheReadingAndEndsNotesWhoseIde
     start(OutputPitchBend, {0, 1});
     receive(0x90, 60, 100);
     output.clear();
-    for (const int controller : {101, 100, 6})
-        receive(0xB0, controller, controller == 101 ? 0 : controller == 100 ? 6 : 15);
+    for (const int controller : {101, 100, 6, 38})
+        receive(0xB0, controller, controller == 101 ? 0 : controller == 100 ? 6 : controller == 6 ? 15 : 0);
     EXPECT_EQ(engine.settings.mpeController, 1);
     EXPECT_EQ(engine.modesText(), "  |  MPE controller announced: lower zone, 15 channels");
     // The selection was relayed to both channels before it was known for what.
-    ASSERT_EQ(sent().size(), 5u) << "the member count itself goes no further";
+    ASSERT_EQ(sent().size(), 5u) << "the member count and its fine part go no further";
     EXPECT_EQ(sent()[4], (ShortMessage{0x80, 60, 0})) << "the held note ends";
     output.clear();
     for (const int controller : {101, 100, 6})
@@ -154,6 +154,9 @@ TEST_F(MpeInputTest, AConfigurationMessageSwitchesTheReadingAndEndsNotesWhoseIde
             receive(0xB0 + channel, controller, controller == 6 ? 24 - channel : 0);
     EXPECT_EQ(engine.settings.inputBendRange, 21);
     EXPECT_EQ(engine.settings.playerBendRange, 9);
+    for (const int controller : {101, 100, 6})
+        receive(0xB3, controller, 0);
+    EXPECT_EQ(engine.settings.inputBendRange, 21) << "a range of nothing is no range";
     engine.settings.inputBendRange = 2;
     EXPECT_TRUE(sent().empty());
     receive(0x90, 60, 100);  // channel 1 is a member of the upper zone
@@ -165,16 +168,17 @@ TEST_F(MpeInputTest, AConfigurationMessageSwitchesTheReadingAndEndsNotesWhoseIde
     EXPECT_EQ(engine.modesText(), "");
 }
 
-TEST_F(MpeInputTest, AllNotesOffOnTheManagerEndsEveryNoteOfTheZone)
+TEST_F(MpeInputTest, AllSoundOffOnTheManagerEndsEveryNoteOfTheZone)
 {
     start(OutputPitchBend, {0, 1, 2});
     receive(0x92, 60, 100);
     receive(0x93, 67, 100);
     const int channels[] = {channelOf(2, 60), channelOf(3, 67)};
     output.clear();
-    receive(0xB0, 123, 0);
-    EXPECT_EQ(sent(), (Messages{{uint8_t(0x80 + channels[0]), 60, 0}, {uint8_t(0x80 + channels[1]), 67, 0},
-                                {0xB0, 123, 0}, {0xB1, 123, 0}, {0xB2, 123, 0}}));
+    receive(0xB0, 1, 64);  // the zone's modulation wheel ends nothing
+    receive(0xB0, 120, 0);
+    EXPECT_EQ(sent(), (Messages{{0xB0, 1, 64}, {0xB1, 1, 64}, {0xB2, 1, 64}, {uint8_t(0x80 + channels[0]), 60, 0},
+                                {uint8_t(0x80 + channels[1]), 67, 0}, {0xB0, 120, 0}, {0xB1, 120, 0}, {0xB2, 120, 0}}));
     output.clear();
     receive(0x82, 60, 0);
     EXPECT_TRUE(sent().empty());
