@@ -109,6 +109,11 @@ TEST_F(MpeInputTest, MpeOutputBendsTheMemberExactlyToTheStepAndSendsItsExpressio
     receiveBend(4, 8192);
     receive(0xD4, 60);
     EXPECT_EQ(sent(), (Messages{bend(m, engine.tuningTable.mpeBend[67]), {uint8_t(0xD0 + m), 60, 0}}));
+    engine.settings.inputBendRange = 96;
+    output.clear();
+    receiveBend(4, 0);  // 96 semitones down: beyond the members' 48
+    EXPECT_EQ(sent(), (Messages{bend(m, 0)}));
+    EXPECT_EQ(engine.noteAllocation.clampedBends, 1u);
 }
 
 TEST_F(MpeInputTest, MidiTuningRetunesTheSoundingKeyAndTurnsPressureIntoKeyPressure)
@@ -116,6 +121,12 @@ TEST_F(MpeInputTest, MidiTuningRetunesTheSoundingKeyAndTurnsPressureIntoKeyPress
     start(OutputMidiTuning, {2, 3});
     receive(0x95, 67, 100);
     const int key = engine.noteAllocation.keyOutputNote[5 * 128 + 67];
+    receiveBend(6, 8192 + 4096);
+    receive(0x96, 67, 100);  // the same target, a semitone up from its start
+    const int other = engine.noteAllocation.keyOutputNote[6 * 128 + 67];
+    ASSERT_EQ(output.longMessages.size(), 2u);
+    EXPECT_EQ(output.longMessages[1][7], other);
+    EXPECT_EQ(output.longMessages[1][8], output.longMessages[0][8] + 1) << "its tuning, a semitone up";
     output.clear();
     output.longMessages.clear();
     receiveBend(5, 8192 + 4096);
