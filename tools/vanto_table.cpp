@@ -20,14 +20,15 @@ namespace {
 const char* const Usage =
     "usage: vanto-table [--config FILE] [--kbm FILE] [--modulate KEY | --demodulate KEY | --reset]... "
     "[--shift-centre]\n"
-    "                   [--output-mode bend|mpe|mts] [--syx FILE] SCALE_FILE\n"
+    "                   [--output-mode bend|mpe|mts] [--layout offset:N] [--syx FILE] SCALE_FILE\n"
     "       vanto-table --help | --version\n"
     "  --output-mode: the table's columns for that mode (mpe: the members' bends; mts: the tuning bytes)\n"
+    "  --layout offset:N: a board's keys over channels, N keys per channel (1 to 128): a row per index\n"
     "  --syx FILE: also writes the table as a bulk tuning dump (the configuration's device ID and program)\n";
 
 struct Move {
     uint8_t mode;
-    uint8_t key;
+    int key;  // an index
 };
 
 struct Arguments {
@@ -37,6 +38,7 @@ struct Arguments {
     bool shiftCentre = false;
     int32_t outputMode = OutputPitchBend;
     const char* dumpPath = nullptr;
+    int32_t keysPerChannel = 0;  // 0: the configuration's layout
     std::vector<Move> moves;
 };
 
@@ -52,15 +54,16 @@ bool parseOutputMode(const std::string& text, int32_t& mode)
     return false;
 }
 
-bool parseKey(const char* text, uint8_t& key)
+bool parseNumber(const char* text, long last, int& number)
 {
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || value < 0 || value > 127)
+    if (end == text || *end != '\0' || value < 0 || value > last)
         return false;
-    key = static_cast<uint8_t>(value);
+    number = static_cast<int>(value);
     return true;
 }
+
 
 bool parseArguments(int argc, char** argv, Arguments& args)
 {
@@ -73,7 +76,7 @@ bool parseArguments(int argc, char** argv, Arguments& args)
             args.mappingPath = argv[++i];
         } else if ((a == "--modulate" || a == "--demodulate") && hasValue) {
             Move move{a == "--modulate" ? MoveModulate : MoveDemodulate, 0};
-            if (!parseKey(argv[++i], move.key))
+            if (!parseNumber(argv[++i], MaxKeyIndex, move.key))
                 return false;
             args.moves.push_back(move);
         } else if (a == "--reset") {
@@ -82,6 +85,9 @@ bool parseArguments(int argc, char** argv, Arguments& args)
             args.shiftCentre = true;
         } else if (a == "--output-mode" && hasValue) {
             if (!parseOutputMode(argv[++i], args.outputMode))
+                return false;
+        } else if (a == "--layout" && hasValue) {
+            if (!parseKeyLayout(argv[++i], args.keysPerChannel))
                 return false;
         } else if (a == "--syx" && hasValue) {
             args.dumpPath = argv[++i];
@@ -111,6 +117,8 @@ bool applyInstrumentTuning(Engine& engine, const char* path) TAKES_ENGINE_LOCK_O
         tuned.mpeBendRange = engine.settings.mpeBendRange;
         tuned.tuningDeviceId = engine.settings.tuningDeviceId;
         tuned.tuningProgram = engine.settings.tuningProgram;
+        tuned.keyLayout = engine.settings.keyLayout;
+        tuned.keysPerChannel = engine.settings.keysPerChannel;
         engine.settings = tuned;
     }
     if (loaded == -1)
@@ -122,15 +130,17 @@ bool applyInstrumentTuning(Engine& engine, const char* path) TAKES_ENGINE_LOCK_O
     return loaded == 0;
 }
 
-// One row per key, with the columns of the output mode in force.
+// One row per key, or per index of a layout over channels, with the columns
+// of the output mode in force.
 void printTable(const Engine& engine) NEEDS_ENGINE_LOCK_OF(engine)
 {
     const TuningTable& t = engine.tuningTable;
     const int32_t mode = engine.settings.outputMode;
-    std::printf(mode == OutputMpe          ? "key outputKey memberBend targetHz\n"
-                : mode == OutputMidiTuning ? "key tuningBytes targetHz\n"
-                                           : "key outputKey bendValue bendGroup targetHz\n");
-    for (int k = 0; k < KeyCount; ++k) {
+    std::fputs(engine.settings.keyLayout == KeyLayoutChannelOffset ? "index" : "key", stdout);
+    std::printf(mode == OutputMpe          ? " outputKey memberBend targetHz\n"
+                : mode == OutputMidiTuning ? " tuningBytes targetHz\n"
+                                           : " outputKey bendValue bendGroup targetHz\n");
+    for (int k = 0; k < engine.indexCount(); ++k) {
         if (t.unmapped[k] && mode == OutputMidiTuning)
             std::printf("%d 7F 7F 7F -\n", k);
         else if (t.unmapped[k])
@@ -174,6 +184,10 @@ int main(int argc, char** argv)
     {
         EngineLock lock(engine.engineMutex);
         engine.settings.outputMode = args.outputMode;
+        if (args.keysPerChannel != 0) {
+            engine.settings.keyLayout = KeyLayoutChannelOffset;
+            engine.settings.keysPerChannel = args.keysPerChannel;
+        }
         engine.buildInstrumentFrequencies();
         engine.setDefaultScale();
     }
@@ -189,8 +203,13 @@ int main(int argc, char** argv)
     {
         EngineLock lock(engine.engineMutex);
         engine.buildTuningTable();
-        for (const Move& move : args.moves)
+        for (const Move& move : args.moves) {
+            if (move.mode != MoveReset && move.key >= engine.indexCount()) {
+                std::fprintf(stderr, "Key %d lies beyond the layout's keys, 0 to %d.\n", move.key, engine.indexCount() - 1);
+                return 2;
+            }
             engine.moveCentre(move.key, move.mode, args.shiftCentre ? 1 : 0);
+        }
         printTable(engine);
     }
     std::fflush(stdout);  // the table first, then what the dump has to say

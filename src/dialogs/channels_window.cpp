@@ -1,6 +1,7 @@
 #include "dialogs/channels_window.h"
 
 #include <cmath>
+#include <vector>
 
 #include <QHeaderView>
 #include <QLabel>
@@ -19,16 +20,24 @@ namespace {
 
 enum Column { ColumnUse, ColumnGroup, ColumnBend, ColumnKeys, ColumnPedal, ColumnReleased, ColumnCount };
 
+// A held note: where it sounds, the index it was tuned by, and in MIDI
+// Tuning output its tuning in cents from its output key's own pitch.
+struct SoundingNote {
+    int channel;
+    int outputKey;
+    int index;
+    double cents;
+};
+
 // What the window shows, copied under the engine lock and formatted after.
 struct ChannelsSnapshot {
     NoteAllocation allocation;
     int32_t useChannel[ChannelCount];
     uint8_t pitchWheelRange;
     uint32_t now;
-    // In MIDI Tuning output, each sounding key's tuning in cents from its
-    // output key's own pitch; empty otherwise.
     bool retunedKeys;
-    double keyCents[KeyCount];
+    bool showIndices;  // a key layout over several channels
+    std::vector<SoundingNote> notes;
 };
 
 ChannelsSnapshot takeSnapshot(Engine& engine)
@@ -42,9 +51,15 @@ ChannelsSnapshot takeSnapshot(Engine& engine)
     s.pitchWheelRange = static_cast<uint8_t>(mpe ? engine.settings.mpeBendRange : engine.settings.pitchWheelRange);
     s.now = engine.engineClock();
     s.retunedKeys = engine.settings.outputMode == OutputMidiTuning;
-    for (int k = 0; k < KeyCount && s.retunedKeys; ++k) {
-        const double equal = 440.0 * std::pow(2.0, (s.allocation.keyOutputNote[k] - 69) / 12.0);
-        s.keyCents[k] = 1200.0 * std::log2(engine.tuningTable.targetFrequency[k] / equal);
+    s.showIndices = engine.settings.keyLayout == KeyLayoutChannelOffset;
+    for (int note = 0; note < NoteIdCount; ++note) {
+        if (s.allocation.keyChannel[note] == 0)
+            continue;
+        const int index = engine.indexOfNote(static_cast<NoteId>(note));
+        const int key = s.allocation.keyOutputNote[note];
+        const double equal = 440.0 * std::pow(2.0, (key - 69) / 12.0);
+        s.notes.push_back({s.allocation.keyChannel[note] - 1, key, index,
+                           1200.0 * std::log2(engine.tuningTable.targetFrequency[index] / equal)});
     }
     return s;
 }
@@ -57,15 +72,18 @@ QString bendText(int32_t bend, uint8_t range)
     return QString::asprintf("%+.1f", cents);
 }
 
-// The output keys sounding on the channel; retuned ones with their cents.
+// The output keys sounding on the channel, after their indices on a board
+// laid out over channels; retuned ones with their cents.
 QString keysText(const ChannelsSnapshot& s, int channel)
 {
     QStringList keys;
-    for (int k = 0; k < KeyCount; ++k) {
-        if (s.allocation.keyChannel[k] != channel + 1)
+    for (const SoundingNote& note : s.notes) {
+        if (note.channel != channel)
             continue;
-        const int key = s.allocation.keyOutputNote[k];
-        keys << (s.retunedKeys ? QString::asprintf("%d (%+.1f)", key, s.keyCents[k]) : QString::number(key));
+        QString text = s.showIndices ? QString::asprintf("%d\u2192%d", note.index, note.outputKey) : QString::number(note.outputKey);
+        if (s.retunedKeys)
+            text += QString::asprintf(" (%+.1f)", note.cents);
+        keys << text;
     }
     return keys.join(' ');
 }

@@ -1,5 +1,6 @@
 #pragma once
-// "Last Key": the key number of the last note on that reached the engine.
+// "Last Key": the key number of the last note on that reached the engine,
+// and on a board laid out over channels its channel and index too.
 
 #include <QWidget>
 
@@ -20,10 +21,10 @@ public:
 
     // Registered with the engine: runs on the MIDI input thread under the
     // engine lock, and hands the key to the window's own thread.
-    static void refreshLastKey(uint8_t key);
+    static void refreshLastKey(uint8_t channel, uint8_t key, uint16_t index);
 
 private:
-    void showKey(int key);
+    void showKey(uint32_t packed, bool withIndex);
 
     Engine& engine_;
     QLineEdit* field_;

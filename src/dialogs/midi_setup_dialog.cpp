@@ -133,9 +133,23 @@ void MidiSetupDialog::buildControls()
     releaseTime_ = makeDigitField(this, "releaseTimeField");
     releaseTime_->setMaxLength(5);
     releaseTime_->setToolTip("How long a released note's tail is spared from a new pitch bend (0 = off)");
+    keyLayout_ = new QComboBox;
+    keyLayout_->setObjectName("keyLayoutList");
+    for (const char* name : KeyLayoutNames)
+        keyLayout_->addItem(name);
+    keyLayout_->setToolTip("How your board's keys are numbered: by key number alone, or, for a board that sends\n"
+                           "its keys on several channels, key + Keys per Channel \u00d7 (channel \u2212 1).\n"
+                           "With Channel Offset, set Input Channel to \"All\".");
+    keysPerChannel_ = makeDigitField(this, "keysPerChannelField");
+    keysPerChannel_->setMaxLength(3);
+    keysPerChannel_->setToolTip("How far each channel's keys lie beyond the last channel's (1 to 128)");
     auto* fields = new QFormLayout;
     fields->addRow("Pitch Wheel Range:", pitchWheelRange_);
     fields->addRow("Input Channel:", inputChannel_);
+    fields->addRow("Key Layout:", keyLayout_);
+    fields->addRow("Keys per Channel:", keysPerChannel_);
+    connect(keyLayout_, &QComboBox::currentIndexChanged, this,
+            [this](int layout) { keysPerChannel_->setEnabled(layout == KeyLayoutChannelOffset); });
     auto* timing = new QFormLayout;
     timing->addRow("Release Time (ms):", releaseTime_);
     outputMode_ = new QComboBox;
@@ -234,6 +248,9 @@ void MidiSetupDialog::fillFromSettings(const Settings& s)
     pitchWheelUse_->setCurrentIndex(std::clamp(s.pitchWheelUse, 0, 1));
     showUnsigned(playerBendRange_, static_cast<unsigned>(std::clamp(s.playerBendRange, 1, MaxMpeBendRange)));
     mpeController_->setChecked(s.mpeController != 0);
+    keyLayout_->setCurrentIndex(std::clamp(s.keyLayout, 0, 1));
+    keysPerChannel_->setEnabled(keyLayout_->currentIndex() == KeyLayoutChannelOffset);
+    showUnsigned(keysPerChannel_, static_cast<unsigned>(std::clamp(s.keysPerChannel, 1, MaxKeysPerChannel)));
     showUnsigned(inputBendRange_, static_cast<unsigned>(std::clamp(s.inputBendRange, 1, MaxMpeBendRange)));
     showUnsigned(tuningProgram_, static_cast<unsigned>(std::clamp(s.tuningProgram, 0, 127)));
     showModeFields();
@@ -282,9 +299,15 @@ bool MidiSetupDialog::storeSettings()
     s.mpeController = mpeController_->isChecked() ? 1 : 0;
     if (readUnsignedField(inputBendRange_, range))
         s.inputBendRange = static_cast<int32_t>(std::clamp<uint32_t>(range, 1, MaxMpeBendRange));
-    // A note's identity changes with the controller's reading: the notes end.
+    if (keyLayout_->currentIndex() >= 0)
+        s.keyLayout = keyLayout_->currentIndex();
+    if (readUnsignedField(keysPerChannel_, range))
+        s.keysPerChannel = static_cast<int32_t>(std::clamp<uint32_t>(range, 1, MaxKeysPerChannel));
+    // A note's identity changes with the controller's reading and the key
+    // layout, and the table with the layout: the notes end.
     tuningChanged |= s.outputMode != before.outputMode || s.mpeBendRange != before.mpeBendRange ||
-                     s.mpeController != before.mpeController;
+                     s.mpeController != before.mpeController || s.keyLayout != before.keyLayout ||
+                     s.keysPerChannel != before.keysPerChannel;
     const std::string text = frequency_->text().left(FrequencyTextLength).toStdString();
     if (!text.empty()) {
         const double frequency = std::atof(text.c_str());

@@ -53,6 +53,8 @@ private:
     QComboBox* pitchWheelUse_;
     QLineEdit* playerBendRange_;
     QCheckBox* mpeController_;
+    QComboBox* keyLayout_;
+    QLineEdit* keysPerChannel_;
     QLineEdit* inputBendRange_;
     QFormLayout* modeFields_;
     // The devices listed, and the rows of remembered devices that are absent.

@@ -154,6 +154,8 @@ constexpr ExtensionField ExtensionFields[] = {
     {11, &Settings::playerBendRange, nullptr, 1, MaxMpeBendRange},
     {12, &Settings::mpeController, nullptr, 0, 1},
     {13, &Settings::inputBendRange, nullptr, 1, MaxMpeBendRange},
+    {14, &Settings::keyLayout, nullptr, 0, 1},
+    {15, &Settings::keysPerChannel, nullptr, 1, MaxKeysPerChannel},
 };
 constexpr uint8_t ExtensionMagic[4] = {'V', 'N', 'T', 'X'};
 constexpr uint16_t ExtensionVersion = 1;

@@ -45,7 +45,7 @@ public:
     Scale scale GUARDED_BY_ENGINE_LOCK{};
     KeyboardMapping keyboardMapping GUARDED_BY_ENGINE_LOCK{};
     double currentPitch GUARDED_BY_ENGINE_LOCK = 0.0;
-    uint8_t currentCentre GUARDED_BY_ENGINE_LOCK = 0;
+    uint16_t currentCentre GUARDED_BY_ENGINE_LOCK = 0;  // a key index
     TuningTable tuningTable GUARDED_BY_ENGINE_LOCK{};
     NoteAllocation noteAllocation GUARDED_BY_ENGINE_LOCK;
     ControllerZone controllerZone GUARDED_BY_ENGINE_LOCK;
@@ -219,7 +219,15 @@ public:
     // Modulates to key, demodulates by key, or resets to the scale's own centre,
     // then rebuilds the table. Refuses (returns false, changes nothing) for a
     // scale whose degrees lie outside 1..127, or a key the mapping leaves silent.
-    bool moveCentre(uint8_t key, uint8_t mode, int32_t shift) NEEDS_ENGINE_LOCK;
+    bool moveCentre(int index, uint8_t mode, int32_t shift) NEEDS_ENGINE_LOCK;
+    // How many key indices the key layout gives (128 with "One Channel"),
+    // which the table is built for.
+    int indexCount() const NEEDS_ENGINE_LOCK;
+    // The index of key on channel (0-based) in the key layout.
+    int indexOf(uint8_t channel, uint8_t key) const NEEDS_ENGINE_LOCK;
+    int keysPerChannel() const NEEDS_ENGINE_LOCK;
+    // The key index a sounding note's tuning was looked up by.
+    int indexOfNote(NoteId note) const NEEDS_ENGINE_LOCK;
 
 private:
     // The devices behind midiPorts' handles, and what is awaited.
@@ -246,10 +254,10 @@ private:
     void sendPedalAgain(uint8_t channel, uint8_t controller, uint8_t value) NEEDS_ENGINE_LOCK;
     void endPedalHold(int channel) NEEDS_ENGINE_LOCK;
     // With shareGroup, a channel already tuned to the group first.
-    int chooseChannel(uint8_t group, bool shareGroup) NEEDS_ENGINE_LOCK;
+    int chooseChannel(uint16_t group, bool shareGroup) NEEDS_ENGINE_LOCK;
     void releasePedal(uint8_t ChannelSlot::*held, uint8_t ChannelSlot::*handOverTo) NEEDS_ENGINE_LOCK;
-    void moveAndForget(uint8_t key, uint8_t mode) NEEDS_ENGINE_LOCK;
-    void handleCommandKey(uint8_t key) NEEDS_ENGINE_LOCK;
+    void moveAndForget(int index, uint8_t mode) NEEDS_ENGINE_LOCK;
+    void handleCommandKey(uint8_t key, int index) NEEDS_ENGINE_LOCK;
     void notifyLastKey() NEEDS_ENGINE_LOCK;
     // How a note leaves, by output mode: the one place that chooses.
     void soundKey(uint8_t status, NoteId note, uint8_t velocity) NEEDS_ENGINE_LOCK;
@@ -304,7 +312,7 @@ private:
     // tuning_output.cpp
     uint8_t tuningChannel() const NEEDS_ENGINE_LOCK;
     bool isKeyRetunable(int key, uint32_t now, bool anyRelease) const NEEDS_ENGINE_LOCK;
-    int chooseTuningKey(uint8_t key) const NEEDS_ENGINE_LOCK;
+    int chooseTuningKey(int index) const NEEDS_ENGINE_LOCK;
     void soundRetunedKey(uint8_t status, NoteId note, uint8_t velocity) NEEDS_ENGINE_LOCK;
     // A real-time single-note tuning change of outputKey to frequency, or to
     // the frequency data given.

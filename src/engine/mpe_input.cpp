@@ -32,11 +32,18 @@ bool isParameterController(uint8_t controller)
 
 }  // namespace
 
+// A channel and key are one note for an MPE controller, and one key of a
+// board laid out over channels.
 NoteId Engine::noteIdOf(uint8_t channel, uint8_t key) const
 {
-    if (!settings.mpeController)
+    if (!settings.mpeController && settings.keyLayout != KeyLayoutChannelOffset)
         return key & 0x7F;
     return static_cast<NoteId>((channel & 0x0F) * 128 + (key & 0x7F));
+}
+
+int Engine::indexOfNote(NoteId note) const
+{
+    return indexOf(static_cast<uint8_t>(note >> 7), static_cast<uint8_t>(note & 0x7F));
 }
 
 // Registered parameter 6 on channel 1 or 16 announces a zone and its

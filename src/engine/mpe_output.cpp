@@ -90,7 +90,7 @@ int Engine::stealOldestNote()
 void Engine::soundKeyOnMember(uint8_t status, NoteId note, uint8_t velocity)
 {
     NoteAllocation& a = noteAllocation;
-    const uint8_t key = note & 0x7F;
+    const int key = indexOfNote(note);
     const int c = chooseMember();
     if (c == NoChannel) {
         ++a.droppedNotes;  // no member channel at all

@@ -122,7 +122,7 @@ void Engine::endPedalHold(int channel)
 // Group match first, when notes may share; then a free channel after the last retuned one,
 // wrapping, sparing recently released ones; then the free channel released
 // longest ago; then the pedal-held channel released longest ago.
-int Engine::chooseChannel(uint8_t group, bool shareGroup)
+int Engine::chooseChannel(uint16_t group, bool shareGroup)
 {
     for (int c = 0; shareGroup && c < ChannelCount; ++c) {
         if (isUsed(c) && noteAllocation.channelSlot[c].group == group)
@@ -167,13 +167,15 @@ void Engine::releasePedal(uint8_t ChannelSlot::*held, uint8_t ChannelSlot::*hand
     }
 }
 
-void Engine::moveAndForget(uint8_t key, uint8_t mode)
+void Engine::moveAndForget(int index, uint8_t mode)
 {
-    moveCentre(key, mode, settings.shiftCentre);
+    moveCentre(index, mode, settings.shiftCentre);
     forgetChannelGroups();
 }
 
-void Engine::handleCommandKey(uint8_t key)
+// Commands are told by the key number, whatever the channel; a modulation
+// moves to the index of the key played.
+void Engine::handleCommandKey(uint8_t key, int index)
 {
     NoteAllocation& a = noteAllocation;
     if (key == settings.commandKey)
@@ -185,16 +187,16 @@ void Engine::handleCommandKey(uint8_t key)
         forgetChannelGroups();
     } else if (key == settings.initMessageKey) {
         sendInitMessage();
-    } else if (a.modulationKey == NoKey && !tuningTable.unmapped[key]) {
+    } else if (a.modulationKey == NoKey && !tuningTable.unmapped[index]) {
         a.modulationKey = key;
-        moveAndForget(key, a.commandState == CommandModulate ? MoveModulate : MoveDemodulate);
+        moveAndForget(index, a.commandState == CommandModulate ? MoveModulate : MoveDemodulate);
     }
 }
 
 void Engine::notifyLastKey()
 {
     if (noteAllocation.lastKeyListenerEnabled && noteAllocation.lastKeyListener)
-        noteAllocation.lastKeyListener(noteAllocation.lastKey);
+        noteAllocation.lastKeyListener(noteAllocation.lastChannel, noteAllocation.lastKey, noteAllocation.lastIndex);
 }
 
 void Engine::soundKey(uint8_t status, NoteId note, uint8_t velocity)
@@ -225,8 +227,8 @@ ChannelSlot& Engine::slotHolding(NoteId note)
 void Engine::soundKeyWithBend(uint8_t status, NoteId note, uint8_t velocity)
 {
     NoteAllocation& a = noteAllocation;
-    const uint8_t key = note & 0x7F;
-    const uint8_t group = tuningTable.bendGroup[key];
+    const int key = indexOfNote(note);
+    const uint16_t group = tuningTable.bendGroup[key];
     const int c = chooseChannel(group, settings.mpeController == 0);
     if (c == NoChannel) {
         ++a.droppedNotes;
@@ -251,11 +253,14 @@ void Engine::handleNoteOn(uint8_t status, uint8_t channel, uint8_t key, uint8_t 
     NoteAllocation& a = noteAllocation;
     key &= 0x7F;
     const NoteId note = noteIdOf(channel, key);
+    const int index = indexOf(channel, key);
     a.lastKey = key;
+    a.lastChannel = channel & 0x0F;
+    a.lastIndex = static_cast<uint16_t>(index);
     ++a.keyPresses;
     notifyLastKey();
     if (a.commandState != CommandIdle) {
-        handleCommandKey(key);
+        handleCommandKey(key, index);
         return;
     }
     if (a.keyChannel[note] != 0)
@@ -265,7 +270,7 @@ void Engine::handleNoteOn(uint8_t status, uint8_t channel, uint8_t key, uint8_t 
         a.commandState = CommandModulate;
         return;
     }
-    if (tuningTable.unmapped[key])
+    if (tuningTable.unmapped[index])
         return;
     soundKey(status, note, velocity);
 }
@@ -410,7 +415,7 @@ void Engine::handlePedal(uint8_t controller, uint8_t value)
 void Engine::forgetChannelGroups()
 {
     for (ChannelSlot& slot : noteAllocation.channelSlot)
-        slot.group = NoKey;
+        slot.group = NoGroup;
 }
 
 void Engine::setLastKeyListener(LastKeyListener listener, int32_t enabled)

@@ -8,7 +8,7 @@
 
 struct ChannelSlot {
     uint8_t noteCount;  // input keys held down on this channel
-    uint8_t group;      // bend group the channel is tuned to; NoKey = none
+    uint16_t group;     // bend group the channel is tuned to; NoGroup = none
     // Released keys that a pedal still holds sounding: by the sustain pedal,
     // and by the sostenuto pedal (keys it caught when it went down).
     uint8_t sustainedCount;
@@ -40,8 +40,9 @@ enum CommandState : uint8_t {
     CommandDemodulate = 2,  // ... and the demodulate key was pressed
 };
 
-// Told the key last pressed, on the input thread under the engine lock.
-using LastKeyListener = void (*)(uint8_t key);
+// Told the key last pressed (its channel, number and index), on the input
+// thread under the engine lock.
+using LastKeyListener = void (*)(uint8_t channel, uint8_t key, uint16_t index);
 
 struct NoteAllocation {
     ChannelSlot channelSlot[16];
@@ -55,6 +56,8 @@ struct NoteAllocation {
     uint8_t commandState;
     uint8_t modulationKey;
     uint8_t lastKey;
+    uint8_t lastChannel;
+    uint16_t lastIndex;
     uint32_t keyPresses;  // Note Ons received, so that a window sees a key pressed again
     LastKeyListener lastKeyListener;
     int32_t lastKeyListenerEnabled;

@@ -36,9 +36,23 @@ Settings defaultSettings()
     s.playerBendRange = 2;
     s.mpeController = 0;
     s.inputBendRange = 48;
+    s.keyLayout = KeyLayoutOneChannel;
+    s.keysPerChannel = MaxKeysPerChannel;
     return s;
 }
 
+
+bool parseKeyLayout(const std::string& text, int32_t& keysPerChannel)
+{
+    const std::string digits = text.starts_with("offset:") ? text.substr(7) : "";
+    if (digits.empty() || digits.size() > 3 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const int32_t number = std::stoi(digits);
+    if (number < 1 || number > MaxKeysPerChannel)
+        return false;
+    keysPerChannel = number;
+    return true;
+}
 
 std::string outputModeSuffix(const Settings& s)
 {

@@ -56,6 +56,17 @@ enum PitchWheelUse : int32_t {
 };
 inline constexpr const char* PitchWheelUseNames[2] = {"Ignore", "Bend Notes"};
 
+// How a key number and its channel give the key's index, which the tuning
+// table is looked up by: the key number alone, or the key plus "Keys per
+// Channel" for each channel above the first, for a board that spreads its
+// keys over several channels.
+enum KeyLayout : int32_t {
+    KeyLayoutOneChannel = 0,
+    KeyLayoutChannelOffset = 1,
+};
+inline constexpr const char* KeyLayoutNames[2] = {"One Channel", "Channel Offset"};
+constexpr int32_t MaxKeysPerChannel = 128;
+
 struct Settings {
     int32_t inputDevice;
     int32_t outputDevice;  // -1 = the system's MIDI mapper ("Midi Mapper")
@@ -95,6 +106,8 @@ struct Settings {
     // key, and its channel's bend, pressure and controller 74 are its own.
     int32_t mpeController;
     int32_t inputBendRange;  // semitones of the controller's per-note bends, 1..MaxMpeBendRange
+    int32_t keyLayout;       // a KeyLayout
+    int32_t keysPerChannel;  // the channel offset, 1..MaxKeysPerChannel
 };
 
 constexpr int32_t MaxReleaseTime = 10000;
@@ -107,6 +120,9 @@ constexpr int32_t MaxDeviceNumber = 9999;
 // "  |  MPE output" or "  |  MIDI Tuning output" for an output mode other
 // than the pitch bend; "" for it.
 std::string outputModeSuffix(const Settings& s);
+
+// A command line's "offset:N": keysPerChannel = N, 1..MaxKeysPerChannel.
+bool parseKeyLayout(const std::string& text, int32_t& keysPerChannel);
 
 // The defaults of a program start: every channel in use except channel 10.
 Settings defaultSettings();

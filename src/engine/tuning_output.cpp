@@ -43,9 +43,9 @@ bool Engine::isKeyRetunable(int key, uint32_t now, bool anyRelease) const
 // The nearest key to the target that may be retuned, the nearer side first
 // at equal distance; else the nearest without sounding notes even if a tail
 // rings on it; -1 when all 128 sound.
-int Engine::chooseTuningKey(uint8_t key) const
+int Engine::chooseTuningKey(int index) const
 {
-    const uint8_t(&data)[3] = tuningTable.tuningData[key];
+    const uint8_t(&data)[3] = tuningTable.tuningData[index];
     const int nearest = nearestKeyOf(data);
     const int towards = data[0] < nearest ? -1 : 1;
     const uint32_t now = settings.releaseTime > 0 ? engineClock() : 0;
@@ -81,7 +81,7 @@ void Engine::retuneKey(uint8_t outputKey, double frequency)
 void Engine::soundRetunedKey(uint8_t status, NoteId note, uint8_t velocity)
 {
     NoteAllocation& a = noteAllocation;
-    const uint8_t key = note & 0x7F;
+    const int key = indexOfNote(note);
     const int outputKey = chooseTuningKey(key);
     if (outputKey < 0) {
         ++a.droppedNotes;

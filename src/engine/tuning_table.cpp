@@ -71,7 +71,7 @@ KeyTuning Engine::tuningFor(double target, double unitsPerOctave) const
 
 void Engine::writeKey(int key, int outputKey, int32_t bend, int group, double target)
 {
-    if (key < 0 || key >= KeyCount)
+    if (key < 0 || key >= indexCount())
         return;
     tuningTable.targetFrequency[key] = target;
     tuningTable.outputKey[key] = static_cast<uint8_t>(std::clamp(outputKey, 0, KeyCount - 1));
@@ -101,6 +101,7 @@ void Engine::writeUnmappedKey(int key)
 void Engine::buildOctaveMode(double unitsPerOctave)
 {
     const int degrees = scale.degrees;
+    const int last = indexCount() - 1;
     for (int i = 0; i < degrees; ++i) {
         const double target = currentPitch * scale.ratio[i];
         const KeyTuning t = tuningFor(target, unitsPerOctave);
@@ -108,9 +109,9 @@ void Engine::buildOctaveMode(double unitsPerOctave)
         writeKey(c, t.key, t.bend, i, target);
         for (int m = 1; c - m * degrees >= 0; ++m)
             writeKey(c - m * degrees, t.key - 12 * m, t.bend, i, std::ldexp(target, -m));
-        if (c > KeyCount - 1)
+        if (c > last)
             continue;
-        for (int m = 1; c + m * degrees <= KeyCount - 1; ++m)
+        for (int m = 1; c + m * degrees <= last; ++m)
             writeKey(c + m * degrees, t.key + 12 * m, t.bend, i, std::ldexp(target, m));
     }
 }
@@ -126,10 +127,10 @@ void Engine::buildLinearMode(double unitsPerOctave)
 {
     const int degrees = scale.degrees;
     const double period = scale.ratio[degrees];
-    if (currentCentre <= KeyCount - 1) {
+    if (currentCentre < indexCount()) {
         double f = currentPitch;
         int d = 0;
-        for (int k = currentCentre; k <= KeyCount - 1; ++k) {
+        for (int k = currentCentre; k < indexCount(); ++k) {
             writeLinearKey(k, f * scale.ratio[d], unitsPerOctave);
             if (++d >= degrees) {
                 f *= period;
@@ -154,10 +155,10 @@ void Engine::buildLinearMode(double unitsPerOctave)
 void Engine::buildMappedOctaveMode(double unitsPerOctave)
 {
     const int degrees = scale.degrees;
-    KeyTuning degreeTuning[MaxDegrees];
+    KeyTuning degreeTuning[MaxScalaDegrees];
     for (int i = 0; i < degrees; ++i)
         degreeTuning[i] = tuningFor(currentPitch * scale.ratio[i], unitsPerOctave);
-    for (int k = 0; k < KeyCount; ++k) {
+    for (int k = 0; k < indexCount(); ++k) {
         int64_t degree = 0;
         if (!mappedDegree(keyboardMapping, degrees, currentCentre, k, degree)) {
             writeUnmappedKey(k);
@@ -174,7 +175,7 @@ void Engine::buildMappedOctaveMode(double unitsPerOctave)
 
 void Engine::buildMappedLinearMode(double unitsPerOctave)
 {
-    for (int k = 0; k < KeyCount; ++k) {
+    for (int k = 0; k < indexCount(); ++k) {
         int64_t degree = 0;
         if (mappedDegree(keyboardMapping, scale.degrees, currentCentre, k, degree))
             writeLinearKey(k, currentPitch * ratioOfDegree(scale, degree), unitsPerOctave);
@@ -275,6 +276,25 @@ int Engine::findNearestKey(double frequency) const
     return scanNearestKey(frequency, std::max(above - 2, 0), std::min(above + 1, KeyCount - 1), best);
 }
 
+int Engine::indexCount() const
+{
+    if (settings.keyLayout != KeyLayoutChannelOffset)
+        return KeyCount;
+    return std::min(KeyCount + keysPerChannel() * (ChannelCount - 1), MaxIndexCount);
+}
+
+int Engine::indexOf(uint8_t channel, uint8_t key) const
+{
+    if (settings.keyLayout != KeyLayoutChannelOffset)
+        return key & 0x7F;
+    return (key & 0x7F) + keysPerChannel() * (channel & 0x0F);
+}
+
+int Engine::keysPerChannel() const
+{
+    return std::clamp(settings.keysPerChannel, 1, MaxKeysPerChannel);
+}
+
 bool Engine::buildTuningTable()
 {
     if (!hasUsableDegrees(scale))
@@ -291,9 +311,9 @@ bool Engine::buildTuningTable()
     return true;
 }
 
-bool Engine::moveCentre(uint8_t key, uint8_t mode, int32_t shift)
+bool Engine::moveCentre(int index, uint8_t mode, int32_t shift)
 {
-    if (!hasUsableDegrees(scale) || (mode != MoveReset && key >= KeyCount))
+    if (!hasUsableDegrees(scale) || (mode != MoveReset && (index < 0 || index >= indexCount())))
         return false;
     if (mode == MoveReset) {
         restoreHomeTuning();
@@ -301,13 +321,13 @@ bool Engine::moveCentre(uint8_t key, uint8_t mode, int32_t shift)
     }
     double r = 1.0;
     if (!keyboardMapping.active)
-        r = intervalToKey(key);
-    else if (!mappedIntervalToKey(key, r))
+        r = intervalToKey(index);
+    else if (!mappedIntervalToKey(index, r))
         return false;
     if (mode == MoveDemodulate)
         r = 1.0 / r;
     currentPitch *= r;
     if (shift)
-        currentCentre = key;
+        currentCentre = static_cast<uint16_t>(index);
     return buildTuningTable();
 }

@@ -144,6 +144,10 @@ Start start(Engine& engine, const RelayOptions& options, MidiSystem& system, Con
         engine.settings.playerBendRange = options.playerBendRange.value_or(engine.settings.playerBendRange);
         engine.settings.mpeController = options.mpeInput ? 1 : engine.settings.mpeController;
         engine.settings.inputBendRange = options.inputBendRange.value_or(engine.settings.inputBendRange);
+        if (options.keysPerChannel) {
+            engine.settings.keyLayout = KeyLayoutChannelOffset;
+            engine.settings.keysPerChannel = *options.keysPerChannel;
+        }
         engine.buildInstrumentFrequencies();
     }
     scaleArgument = options.scalePath;

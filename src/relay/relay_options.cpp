@@ -88,6 +88,11 @@ bool parseRelayOptions(int argc, const char* const* argv, RelayOptions& options)
                 if (!options.inputBendRange)
                     return false;
             }
+        } else if (a == "--layout" && hasValue) {
+            int32_t keys = 0;
+            if (!parseKeyLayout(argv[++i], keys))
+                return false;
+            options.keysPerChannel = keys;
         } else if (a == "--list")
             options.list = true;
         else if (a == "--help")

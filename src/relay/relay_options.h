@@ -9,11 +9,13 @@
 
 inline constexpr const char* RelayUsage =
     "usage: vanto-relay [--config FILE] [--in DEVICE] [--out DEVICE] [--kbm FILE] [--output-mode MODE] [--list]\n"
-    "                   [--pitch-wheel ignore|bend] [--player-bend-range N] [--mpe-input [RANGE]] [SCALE]\n"
+    "                   [--pitch-wheel ignore|bend] [--player-bend-range N] [--mpe-input [RANGE]]\n"
+    "                   [--layout offset:N] [SCALE]\n"
     "       vanto-relay --help | --version\n"
     "  DEVICE: a number from --list, or part of a device's name (any case); --out virtual opens \"Vanto Out\"\n"
     "  MODE: bend (a pitch bend per channel, the default), mpe or mts (MIDI Tuning)\n"
     "  --pitch-wheel bend: your wheel bends the notes, over --player-bend-range semitones (1 to 96)\n"
+    "  --layout offset:N: a board's keys over channels, N keys per channel (1 to 128)\n"
     "  --mpe-input: the input is an MPE controller, its per-note bends spanning RANGE semitones (1 to 96)\n";
 
 struct RelayOptions {
@@ -27,6 +29,7 @@ struct RelayOptions {
     std::optional<int32_t> playerBendRange;
     bool mpeInput = false;
     std::optional<int32_t> inputBendRange;
+    std::optional<int32_t> keysPerChannel;  // a layout with this channel offset
     bool list = false;
     bool help = false;
     bool version = false;

@@ -13,14 +13,19 @@ constexpr int32_t UnmappedEntry = INT32_MIN;
 // arithmetic can overflow.
 constexpr int32_t MaxMappedDegree = 1000000;
 constexpr int MaxMappingNameLength = 255;
+// A key index: a key number, or on a board that spreads its keys over
+// several channels, a key's place across them.
+constexpr int MaxKeyIndex = 2047;
 
 struct KeyboardMapping {
     int32_t active;       // 0: no mapping in force
     int32_t size;         // entries per repeat; 0 = every key the next degree
-    uint8_t firstKey;     // keys outside firstKey..lastKey do not sound
-    uint8_t lastKey;
-    uint8_t middleKey;    // where entry 0 lies
-    uint8_t referenceKey;
+    // Key indices, 0..MaxKeyIndex: keys outside firstKey..lastKey do not
+    // sound; entry 0 lies on middleKey.
+    uint16_t firstKey;
+    uint16_t lastKey;
+    uint16_t middleKey;
+    uint16_t referenceKey;
     double referenceFrequency;  // Hz that referenceKey sounds
     int32_t octaveDegree;       // degrees per repeat of the pattern; 0 = the scale's own count
     int32_t entry[MaxMapSize];  // a degree, or UnmappedEntry

@@ -17,7 +17,7 @@ constexpr const char* LineTooLong = "Line too long.";
 constexpr const char* NoteCountMissing = "The number of notes is missing.";
 constexpr const char* NoteCountNotNumber = "The number of notes must be a whole number.";
 constexpr const char* NoNotes = "A scale of no notes has nothing to play.";
-constexpr const char* TooManyNotes = "More than 127 notes: Vanto plays at most 127.";
+constexpr const char* TooManyNotes = "More than 2048 notes: Vanto plays at most 2048.";
 constexpr const char* Inaudible = "This pitch aims outside 1 Hz to 100 kHz.";
 constexpr const char* NotAPitch = "Not a pitch: write cents with a point (701.955) or a ratio (3/2).";
 constexpr const char* NotPositive = "A ratio must be greater than zero.";
@@ -232,7 +232,7 @@ std::string readNoteCount(ScalaLines& lines, int32_t& count)
         return atLine(lines.number(), Text::NoteCountNotNumber);
     if (value == 0)
         return atLine(lines.number(), Text::NoNotes);
-    if (value > MaxDegrees)
+    if (value > MaxScalaDegrees)
         return atLine(lines.number(), Text::TooManyNotes);
     count = static_cast<int32_t>(value);
     return {};
@@ -270,11 +270,11 @@ std::string readMappingNumber(ScalaLines& lines, const char* field, int64_t firs
     return {};
 }
 
-std::string readMappingKey(ScalaLines& lines, const char* field, uint8_t& key)
+std::string readMappingKey(ScalaLines& lines, const char* field, uint16_t& key)
 {
     int64_t value = 0;
-    std::string error = readMappingNumber(lines, field, 0, 127, value);
-    key = static_cast<uint8_t>(value);
+    std::string error = readMappingNumber(lines, field, 0, MaxKeyIndex, value);
+    key = static_cast<uint16_t>(value);
     return error;
 }
 

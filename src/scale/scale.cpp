@@ -5,7 +5,7 @@
 
 bool hasUsableDegrees(const Scale& s)
 {
-    return s.degrees >= 1 && s.degrees <= MaxDegrees;
+    return s.degrees >= 1 && s.degrees <= MaxScalaDegrees;
 }
 
 Scale defaultScale()

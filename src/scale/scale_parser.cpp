@@ -236,7 +236,7 @@ const char* parseLine(const std::string& line, Scale& s, bool& ended, int32_t& d
         return nullptr;
     case LineKind::Degrees:
         s.degrees = readInteger(rest);
-        return hasUsableDegrees(s) ? nullptr : ScaleError::DegreesOutOfRange;
+        return s.degrees >= 1 && s.degrees <= MaxDegrees ? nullptr : ScaleError::DegreesOutOfRange;
     case LineKind::Pitch:
         s.pitch = readDecimal(rest);
         return isAudibleFrequency(s.pitch) ? nullptr : ScaleError::PitchOutOfRange;

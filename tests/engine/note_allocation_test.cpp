@@ -155,7 +155,7 @@ TEST_F(CommandKeyTest, HeldNoteIsReleasedOnItsOldChannelAfterAModulation)
 }
 
 std::vector<int> keysHeard;
-void hearKey(uint8_t key)
+void hearKey(uint8_t /*channel*/, uint8_t key, uint16_t /*index*/)
 {
     keysHeard.push_back(key);
 }

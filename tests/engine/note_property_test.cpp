@@ -124,8 +124,8 @@ protected:
             ASSERT_LE(slot, 16);
             ++counts[slot - 1];
             ASSERT_NE(engine.settings.useChannel[slot - 1], 0) << "key " << k << " on an unused channel";
-            const uint8_t group = engine.noteAllocation.channelSlot[slot - 1].group;
-            ASSERT_TRUE(group == NoKey || group == engine.tuningTable.bendGroup[k]) << "key " << k;
+            const uint16_t group = engine.noteAllocation.channelSlot[slot - 1].group;
+            ASSERT_TRUE(group == NoGroup || group == engine.tuningTable.bendGroup[k]) << "key " << k;
         }
         for (int c = 0; c < 16; ++c)
             ASSERT_EQ(engine.noteAllocation.channelSlot[c].noteCount, counts[c]) << "channel " << c;

@@ -157,7 +157,7 @@ TEST_F(TuningTableTest, ModulationCountsWholePeriodsOnEitherSide)
 TEST_F(TuningTableTest, ScalesWithUnusableDegreesAreRefused)
 {
     const TuningTable before = engine.tuningTable;
-    for (int degrees : {0, -5, 128, 100000}) {
+    for (int degrees : {0, -5, MaxScalaDegrees + 1, 100000}) {
         Scale bad = makeScale({2.0});
         bad.degrees = degrees;
         bad.octavePeriod = 0;
@@ -168,7 +168,7 @@ TEST_F(TuningTableTest, ScalesWithUnusableDegreesAreRefused)
         EXPECT_EQ(engine.currentCentre, 60);
         EXPECT_EQ(std::memcmp(&before, &engine.tuningTable, sizeof before), 0) << degrees;
     }
-    engine.installScale(equalScale(MaxDegrees, 2.0));
+    engine.installScale(equalScale(MaxScalaDegrees, 2.0));
     EXPECT_TRUE(engine.buildTuningTable());
     EXPECT_FALSE(engine.moveCentre(KeyCount, MoveModulate, 0));
 }

@@ -29,7 +29,7 @@ bool parseBytes(const uint8_t* data, size_t size, Parse parse)
 void checkMapping(const KeyboardMapping& m)
 {
     require(m.size >= 0 && m.size <= MaxMapSize);
-    require(m.firstKey <= 127 && m.lastKey <= 127 && m.middleKey <= 127 && m.referenceKey <= 127);
+    require(m.firstKey <= MaxKeyIndex && m.lastKey <= MaxKeyIndex && m.middleKey <= MaxKeyIndex && m.referenceKey <= MaxKeyIndex);
     require(m.referenceFrequency > 0.0 && std::isfinite(m.referenceFrequency));
     int64_t degree = 0;
     require(patternDegree(m, 12, m.middleKey, m.referenceKey, degree));

@@ -118,7 +118,7 @@ TEST_F(VantoTableTest, ReportsBadScalesAndBadArguments)
     EXPECT_EQ(runTool("").exitCode, 2);
     EXPECT_EQ(runTool("--help").lines.at(0).rfind("usage: vanto-table", 0), 0u);
     EXPECT_EQ(runTool("--version").exitCode, 0);
-    for (const std::string key : {"200", "-5", "12x"})
+    for (const std::string key : {"128", "-5", "12x", "--layout offset:31 --modulate 593"})
         EXPECT_EQ(runTool("--modulate " + key + " " + justMajor()).exitCode, 2) << key;
     EXPECT_EQ(runTool("--modulate").exitCode, 2);
     EXPECT_EQ(runTool("--frobnicate " + justMajor()).exitCode, 2);
