@@ -98,6 +98,32 @@ void BuildTuningTableOctaveMode(benchmark::State& state)
 }
 BENCHMARK(BuildTuningTableOctaveMode);
 
+// A board's 2048 indices (128 keys on each of 16 channels) in a 612-note
+// scale: 612 equal steps of the octave (first Arg 1), or of 3/1 (0); in the
+// output mode of the second Arg.
+void BuildTuningTableBoard612(benchmark::State& state)
+{
+    Engine engine;
+    engine.settings.outputMode = static_cast<int32_t>(state.range(1));
+    engine.settings.keyLayout = KeyLayoutChannelOffset;
+    engine.settings.keysPerChannel = 128;
+    engine.buildInstrumentFrequencies();
+    Scale big = defaultScale();
+    big.degrees = 612;
+    const double period = state.range(0) ? 2.0 : 3.0;
+    for (int k = 0; k <= big.degrees; ++k)
+        big.ratio[k] = std::pow(period, k / 612.0);
+    big.ratio[big.degrees] = period;
+    big.octavePeriod = state.range(0) ? 1 : 0;
+    engine.installScale(big);
+    engine.currentCentre = 1024;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(engine.buildTuningTable());
+    if (engine.indexCount() != 2048)
+        state.SkipWithError("not a 2048-index layout");
+}
+BENCHMARK(BuildTuningTableBoard612)->ArgsProduct({{1, 0}, {OutputPitchBend, OutputMpe, OutputMidiTuning}});
+
 void BuildTuningTableLinearMode(benchmark::State& state)
 {
     Engine engine;

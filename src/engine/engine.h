@@ -344,7 +344,7 @@ private:
     // tuning_table.cpp
     double bendUnitsPerOctave() const NEEDS_ENGINE_LOCK;
     KeyTuning tuningFor(double target, double unitsPerOctave) const NEEDS_ENGINE_LOCK;
-    void writeKey(int key, int outputKey, int32_t bend, int group, double target) NEEDS_ENGINE_LOCK;
+    void writeKey(int key, int outputKey, int32_t bend, int group, double target, double octaves) NEEDS_ENGINE_LOCK;
     void writeUnmappedKey(int key) NEEDS_ENGINE_LOCK;
     void buildOctaveMode(double unitsPerOctave) NEEDS_ENGINE_LOCK;
     void writeLinearKey(int key, double target, double unitsPerOctave) NEEDS_ENGINE_LOCK;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "engine/scale_in_force.h"
 #include "engine/settings.h"
@@ -27,30 +28,41 @@ double Engine::bendUnitsPerOctave() const
     return (12.0 / settings.pitchWheelRange) * 8192.0;
 }
 
-double bendUnits(double target, double instrument, double unitsPerOctave)
+namespace {
+
+// Octaves from instrument up to target; not a number where the logarithm is
+// undefined (a frequency that is zero, negative or not a number on either side).
+double octavesTo(double target, double instrument)
 {
     const double ratio = target / instrument;
     if (!(instrument > 0.0) || !(ratio > 0.0) || !std::isfinite(ratio))
-        return 0.0;
-    const double octaves = std::log10(ratio) / std::log10(2.0);
+        return std::numeric_limits<double>::quiet_NaN();
+    return std::log10(ratio) / std::log10(2.0);
+}
+
+double unitsOf(double octaves, double unitsPerOctave)
+{
     return std::clamp(octaves * unitsPerOctave, -2.0 * BendMax, 2.0 * BendMax);
 }
 
-namespace {
-
-// A target whose logarithm is undefined bends to 0, as an unusable
-// instrument frequency always has.
-int32_t bendFor(double target, double instrument, double unitsPerOctave, bool nearestStep = false)
+// An undefined distance bends to 0, as an unusable instrument frequency
+// always has.
+int32_t bendOf(double octaves, double unitsPerOctave, bool nearestStep = false)
 {
-    const double ratio = target / instrument;
-    if (!(instrument > 0.0) || !(ratio > 0.0) || !std::isfinite(ratio))
+    if (std::isnan(octaves))
         return 0;
-    const double units = bendUnits(target, instrument, unitsPerOctave);
+    const double units = unitsOf(octaves, unitsPerOctave);
     const int32_t bend = static_cast<int32_t>(nearestStep ? std::lround(units) : static_cast<long>(units)) + BendCentre;
     return std::clamp(bend, int32_t{0}, BendMax);
 }
 
 }  // namespace
+
+double bendUnits(double target, double instrument, double unitsPerOctave)
+{
+    const double octaves = octavesTo(target, instrument);
+    return std::isnan(octaves) ? 0.0 : unitsOf(octaves, unitsPerOctave);
+}
 
 void tuningFrequencyBytes(double frequency, uint8_t (&bytes)[3])
 {
@@ -66,25 +78,29 @@ void tuningFrequencyBytes(double frequency, uint8_t (&bytes)[3])
 KeyTuning Engine::tuningFor(double target, double unitsPerOctave) const
 {
     const int key = findNearestKey(target);
-    return {key, bendFor(target, tuningTable.instrumentFrequency[key], unitsPerOctave)};
+    const double octaves = octavesTo(target, tuningTable.instrumentFrequency[key]);
+    return {key, bendOf(octaves, unitsPerOctave), octaves};
 }
 
-void Engine::writeKey(int key, int outputKey, int32_t bend, int group, double target)
+// octaves: from outputKey to the target, so that the members' bend needs no
+// second logarithm unless the output key had to be moved into range.
+void Engine::writeKey(int key, int outputKey, int32_t bend, int group, double target, double octaves)
 {
     if (key < 0 || key >= indexCount())
         return;
+    const int played = std::clamp(outputKey, 0, KeyCount - 1);
     tuningTable.targetFrequency[key] = target;
-    tuningTable.outputKey[key] = static_cast<uint8_t>(std::clamp(outputKey, 0, KeyCount - 1));
+    tuningTable.outputKey[key] = static_cast<uint8_t>(played);
     tuningTable.bendValue[key] = bend;
     // Only where it plays: a logarithm per key would slow every build.
     if (settings.outputMode == OutputMpe) {
         const double unitsPerOctave = 12.0 / std::clamp(settings.mpeBendRange, 1, MaxMpeBendRange) * BendCentre;
-        const double instrument = tuningTable.instrumentFrequency[tuningTable.outputKey[key]];
-        tuningTable.mpeBend[key] = bendFor(target, instrument, unitsPerOctave, true);
+        const double fromPlayed = played == outputKey ? octaves : octavesTo(target, tuningTable.instrumentFrequency[played]);
+        tuningTable.mpeBend[key] = bendOf(fromPlayed, unitsPerOctave, true);
     } else if (settings.outputMode == OutputMidiTuning) {
         tuningFrequencyBytes(target, tuningTable.tuningData[key]);
     }
-    tuningTable.bendGroup[key] = static_cast<uint8_t>(group);
+    tuningTable.bendGroup[key] = static_cast<uint16_t>(group);
     tuningTable.unmapped[key] = 0;
 }
 
@@ -106,20 +122,20 @@ void Engine::buildOctaveMode(double unitsPerOctave)
         const double target = currentPitch * scale.ratio[i];
         const KeyTuning t = tuningFor(target, unitsPerOctave);
         const int c = currentCentre + i;
-        writeKey(c, t.key, t.bend, i, target);
+        writeKey(c, t.key, t.bend, i, target, t.octaves);
         for (int m = 1; c - m * degrees >= 0; ++m)
-            writeKey(c - m * degrees, t.key - 12 * m, t.bend, i, std::ldexp(target, -m));
+            writeKey(c - m * degrees, t.key - 12 * m, t.bend, i, std::ldexp(target, -m), t.octaves);
         if (c > last)
             continue;
         for (int m = 1; c + m * degrees <= last; ++m)
-            writeKey(c + m * degrees, t.key + 12 * m, t.bend, i, std::ldexp(target, m));
+            writeKey(c + m * degrees, t.key + 12 * m, t.bend, i, std::ldexp(target, m), t.octaves);
     }
 }
 
 void Engine::writeLinearKey(int key, double target, double unitsPerOctave)
 {
     const KeyTuning t = tuningFor(target, unitsPerOctave);
-    writeKey(key, t.key, t.bend, key, target);
+    writeKey(key, t.key, t.bend, key, target, t.octaves);
 }
 
 // Every key on its own, carrying the period outward from the centre.
@@ -167,9 +183,10 @@ void Engine::buildMappedOctaveMode(double unitsPerOctave)
         const int64_t octaves = floorDivide(degree, degrees);
         const int place = static_cast<int>(degree - octaves * degrees);
         const KeyTuning& t = degreeTuning[place];
-        const int64_t key = std::clamp<int64_t>(t.key + 12 * octaves, 0, KeyCount - 1);
+        // Just outside the keys, for writeKey to see that it moves the key.
+        const int64_t key = std::clamp<int64_t>(t.key + 12 * octaves, -1, KeyCount);
         const double target = std::ldexp(currentPitch * scale.ratio[place], static_cast<int>(std::clamp<int64_t>(octaves, -4096, 4096)));
-        writeKey(k, static_cast<int>(key), t.bend, place, target);
+        writeKey(k, static_cast<int>(key), t.bend, place, target, t.octaves);
     }
 }
 

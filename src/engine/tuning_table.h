@@ -44,6 +44,7 @@ struct TuningTable {
 struct KeyTuning {
     int key;
     int32_t bend;
+    double octaves;  // from the key to the target; not a number when undefined
 };
 
 // The bend from instrument to target, in units at unitsPerOctave, before
