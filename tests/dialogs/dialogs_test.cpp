@@ -515,6 +515,12 @@ private slots:
         play(engine, "+72");
         LastKeyWindow again(engine);
         QCOMPARE(child<QLineEdit>(&again, "lastKeyField")->text(), QString("72"));
+        // A board over channels: its channel and index as well.
+        engine.settings.inputChannel = AllChannels;
+        engine.settings.keyLayout = KeyLayoutChannelOffset;
+        engine.settings.keysPerChannel = 31;
+        engine.handleMidiInput(nullptr, MimData, 0, packShortMessage(0x90, 2, 10, 100), 0);
+        QTRY_COMPARE(child<QLineEdit>(&again, "lastKeyField")->text(), QString("channel 3, key 10: index 72"));
     }
 
     // A row is Use|Group|Bend|Keys|Pedal|Released, on an engine clock held still.

@@ -135,6 +135,8 @@ TEST_F(ConfigFileTest, ExtensionBlockFollowsTheEventsOnlyWhenNeeded)
     engine.settings.playerBendRange = 12;
     engine.settings.mpeController = 1;
     engine.settings.inputBendRange = 24;
+    engine.settings.keyLayout = KeyLayoutChannelOffset;
+    engine.settings.keysPerChannel = 56;
     Settings modes = defaultSettings();
     decodeConfig(image, encodeConfig(engine.settings, image), modes);
     EXPECT_EQ(modes.outputMode, OutputMpe);
@@ -143,6 +145,10 @@ TEST_F(ConfigFileTest, ExtensionBlockFollowsTheEventsOnlyWhenNeeded)
     EXPECT_EQ(modes.playerBendRange, 12);
     EXPECT_EQ(modes.mpeController, 1);
     EXPECT_EQ(modes.inputBendRange, 24);
+    EXPECT_EQ(modes.keyLayout, KeyLayoutChannelOffset);
+    EXPECT_EQ(modes.keysPerChannel, 56);
+    engine.settings.keyLayout = KeyLayoutOneChannel;
+    engine.settings.keysPerChannel = MaxKeysPerChannel;
     engine.settings.mpeController = 0;
     engine.settings.inputBendRange = 48;
     engine.settings.outputMode = OutputPitchBend;

@@ -34,9 +34,11 @@ TEST(RelayOptions, ArgumentsFollowTheUsage)
     EXPECT_FALSE(options.output);
     EXPECT_EQ(options.mappingPath, "w.kbm");
     EXPECT_EQ(options.scalePath, "scale.scl");
-    const char* hands[] = {"vanto-relay", "--pitch-wheel", "bend", "--player-bend-range", "12", "--mpe-input", "24", "s.scl"};
+    const char* hands[] = {"vanto-relay", "--pitch-wheel", "bend", "--player-bend-range", "12", "--mpe-input", "24",
+                           "--layout", "offset:31", "s.scl"};
     RelayOptions playing;
-    ASSERT_TRUE(parseRelayOptions(8, hands, playing));
+    ASSERT_TRUE(parseRelayOptions(10, hands, playing));
+    EXPECT_EQ(playing.keysPerChannel, 31);
     EXPECT_EQ(playing.pitchWheelUse, PitchWheelBendNotes);
     EXPECT_EQ(playing.playerBendRange, 12);
     EXPECT_TRUE(playing.mpeInput);
@@ -48,6 +50,9 @@ TEST(RelayOptions, ArgumentsFollowTheUsage)
                                                  {"vanto-relay", "--pitch-wheel", "up"},
                                                  {"vanto-relay", "--player-bend-range", "0"},
                                                  {"vanto-relay", "--mpe-input", "97"},
+                                                 {"vanto-relay", "--layout", "offset:0"},
+                                                 {"vanto-relay", "--layout", "offset:129"},
+                                                 {"vanto-relay", "--layout", "31"},
                                                  {"vanto-relay", "a.scl", "b.scl"}}) {
         RelayOptions o;
         EXPECT_FALSE(parseRelayOptions(static_cast<int>(bad.size()), bad.data(), o)) << bad.back();

@@ -104,6 +104,21 @@ TEST_F(VantoTableTest, PrintsMappedScalesWithSilentKeysDashed)
     EXPECT_EQ(bad.lines.at(0), "Line 2: The first key is missing.");
 }
 
+// A board of 31 keys per channel: a row per index, 593 of them.
+TEST_F(VantoTableTest, PrintsARowPerIndexOfALayoutOverChannels)
+{
+    std::string edo = "31 equal\n31\n";
+    for (int step = 1; step < 31; ++step)
+        edo += std::to_string(step * 1200.0 / 31) + "\n";
+    const ToolRun run = runTool("--layout offset:31 " + dir.write("31.scl", edo + "2/1\n"));
+    ASSERT_EQ(run.exitCode, 0);
+    ASSERT_EQ(run.lines.size(), 1u + 593);
+    EXPECT_EQ(run.lines[0], "index outputKey bendValue bendGroup targetHz");
+    EXPECT_EQ(run.lines[1 + 60].substr(0, 9), "60 60 819") << "degree 0 on middle C";
+    EXPECT_EQ(run.lines[1 + 91].rfind("91 72 ", 0), 0u) << "an octave above, 31 indices on";
+    EXPECT_EQ(runTool("--layout offset:200 " + justMajor()).exitCode, 2);
+}
+
 TEST_F(VantoTableTest, ReportsBadScalesAndBadArguments)
 {
     const ToolRun bad = runTool(dir.write("bad.txt", "1 j0/5\n"));
