@@ -148,8 +148,13 @@ void MidiSetupDialog::buildControls()
     fields->addRow("Input Channel:", inputChannel_);
     fields->addRow("Key Layout:", keyLayout_);
     fields->addRow("Keys per Channel:", keysPerChannel_);
-    connect(keyLayout_, &QComboBox::currentIndexChanged, this,
-            [this](int layout) { keysPerChannel_->setEnabled(layout == KeyLayoutChannelOffset); });
+    layoutHint_ = new QLabel("A board over channels needs Input Channel \"All\".");
+    layoutHint_->setObjectName("layoutHint");
+    layoutHint_->setWordWrap(true);
+    fields->addRow(layoutHint_);
+    layoutFields_ = fields;
+    connect(keyLayout_, &QComboBox::currentIndexChanged, this, &MidiSetupDialog::showLayoutFields);
+    connect(inputChannel_, &QComboBox::currentIndexChanged, this, &MidiSetupDialog::showLayoutFields);
     auto* timing = new QFormLayout;
     timing->addRow("Release Time (ms):", releaseTime_);
     outputMode_ = new QComboBox;
@@ -249,11 +254,20 @@ void MidiSetupDialog::fillFromSettings(const Settings& s)
     showUnsigned(playerBendRange_, static_cast<unsigned>(std::clamp(s.playerBendRange, 1, MaxMpeBendRange)));
     mpeController_->setChecked(s.mpeController != 0);
     keyLayout_->setCurrentIndex(std::clamp(s.keyLayout, 0, 1));
-    keysPerChannel_->setEnabled(keyLayout_->currentIndex() == KeyLayoutChannelOffset);
     showUnsigned(keysPerChannel_, static_cast<unsigned>(std::clamp(s.keysPerChannel, 1, MaxKeysPerChannel)));
     showUnsigned(inputBendRange_, static_cast<unsigned>(std::clamp(s.inputBendRange, 1, MaxMpeBendRange)));
     showUnsigned(tuningProgram_, static_cast<unsigned>(std::clamp(s.tuningProgram, 0, 127)));
     showModeFields();
+    showLayoutFields();
+}
+
+// Keys per Channel only for a layout over channels, which reads every
+// channel: a hint while Input Channel would filter all but one.
+void MidiSetupDialog::showLayoutFields()
+{
+    const bool overChannels = keyLayout_->currentIndex() == KeyLayoutChannelOffset;
+    keysPerChannel_->setEnabled(overChannels);
+    layoutFields_->setRowVisible(layoutHint_, overChannels && inputChannel_->currentIndex() != AllChannels);
 }
 
 void MidiSetupDialog::showModeFields()

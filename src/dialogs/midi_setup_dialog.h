@@ -34,6 +34,7 @@ private:
     void fillFromSettings(const Settings& s);
     // Shows the fields of the output mode chosen, and no other's.
     void showModeFields();
+    void showLayoutFields();
     bool storeSettings() NEEDS_ENGINE_LOCK_OF(engine_);  // true when the tuning reference changed
 
     QLabel* noService_;
@@ -55,6 +56,8 @@ private:
     QCheckBox* mpeController_;
     QComboBox* keyLayout_;
     QLineEdit* keysPerChannel_;
+    QLabel* layoutHint_;
+    QFormLayout* layoutFields_;
     QLineEdit* inputBendRange_;
     QFormLayout* modeFields_;
     // The devices listed, and the rows of remembered devices that are absent.
