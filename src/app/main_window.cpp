@@ -106,7 +106,8 @@ MainWindow::MainWindow(Engine& engine, Desktop& desktop, QWidget* parent)
     setWindowIcon(QIcon(":/vanto.png"));
     buildMenus();
     buildControls();
-    setFixedSize(sizeHint());
+    setMinimumSize(minimumSizeHint());
+    resize(rememberedSize(engine_.currentSettings(), sizeHint()));
     // The device boxes of the start-up wait for the window, so that they
     // come up over it rather than before it exists.
     const Settings before = engine_.currentSettings();
@@ -215,7 +216,30 @@ void MainWindow::buildControls()
     layout->addWidget(statusLine_);
     layout->addWidget(routeLine_);
     layout->addLayout(buttons);
+    keyboard_ = new KeyboardView(engine_);
+    layout->addWidget(keyboard_, 1);
     setCentralWidget(central);
+}
+
+// The size the window last closed at, within the screen; its own otherwise.
+QSize MainWindow::rememberedSize(const Settings& s, QSize own)
+{
+    if (s.windowWidth <= 0 || s.windowHeight <= 0)
+        return own;
+    return QSize(s.windowWidth, s.windowHeight);
+}
+
+void MainWindow::rememberSize()
+{
+    const Settings before = engine_.currentSettings();
+    if (rememberedSize(before, sizeHint()) == size())
+        return;
+    {
+        EngineLock lock(engine_.engineMutex);
+        engine_.settings.windowWidth = width();
+        engine_.settings.windowHeight = height();
+    }
+    saveSettings(engine_);
 }
 
 void MainWindow::showStatus(const std::string& text)
@@ -456,6 +480,7 @@ void MainWindow::helpCommand()
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (!shutDown_) {
+        rememberSize();
         delete controlBars_;  // saves "vanto.cfg"
         delete lastKey_;
         delete channels_;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/keyboard_view.h"
 #include "dialogs/dialog_fields.h"
 #include "engine/engine.h"
 #include "engine/settings.h"
@@ -93,6 +94,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    static QSize rememberedSize(const Settings& s, QSize own);
+    void rememberSize();
     void buildMenus();
     void buildControls();
     QAction* addCommand(QMenu* menu, const char* text, const char* name, void (MainWindow::*command)());
@@ -115,6 +118,7 @@ private:
     Desktop& desktop_;
     QLabel* statusLine_;
     QLabel* routeLine_ = nullptr;  // where notes go
+    KeyboardView* keyboard_ = nullptr;
     QString routeText_;
     std::string tuningText_;
     QString statusText_;

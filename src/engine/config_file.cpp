@@ -156,6 +156,8 @@ constexpr ExtensionField ExtensionFields[] = {
     {13, &Settings::inputBendRange, nullptr, 1, MaxMpeBendRange},
     {14, &Settings::keyLayout, nullptr, 0, 1},
     {15, &Settings::keysPerChannel, nullptr, 1, MaxKeysPerChannel},
+    {16, &Settings::windowWidth, nullptr, 0, MaxWindowSide},
+    {17, &Settings::windowHeight, nullptr, 0, MaxWindowSide},
 };
 constexpr uint8_t ExtensionMagic[4] = {'V', 'N', 'T', 'X'};
 constexpr uint16_t ExtensionVersion = 1;

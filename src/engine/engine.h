@@ -8,12 +8,14 @@
 // port_opening.h); the operations are defined in the source named after
 // their group, where the header of that group documents them.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/engine_lock.h"
+#include "engine/keyboard_snapshot.h"
 #include "engine/message_reporter.h"
 #include "engine/midi_device.h"
 #include "engine/midi_ports.h"
@@ -55,6 +57,17 @@ public:
     EngineClock engineClock = steadyMilliseconds;
     // The services devices are opened through; null = none, every open fails.
     MidiSystem* midiSystem = nullptr;
+    // Raised whenever what a keyboard view shows may have changed: by the
+    // input thread for every message, and by table builds. A view clears it
+    // when it takes a snapshot.
+    std::atomic<bool> viewStale{true};
+
+    // keyboard_snapshot.h
+    KeyboardSnapshot keyboardSnapshot() const TAKES_ENGINE_LOCK;
+    // Plays the key index from the window, as the input would at velocity
+    // 100: Note On while down, then Note Off. Refused (false) while the
+    // input itself plays that key.
+    bool auditionKey(int index, bool down) TAKES_ENGINE_LOCK;
 
     // settings.h
     // A copy of the settings, taken under the engine lock: for the window
@@ -256,6 +269,9 @@ private:
     // With shareGroup, a channel already tuned to the group first.
     int chooseChannel(uint16_t group, bool shareGroup) NEEDS_ENGINE_LOCK;
     void releasePedal(uint8_t ChannelSlot::*held, uint8_t ChannelSlot::*handOverTo) NEEDS_ENGINE_LOCK;
+    // The released notes a pedal holds: those held as from, on channel (or
+    // on any, with NoChannel), become held as to; 0 = no longer held.
+    void passPedalHold(int channel, uint8_t from, uint8_t to) NEEDS_ENGINE_LOCK;
     void moveAndForget(int index, uint8_t mode) NEEDS_ENGINE_LOCK;
     void handleCommandKey(uint8_t key, int index) NEEDS_ENGINE_LOCK;
     void notifyLastKey() NEEDS_ENGINE_LOCK;

@@ -120,6 +120,7 @@ MidiOutput* Engine::handleLocked(uint32_t code, uintptr_t param1, SysexBuffer*& 
 {
     if (code == MimData) {
         dispatchShortMessage(static_cast<uint32_t>(param1));
+        viewStale.store(true, std::memory_order_relaxed);
     } else if (code == MimError) {
         ++noteAllocation.malformedInput;
     } else if (code == MimLongData && settings.relay[RelaySystemExclusive] != 0) {

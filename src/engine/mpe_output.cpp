@@ -57,6 +57,8 @@ void Engine::silenceHeldMember(int channel)
     sendToChannel(0xB0, static_cast<uint8_t>(channel), 120, 0);
     slot.sustainedCount = 0;
     slot.sostenutoCount = 0;
+    passPedalHold(channel, PedalSustain, 0);
+    passPedalHold(channel, PedalSostenuto, 0);
     ++noteAllocation.stolenNotes;
 }
 
@@ -83,6 +85,8 @@ int Engine::stealOldestNote()
     slot.noteCount = 0;
     slot.sustainedCount = 0;
     slot.sostenutoCount = 0;
+    passPedalHold(oldest, PedalSustain, 0);
+    passPedalHold(oldest, PedalSostenuto, 0);
     ++a.stolenNotes;
     return oldest;
 }

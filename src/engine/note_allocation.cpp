@@ -117,6 +117,17 @@ void Engine::endPedalHold(int channel)
         sendPedalAgain(c, SostenutoController, noteAllocation.sostenutoValue);
     slot.sustainedCount = 0;
     slot.sostenutoCount = 0;
+    passPedalHold(channel, PedalSustain, 0);
+    passPedalHold(channel, PedalSostenuto, 0);
+}
+
+void Engine::passPedalHold(int channel, uint8_t from, uint8_t to)
+{
+    NoteAllocation& a = noteAllocation;
+    for (int note = 0; note < NoteIdCount; ++note) {
+        if (a.keyPedalHeld[note] == from && (channel == NoChannel || a.keyHeldChannel[note] == channel + 1))
+            a.keyPedalHeld[note] = to;
+    }
 }
 
 // Group match first, when notes may share; then a free channel after the last retuned one,
@@ -292,10 +303,14 @@ void Engine::handleNoteOff(uint8_t status, uint8_t channel, uint8_t key, uint8_t
     ChannelSlot& slot = slotHolding(note);
     a.keyChannel[note] = 0;
     --slot.noteCount;
-    if (a.keyCaught[note] && a.sostenutoValue)
+    if (a.keyCaught[note] && a.sostenutoValue) {
         countUpTo255(slot.sostenutoCount);
-    else if (a.sustainValue)
+        a.keyPedalHeld[note] = PedalSostenuto;
+    } else if (a.sustainValue) {
         countUpTo255(slot.sustainedCount);
+        a.keyPedalHeld[note] = PedalSustain;
+    }
+    a.keyHeldChannel[note] = static_cast<uint8_t>(c + 1);
     a.keyCaught[note] = 0;
     slot.releasedAt = engineClock();
     sendToChannel(status, static_cast<uint8_t>(c), a.keyOutputNote[note], velocity);
@@ -304,6 +319,7 @@ void Engine::handleNoteOff(uint8_t status, uint8_t channel, uint8_t key, uint8_t
 void Engine::resetChannels()
 {
     NoteAllocation& a = noteAllocation;
+    viewStale.store(true, std::memory_order_relaxed);
     for (int k = 0; k < NoteIdCount; ++k) {
         a.keyOutputNote[k] = 0;
         a.keyChannel[k] = 0;
@@ -314,6 +330,7 @@ void Engine::resetChannels()
     a.clampedBends = 0;
     for (uint8_t& caught : a.keyCaught)
         caught = 0;
+    std::fill(std::begin(a.keyPedalHeld), std::end(a.keyPedalHeld), 0);
     const uint32_t longAgo = engineClock() - LongAgo;
     uint8_t nextGroup = 0;
     for (int c = 0; c < ChannelCount; ++c) {
@@ -349,9 +366,11 @@ void Engine::resetChannels()
 void Engine::forgetSoundingNotes()
 {
     NoteAllocation& a = noteAllocation;
+    viewStale.store(true, std::memory_order_relaxed);
     for (int k = 0; k < NoteIdCount; ++k) {
         a.keyChannel[k] = 0;
         a.keyCaught[k] = 0;
+        a.keyPedalHeld[k] = 0;
     }
     for (ChannelSlot& slot : a.channelSlot) {
         slot.noteCount = 0;
@@ -395,8 +414,10 @@ void Engine::handlePedal(uint8_t controller, uint8_t value)
     const uint8_t down = value >= 64 ? value : 0;
     if (controller == SustainController) {
         a.sustainValue = down;
-        if (!down)
+        if (!down) {
             releasePedal(&ChannelSlot::sustainedCount, nullptr);
+            passPedalHold(NoChannel, PedalSustain, 0);
+        }
     } else if (controller == SostenutoController) {
         const bool wasDown = a.sostenutoValue != 0;
         a.sostenutoValue = down;
@@ -406,6 +427,7 @@ void Engine::handlePedal(uint8_t controller, uint8_t value)
         } else if (!down && wasDown) {
             // What the sostenuto pedal held, a sustain pedal still down keeps.
             releasePedal(&ChannelSlot::sostenutoCount, a.sustainValue ? &ChannelSlot::sustainedCount : nullptr);
+            passPedalHold(NoChannel, PedalSostenuto, a.sustainValue ? PedalSustain : 0);
             for (uint8_t& caught : a.keyCaught)
                 caught = 0;
         }

@@ -34,6 +34,11 @@ uint32_t steadyMilliseconds();
 constexpr uint8_t SustainController = 64;
 constexpr uint8_t SostenutoController = 66;
 
+enum PedalHold : uint8_t {
+    PedalSustain = 1,
+    PedalSostenuto = 2,
+};
+
 enum CommandState : uint8_t {
     CommandIdle = 0,
     CommandModulate = 1,    // the command key is held
@@ -66,6 +71,10 @@ struct NoteAllocation {
     uint8_t sustainValue;
     uint8_t sostenutoValue;
     uint8_t keyCaught[NoteIdCount];  // held when the sostenuto pedal went down
+    // By NoteId, a released note a pedal still holds: PedalSustain or
+    // PedalSostenuto, 0 = none; and the output channel + 1 it sounds on.
+    uint8_t keyPedalHeld[NoteIdCount];
+    uint8_t keyHeldChannel[NoteIdCount];
     uint32_t droppedNotes;         // for want of a channel, since the last reset
     uint32_t stolenNotes;          // ended early for a newer note (MPE), since the last reset
     uint32_t notesStarted;         // Note Ons sent, to tell the oldest sounding note

@@ -38,6 +38,8 @@ Settings defaultSettings()
     s.inputBendRange = 48;
     s.keyLayout = KeyLayoutOneChannel;
     s.keysPerChannel = MaxKeysPerChannel;
+    s.windowWidth = 0;
+    s.windowHeight = 0;
     return s;
 }
 

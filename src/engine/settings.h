@@ -108,9 +108,13 @@ struct Settings {
     int32_t inputBendRange;  // semitones of the controller's per-note bends, 1..MaxMpeBendRange
     int32_t keyLayout;       // a KeyLayout
     int32_t keysPerChannel;  // the channel offset, 1..MaxKeysPerChannel
+    // The main window's size when it last closed; 0 = its own.
+    int32_t windowWidth;
+    int32_t windowHeight;
 };
 
 constexpr int32_t MaxReleaseTime = 10000;
+constexpr int32_t MaxWindowSide = 16384;
 constexpr int32_t MaxMpeBendRange = 96;
 constexpr uint8_t MpeManagerChannel = 0;
 constexpr uint8_t MaxPitchWheelRange = 24;  // semitones

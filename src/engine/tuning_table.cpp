@@ -317,6 +317,7 @@ bool Engine::buildTuningTable()
     if (!hasUsableDegrees(scale))
         return false;
     const double unitsPerOctave = bendUnitsPerOctave();
+    viewStale.store(true, std::memory_order_relaxed);
     if (keyboardMapping.active && scale.octavePeriod)
         buildMappedOctaveMode(unitsPerOctave);
     else if (keyboardMapping.active)
