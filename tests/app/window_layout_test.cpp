@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QtTest>
 
+#include "app/keyboard_view.h"
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "dialogs/channels_window.h"
@@ -101,6 +102,8 @@ private slots:
     void everyWindowHasRoomForItsTexts()
     {
         MainWindow window(engine, desktop);
+        play(engine, "+60 +64 +67 +71 S -71");
+        static_cast<KeyboardView*>(window.findChild<QWidget*>("keyboardView"))->refresh();
         check(window, "main-window");
         MidiSetupDialog midiSetup(engine, &window);
         check(midiSetup, "midi-setup");
@@ -112,13 +115,36 @@ private slots:
         check(editor, "event-editor");
         ControlBarsWindow bars(engine);
         check(bars, "control-bars");
-        play(engine, "+60 +64 +67 +71 S -71");
         LastKeyWindow lastKey(engine);
         check(lastKey, "last-key");
         ChannelsWindow channels(engine);
         check(channels, "channels");
         GuideWindow guide("missing.txt");
         check(guide, "guide", false);
+    }
+
+    // Marks and signs drawn in the window's text colour stand out from every
+    // key's colour, in a light and in a dark theme.
+    void theKeyboardViewReadsInLightAndDarkThemes()
+    {
+        const QPalette light = QApplication::palette();
+        QPalette dark(QColor(0x35, 0x35, 0x35), QColor(0x2b, 0x2b, 0x2b));
+        dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+        dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+        dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+        dark.setColor(QPalette::Highlight, QColor(0x2a, 0x82, 0xda));
+        for (const QPalette& palette : {light, dark}) {
+            QApplication::setPalette(palette);
+            MainWindow window(engine, desktop);
+            play(engine, "+60 +64 +67 S -67");
+            auto* view = static_cast<KeyboardView*>(window.findChild<QWidget*>("keyboardView"));
+            view->refresh();
+            const int text = palette.color(QPalette::WindowText).lightness();
+            for (int key = 0; key < 128; ++key)
+                QVERIFY2(std::abs(view->colourOf(key).lightness() - text) >= 80, qPrintable(QString::number(key)));
+            check(window, &palette == &light ? "main-window-light" : "main-window-dark", &palette != &light);
+        }
+        QApplication::setPalette(light);
     }
 
     void midiSetupWithoutAServiceHasRoomToo()
