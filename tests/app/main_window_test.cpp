@@ -426,6 +426,23 @@ private slots:
         QCOMPARE(place.system->log.events.back(), std::string("close output"));
     }
 
+    void theWindowRemembersItsSize()
+    {
+        QSize wanted;
+        {
+            MainWindow window(engine, desktop);
+            window.show();
+            window.resize(window.size() + QSize(200, 60));
+            QCoreApplication::processEvents();
+            wanted = window.size();
+            window.close();
+        }
+        QVERIFY(place.configSaved());
+        QCOMPARE(QSize(engine.settings.windowWidth, engine.settings.windowHeight), wanted);
+        MainWindow again(engine, desktop);
+        QCOMPARE(again.size(), wanted);
+    }
+
     void theRouteIsShownAndAllNotesOffEndsEverything()
     {
         MainWindow window(engine, desktop);
