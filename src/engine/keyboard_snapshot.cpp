@@ -45,8 +45,6 @@ KeyboardSnapshot Engine::keyboardSnapshot() const
         if (!sounding && a.keyPedalHeld[note] == 0)
             continue;
         const int index = indexOfNote(static_cast<NoteId>(note));
-        if (index >= indexCount())
-            continue;
         KeyView& view = s.keys[static_cast<size_t>(index)];
         if (view.state == KeySounding)
             continue;

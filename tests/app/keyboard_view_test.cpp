@@ -74,12 +74,22 @@ private slots:
     {
         KeyboardView view(engine);
         view.resize(750, 90);
+        engine.settings.inputChannel = 4;
         QTest::mousePress(&view, Qt::LeftButton, Qt::ControlModifier, view.keyRect(62).center());
         QVERIFY(engine.noteAllocation.keyChannel[62] != 0);
+        QCOMPARE(engine.noteAllocation.lastChannel, uint8_t{4});  // where the keyboard would play it
+        QVERIFY(view.tipOf(62).contains("Sounding"));
         QTest::mouseRelease(&view, Qt::LeftButton, Qt::ControlModifier, view.keyRect(62).center());
         QCOMPARE(engine.noteAllocation.keyChannel[62], uint8_t{0});
+        engine.settings.inputChannel = AllChannels;
         play(engine, "+65");
         QVERIFY2(!engine.auditionKey(65, true), "the input plays it");
+        QVERIFY(!engine.auditionKey(-1, true) && !engine.auditionKey(128, true));
+        // On a board of 31 keys a channel, index 200 is key 107 on channel 4.
+        engine.settings.keyLayout = KeyLayoutChannelOffset;
+        engine.settings.keysPerChannel = 31;
+        QVERIFY(engine.auditionKey(200, true));
+        QVERIFY(engine.noteAllocation.keyChannel[3 * 128 + 107] != 0);
     }
 
     // 1,000 notes within a second from the input thread.
