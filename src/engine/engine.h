@@ -269,9 +269,12 @@ private:
     // With shareGroup, a channel already tuned to the group first.
     int chooseChannel(uint16_t group, bool shareGroup) NEEDS_ENGINE_LOCK;
     void releasePedal(uint8_t ChannelSlot::*held, uint8_t ChannelSlot::*handOverTo) NEEDS_ENGINE_LOCK;
-    // The released notes a pedal holds: those held as from, on channel (or
-    // on any, with NoChannel), become held as to; 0 = no longer held.
-    void passPedalHold(int channel, uint8_t from, uint8_t to) NEEDS_ENGINE_LOCK;
+    // The released notes a pedal holds: those held as from become held as
+    // to; 0 = no longer held.
+    void passPedalHold(uint8_t from, uint8_t to) NEEDS_ENGINE_LOCK;
+    // Nothing on channel is held by a pedal any longer: its counts and its
+    // notes' marks are cleared.
+    void dropPedalHold(int channel) NEEDS_ENGINE_LOCK;
     void moveAndForget(int index, uint8_t mode) NEEDS_ENGINE_LOCK;
     void handleCommandKey(uint8_t key, int index) NEEDS_ENGINE_LOCK;
     void notifyLastKey() NEEDS_ENGINE_LOCK;
@@ -305,7 +308,8 @@ private:
     // its Note On; and its own bend, from the centre.
     void sendStartingExpression(NoteId note, uint8_t channel) NEEDS_ENGINE_LOCK;
     int32_t startingBend(NoteId note) const NEEDS_ENGINE_LOCK;
-    // The frequency ratio of a note's own bend.
+    // A note's own bend in semitones, and as a frequency ratio.
+    double noteBendSemitones(int32_t noteBend) const NEEDS_ENGINE_LOCK;
     double noteBendRatio(int32_t noteBend) const NEEDS_ENGINE_LOCK;
     // A Note Off for every held note: the controller reset its zone.
     void endHeldNotes() NEEDS_ENGINE_LOCK;

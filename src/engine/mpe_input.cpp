@@ -136,31 +136,29 @@ void Engine::sendNoteExpression(NoteId note, uint8_t kind, uint8_t data1, uint8_
     NoteAllocation& a = noteAllocation;
     const auto channel = static_cast<uint8_t>(a.keyChannel[note] - 1);
     const uint8_t outputKey = a.keyOutputNote[note];
+    // Pressure and controller 74 go as they came, to the note's channel;
+    // in MIDI Tuning output the pressure becomes its key's, and controller 74
+    // then reaches every note.
+    if (kind == 0xD0 && settings.outputMode == OutputMidiTuning) {
+        sendToChannel(0xA0, channel, outputKey, data1);
+        return;
+    }
+    if (kind != 0xE0) {
+        sendToChannel(kind, channel, data1, data2);
+        return;
+    }
+    // The bend retunes the note's key in MIDI Tuning output.
     ChannelSlot& slot = slotHolding(note);
-    if (kind == 0xE0)
-        slot.noteBend = controllerZone.bend[note >> 7];
+    slot.noteBend = controllerZone.bend[note >> 7];
     switch (settings.outputMode) {
     case OutputMidiTuning:
-        // One channel: the bend retunes the note's key, the pressure is the
-        // key's; controller 74 reaches every note.
-        if (kind == 0xE0)
-            retuneKey(outputKey, slot.target * noteBendRatio(slot.noteBend));
-        else if (kind == 0xD0)
-            sendToChannel(0xA0, channel, outputKey, data1);
-        else
-            sendToChannel(kind, channel, data1, data2);
+        retuneKey(outputKey, slot.target * noteBendRatio(slot.noteBend));
         break;
     case OutputMpe:
-        if (kind == 0xE0)
-            sendPitchBend(channel, slot.bend = memberBend(slot, outputKey));
-        else
-            sendToChannel(kind, channel, data1, data2);
+        sendPitchBend(channel, slot.bend = memberBend(slot, outputKey));
         break;
     default:
-        if (kind == 0xE0)
-            sendPitchBend(channel, bendWithPlayer(slot.bend, slot.noteBend));
-        else
-            sendToChannel(kind, channel, data1, data2);
+        sendPitchBend(channel, bendWithPlayer(slot.bend, slot.noteBend));
         break;
     }
 }
@@ -181,12 +179,14 @@ int32_t Engine::startingBend(NoteId note) const
     return settings.mpeController ? controllerZone.bend[note >> 7] : 0;
 }
 
+double Engine::noteBendSemitones(int32_t noteBend) const
+{
+    return static_cast<double>(noteBend) * std::clamp(settings.inputBendRange, 1, MaxMpeBendRange) / BendCentre;
+}
+
 double Engine::noteBendRatio(int32_t noteBend) const
 {
-    if (noteBend == 0)
-        return 1.0;
-    const double semitones = static_cast<double>(noteBend) * std::clamp(settings.inputBendRange, 1, MaxMpeBendRange) / BendCentre;
-    return std::exp2(semitones / 12.0);
+    return noteBend == 0 ? 1.0 : std::exp2(noteBendSemitones(noteBend) / 12.0);
 }
 
 void Engine::endHeldNotes()

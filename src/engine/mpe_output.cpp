@@ -53,12 +53,8 @@ int Engine::chooseMember()
 // not end its note: All Sound Off does, before the member is bent anew.
 void Engine::silenceHeldMember(int channel)
 {
-    ChannelSlot& slot = noteAllocation.channelSlot[channel];
     sendToChannel(0xB0, static_cast<uint8_t>(channel), 120, 0);
-    slot.sustainedCount = 0;
-    slot.sostenutoCount = 0;
-    passPedalHold(channel, PedalSustain, 0);
-    passPedalHold(channel, PedalSostenuto, 0);
+    dropPedalHold(channel);
     ++noteAllocation.stolenNotes;
 }
 
@@ -81,12 +77,8 @@ int Engine::stealOldestNote()
             sendToChannel(0x80, static_cast<uint8_t>(oldest), a.keyOutputNote[k], 0);
         }
     }
-    ChannelSlot& slot = a.channelSlot[oldest];
-    slot.noteCount = 0;
-    slot.sustainedCount = 0;
-    slot.sostenutoCount = 0;
-    passPedalHold(oldest, PedalSustain, 0);
-    passPedalHold(oldest, PedalSostenuto, 0);
+    a.channelSlot[oldest].noteCount = 0;
+    dropPedalHold(oldest);
     ++a.stolenNotes;
     return oldest;
 }

@@ -115,18 +115,25 @@ void Engine::endPedalHold(int channel)
         sendPedalAgain(c, SustainController, noteAllocation.sustainValue);
     if (slot.sostenutoCount != 0)
         sendPedalAgain(c, SostenutoController, noteAllocation.sostenutoValue);
-    slot.sustainedCount = 0;
-    slot.sostenutoCount = 0;
-    passPedalHold(channel, PedalSustain, 0);
-    passPedalHold(channel, PedalSostenuto, 0);
+    dropPedalHold(channel);
 }
 
-void Engine::passPedalHold(int channel, uint8_t from, uint8_t to)
+void Engine::dropPedalHold(int channel)
 {
     NoteAllocation& a = noteAllocation;
+    a.channelSlot[channel].sustainedCount = 0;
+    a.channelSlot[channel].sostenutoCount = 0;
     for (int note = 0; note < NoteIdCount; ++note) {
-        if (a.keyPedalHeld[note] == from && (channel == NoChannel || a.keyHeldChannel[note] == channel + 1))
-            a.keyPedalHeld[note] = to;
+        if (a.keyHeldChannel[note] == channel + 1)
+            a.keyPedalHeld[note] = 0;
+    }
+}
+
+void Engine::passPedalHold(uint8_t from, uint8_t to)
+{
+    for (uint8_t& held : noteAllocation.keyPedalHeld) {
+        if (held == from)
+            held = to;
     }
 }
 
@@ -416,7 +423,7 @@ void Engine::handlePedal(uint8_t controller, uint8_t value)
         a.sustainValue = down;
         if (!down) {
             releasePedal(&ChannelSlot::sustainedCount, nullptr);
-            passPedalHold(NoChannel, PedalSustain, 0);
+            passPedalHold(PedalSustain, 0);
         }
     } else if (controller == SostenutoController) {
         const bool wasDown = a.sostenutoValue != 0;
@@ -427,7 +434,7 @@ void Engine::handlePedal(uint8_t controller, uint8_t value)
         } else if (!down && wasDown) {
             // What the sostenuto pedal held, a sustain pedal still down keeps.
             releasePedal(&ChannelSlot::sostenutoCount, a.sustainValue ? &ChannelSlot::sustainedCount : nullptr);
-            passPedalHold(NoChannel, PedalSostenuto, a.sustainValue ? PedalSustain : 0);
+            passPedalHold(PedalSostenuto, a.sustainValue ? PedalSustain : 0);
             for (uint8_t& caught : a.keyCaught)
                 caught = 0;
         }

@@ -39,9 +39,7 @@ int32_t Engine::bendWithPlayer(int32_t tuningBend, int32_t noteBend)
     const int32_t wheel = settings.pitchWheelUse == PitchWheelBendNotes ? a.playerBend : 0;
     if (wheel == 0 && noteBend == 0)
         return tuningBend;
-    const double semitones = (static_cast<double>(wheel) * settings.playerBendRange +
-                              static_cast<double>(noteBend) * std::clamp(settings.inputBendRange, 1, MaxMpeBendRange)) /
-                             BendCentre;
+    const double semitones = static_cast<double>(wheel) * settings.playerBendRange / BendCentre + noteBendSemitones(noteBend);
     const double units = settings.pitchWheelRange == 0 ? 1e9 * semitones : semitones / settings.pitchWheelRange * BendCentre;
     const double sum = tuningBend + std::round(units);
     if (sum < 0 || sum > BendMax)
