@@ -15,10 +15,15 @@ std::string lowered(std::string text)
     return text;
 }
 
+bool isDigits(const std::string& text)
+{
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
 // A whole number in 0..count-1, or nothing.
 std::optional<int32_t> listNumber(const std::string& text, size_t count)
 {
-    if (text.empty() || !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
+    if (!isDigits(text))
         return std::nullopt;
     if (text.size() > 6)
         return std::nullopt;
@@ -45,11 +50,6 @@ std::optional<int32_t> bendRange(const std::string& text)
     if (number && *number >= 1)
         return number;
     return std::nullopt;
-}
-
-bool isDigits(const std::string& text)
-{
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
 }  // namespace
